@@ -1,0 +1,102 @@
+// The encode/decode frame shared by every structure codec: argument checks, the call's
+// ASN.1 context, CryptoAPI's output-buffer protocol, and helpers for nested work.
+#pragma once
+
+#include <asn1rt.h>
+#include <wincrypt.h>
+
+#include "frame/Trace.h"
+
+// Generated codecs as the frame calls them, on a type-erased value.
+using EncodeFun = int (*)(Asn1Context *ctx, void *value, ASN1TagType tagging);
+using DecodeFun = int (*)(Asn1Context *ctx, void *value, ASN1TagType tagging, int length);
+
+// The three callbacks of a structure codec.
+using FillAsn1cObjectFun = BOOL (*)(Asn1Context *ctx, const void *pvStructInfo, void *value);
+using GetBufferSizeFun = BOOL (*)(Asn1Context *ctx, void *value, DWORD *pcbStructInfo,
+                                  void **ppHandover);
+using FillBufferFun = BOOL (*)(Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer,
+                               void **ppHandover);
+
+// asn1E_<Type> / asn1D_<Type> take their own value type; these adapters let the frame call
+// them through EncodeFun / DecodeFun without a cast of the function pointer.
+template <typename> struct Asn1EncoderTraits;
+template <typename T> struct Asn1EncoderTraits<int (*)(Asn1Context *, T *, ASN1TagType)> {
+    using Value = T;
+};
+template <typename> struct Asn1DecoderTraits;
+template <typename T> struct Asn1DecoderTraits<int (*)(Asn1Context *, T *, ASN1TagType, int)> {
+    using Value = T;
+};
+template <auto Encoder> int EncodeAs(Asn1Context *ctx, void *value, ASN1TagType tagging)
+{
+    using Value = typename Asn1EncoderTraits<decltype(Encoder)>::Value;
+    return Encoder(ctx, static_cast<Value *>(value), tagging);
+}
+template <auto Decoder> int DecodeAs(Asn1Context *ctx, void *value, ASN1TagType tagging, int length)
+{
+    using Value = typename Asn1DecoderTraits<decltype(Decoder)>::Value;
+    return Decoder(ctx, static_cast<Value *>(value), tagging, length);
+}
+
+BOOL ObjectEncodeEx(void *value, EncodeFun encodeFun, FillAsn1cObjectFun fillAsn1cObject,
+                    DWORD dwCertEncodingType, LPCSTR lpszStructType, const void *pvStructInfo,
+                    DWORD dwFlags, PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
+                    DWORD *pcbEncoded);
+BOOL ObjectDecodeEx(void *value, DecodeFun decodeFun, GetBufferSizeFun getBufferSize,
+                    FillBufferFun fillBuffer, DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                    const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
+                    PCRYPT_DECODE_PARA pDecodePara, void *pvStructInfo, DWORD *pcbStructInfo);
+
+BOOL ValidateCommonEncodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                             const void *pvStructInfo, DWORD dwFlags,
+                                             const void *pvEncoded, const DWORD *pcbEncoded);
+BOOL ValidateCommonDecodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                             const BYTE *pbEncoded, DWORD cbEncoded,
+                                             DWORD dwFlags, const void *pvStructInfo,
+                                             const DWORD *pcbStructInfo);
+// Takes the caller's pair only when both functions are given; otherwise the default pair.
+void SelectMemoryFunctionsToUse(PFN_CRYPT_ALLOC pfnAlloc, PFN_CRYPT_FREE pfnFree,
+                                PFN_CRYPT_ALLOC *ppfnAllocToUse, PFN_CRYPT_FREE *ppfnFreeToUse);
+BOOL InitializeAsn1cContext(Asn1Context *ctx);
+
+// Nested work inside the caller's context. Encodings live until the next encode on the
+// context (Asn1cObjectEncode) or until the context is released (the ContextAlloc forms).
+BOOL Asn1cObjectEncode(Asn1Context *ctx, void *value, EncodeFun encodeFun, DWORD *pcbEncoded);
+BOOL Asn1cObjectDecode(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEncoded, void *value,
+                       DecodeFun decodeFun);
+BOOL Asn1cObjectEncodeContextAlloc(Asn1Context *ctx, void *value, EncodeFun encodeFun,
+                                   BYTE **ppbEncoded, DWORD *pcbEncoded);
+BOOL CryptEncodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
+                                   LPCSTR lpszStructType, const void *pvStructInfo,
+                                   BYTE **ppbEncoded, DWORD *pcbEncoded);
+BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
+                                   LPCSTR lpszStructType, const BYTE *pbEncoded, DWORD cbEncoded,
+                                   DWORD dwFlags, void **ppvStructInfo);
+
+// The bodies of the four exported wrappers of a structure. Each wrapper zero-fills the
+// value of its top-level type on its own stack and hands the frame its codec and callbacks.
+template <typename Value, auto Encoder, FillAsn1cObjectFun Fill>
+BOOL EncodeStructEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void *pvStructInfo,
+                    DWORD dwFlags, PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
+                    DWORD *pcbEncoded)
+{
+    Value value{};
+    return ObjectEncodeEx(&value, EncodeAs<Encoder>, Fill, dwCertEncodingType, lpszStructType,
+                          pvStructInfo, dwFlags, pEncodePara, pvEncoded, pcbEncoded);
+}
+
+template <typename Value, auto Decoder, GetBufferSizeFun GetSize, FillBufferFun Fill>
+BOOL DecodeStructEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded,
+                    DWORD cbEncoded, DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara,
+                    void *pvStructInfo, DWORD *pcbStructInfo)
+{
+    Value value{};
+    return ObjectDecodeEx(&value, DecodeAs<Decoder>, GetSize, Fill, dwCertEncodingType,
+                          lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,
+                          pvStructInfo, pcbStructInfo);
+}
+
+// The non-Ex decode form has no allocation mode: it refuses CRYPT_DECODE_ALLOC_FLAG under
+// the caller's own function name (`entryPoint`). TRUE when the call may go on.
+BOOL CheckDecodeFlagsWithoutEx(const char *entryPoint, DWORD dwFlags);
