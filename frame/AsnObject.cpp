@@ -1,0 +1,358 @@
+#include "frame/AsnObject.h"
+
+#include "frame/Memory.h"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+LPVOID WINAPI DefaultAlloc(size_t cbSize) { return KVSUPAllocMemory(cbSize); }
+void WINAPI DefaultFree(LPVOID pv) { KVSUPFreeMemory(pv); }
+
+// The memory pair for a block handed to the caller.
+struct MemoryPair {
+    PFN_CRYPT_ALLOC pfnAlloc = DefaultAlloc;
+    PFN_CRYPT_FREE pfnFree = DefaultFree;
+};
+
+// CRYPT_ENCODE_PARA and CRYPT_DECODE_PARA share their layout; only a complete record counts.
+template <typename Para> MemoryPair MemoryPairFrom(const Para *pPara)
+{
+    MemoryPair pair;
+    if (pPara && pPara->cbSize == sizeof(Para))
+        SelectMemoryFunctionsToUse(pPara->pfnAlloc, pPara->pfnFree, &pair.pfnAlloc, &pair.pfnFree);
+    return pair;
+}
+
+// Releases the call's context on every path out of the frame.
+using ContextGuard = std::unique_ptr<Asn1Context, decltype(&rtFreeContext)>;
+
+BOOL FailWith(DWORD dwError)
+{
+    SetLastError(dwError);
+    return FALSE;
+}
+
+// Length query, allocation mode or caller buffer for a finished encoding.
+BOOL DeliverEncoding(const BYTE *pbDer, DWORD cbDer, DWORD dwFlags, const MemoryPair &memory,
+                     void *pvEncoded, DWORD *pcbEncoded)
+{
+    if (!pvEncoded) {
+        *pcbEncoded = cbDer;
+        return TRUE;
+    }
+    if (dwFlags & CRYPT_ENCODE_ALLOC_FLAG) {
+        auto *pbBlock = static_cast<BYTE *>(memory.pfnAlloc(cbDer));
+        if (!pbBlock) {
+            KV_TRACE_ERROR_IN("ObjectEncodeEx", "pfnAlloc() failed");
+            return FailWith(NTE_NO_MEMORY);
+        }
+        std::memcpy(pbBlock, pbDer, cbDer);
+        *static_cast<BYTE **>(pvEncoded) = pbBlock;
+        *pcbEncoded = cbDer;
+        return TRUE;
+    }
+    if (*pcbEncoded < cbDer) {
+        KV_TRACE_ERROR_IN("ObjectEncodeEx", "pvEncoded length is too small");
+        *pcbEncoded = cbDer;
+        return FailWith(ERROR_MORE_DATA);
+    }
+    std::memcpy(pvEncoded, pbDer, cbDer);
+    *pcbEncoded = cbDer;
+    return TRUE;
+}
+
+// Lays the flat result into a fresh block of the selected allocator.
+BOOL DeliverAllocated(Asn1Context *ctx, void *value, FillBufferFun fillBuffer, DWORD cbNeeded,
+                      void **ppHandover, const MemoryPair &memory, void *pvStructInfo,
+                      DWORD *pcbStructInfo)
+{
+    void *pvBlock = memory.pfnAlloc(cbNeeded);
+    if (!pvBlock) {
+        KV_TRACE_ERROR_IN("ObjectDecodeEx", "pfnAlloc() failed");
+        return FailWith(NTE_NO_MEMORY);
+    }
+    if (!fillBuffer(ctx, value, pvBlock, cbNeeded, ppHandover)) {
+        const DWORD dwError = GetLastError(); // the callback's code is the caller's answer
+        memory.pfnFree(pvBlock);
+        return FailWith(dwError);
+    }
+    *static_cast<void **>(pvStructInfo) = pvBlock;
+    *pcbStructInfo = cbNeeded;
+    return TRUE;
+}
+
+// Length query, allocation mode or caller buffer for a decoded value of known flat size.
+BOOL DeliverDecoded(Asn1Context *ctx, void *value, FillBufferFun fillBuffer, DWORD cbNeeded,
+                    void **ppHandover, DWORD dwFlags, const MemoryPair &memory,
+                    void *pvStructInfo, DWORD *pcbStructInfo)
+{
+    if (!pvStructInfo) {
+        *pcbStructInfo = cbNeeded;
+        return TRUE;
+    }
+    if (dwFlags & CRYPT_DECODE_ALLOC_FLAG)
+        return DeliverAllocated(ctx, value, fillBuffer, cbNeeded, ppHandover, memory,
+                                pvStructInfo, pcbStructInfo);
+    if (*pcbStructInfo < cbNeeded) {
+        KV_TRACE_ERROR_IN("ObjectDecodeEx", "pvStructInfo length is too small");
+        *pcbStructInfo = cbNeeded;
+        return FailWith(ERROR_MORE_DATA);
+    }
+    if (!fillBuffer(ctx, value, pvStructInfo, cbNeeded, ppHandover))
+        return FALSE;
+    *pcbStructInfo = cbNeeded;
+    return TRUE;
+}
+
+} // namespace
+
+BOOL ValidateCommonEncodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                             const void *pvStructInfo, DWORD dwFlags,
+                                             const void *pvEncoded, const DWORD *pcbEncoded)
+{
+    if (!(dwCertEncodingType & X509_ASN_ENCODING)) {
+        KV_TRACE_ERROR("Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (!lpszStructType) {
+        KV_TRACE_ERROR("Unsupported struct type !lpszStructType");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (!pvStructInfo) {
+        KV_TRACE_ERROR("pvStructInfo is 0");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (dwFlags & ~static_cast<DWORD>(CRYPT_ENCODE_ALLOC_FLAG)) {
+        KV_TRACE_ERROR("Unsupported dwFlags (%ld), only CRYPT_ENCODE_ALLOC_FLAG is allowed",
+                       static_cast<long>(dwFlags));
+        return FailWith(NTE_BAD_FLAGS);
+    }
+    if ((dwFlags & CRYPT_ENCODE_ALLOC_FLAG) && !pvEncoded) {
+        KV_TRACE_ERROR("CRYPT_ENCODE_ALLOC_FLAG is set but pvEncoded is 0");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (!pcbEncoded) {
+        KV_TRACE_ERROR("pcbEncoded is 0");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    return TRUE;
+}
+
+BOOL ValidateCommonDecodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                             const BYTE *pbEncoded, DWORD cbEncoded,
+                                             DWORD dwFlags, const void *pvStructInfo,
+                                             const DWORD *pcbStructInfo)
+{
+    if (!(dwCertEncodingType & X509_ASN_ENCODING)) {
+        KV_TRACE_ERROR("Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (!lpszStructType) {
+        KV_TRACE_ERROR("Unsupported struct type !lpszStructType");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (!pbEncoded || !cbEncoded) {
+        KV_TRACE_ERROR("Encoded data is not supplied");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (dwFlags & ~static_cast<DWORD>(CRYPT_DECODE_ALLOC_FLAG)) {
+        KV_TRACE_ERROR("Unsupported dwFlags (%ld), only CRYPT_DECODE_ALLOC_FLAG is allowed",
+                       static_cast<long>(dwFlags));
+        return FailWith(NTE_BAD_FLAGS);
+    }
+    if ((dwFlags & CRYPT_DECODE_ALLOC_FLAG) && !pvStructInfo) {
+        KV_TRACE_ERROR("CRYPT_DECODE_ALLOC_FLAG is set but pvStructInfo is 0");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (!pcbStructInfo) {
+        KV_TRACE_ERROR("pcbStructInfo is 0");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    return TRUE;
+}
+
+void SelectMemoryFunctionsToUse(PFN_CRYPT_ALLOC pfnAlloc, PFN_CRYPT_FREE pfnFree,
+                                PFN_CRYPT_ALLOC *ppfnAllocToUse, PFN_CRYPT_FREE *ppfnFreeToUse)
+{
+    const bool callerPairComplete = pfnAlloc && pfnFree;
+    *ppfnAllocToUse = callerPairComplete ? pfnAlloc : DefaultAlloc;
+    *ppfnFreeToUse = callerPairComplete ? pfnFree : DefaultFree;
+}
+
+BOOL InitializeAsn1cContext(Asn1Context *ctx)
+{
+    std::memset(ctx, 0, sizeof *ctx);
+    const int status = rtInitContext(ctx, nullptr);
+    if (status != 0) {
+        KV_TRACE_ERROR("call to rtInitContext() failed, result = %d", status);
+        return FailWith(CRYPT_E_ASN1_ERROR);
+    }
+    return TRUE;
+}
+
+BOOL ObjectEncodeEx(void *value, EncodeFun encodeFun, FillAsn1cObjectFun fillAsn1cObject,
+                    DWORD dwCertEncodingType, LPCSTR lpszStructType, const void *pvStructInfo,
+                    DWORD dwFlags, PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
+                    DWORD *pcbEncoded)
+{
+    if (!ValidateCommonEncodeObjectParameterList(dwCertEncodingType, lpszStructType,
+                                                 pvStructInfo, dwFlags, pvEncoded, pcbEncoded))
+        return FALSE;
+    const MemoryPair memory = MemoryPairFrom(pEncodePara);
+
+    Asn1Context ctx;
+    if (!InitializeAsn1cContext(&ctx))
+        return FALSE;
+    ContextGuard releaseCtx(&ctx, rtFreeContext);
+
+    DWORD cbEncoded = 0;
+    if (!fillAsn1cObject(&ctx, pvStructInfo, value) ||
+        !Asn1cObjectEncode(&ctx, value, encodeFun, &cbEncoded))
+        return FALSE;
+    return DeliverEncoding(xe_getp(&ctx), cbEncoded, dwFlags, memory, pvEncoded, pcbEncoded);
+}
+
+BOOL ObjectDecodeEx(void *value, DecodeFun decodeFun, GetBufferSizeFun getBufferSize,
+                    FillBufferFun fillBuffer, DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                    const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
+                    PCRYPT_DECODE_PARA pDecodePara, void *pvStructInfo, DWORD *pcbStructInfo)
+{
+    DWORD cbNeeded = 0;
+    void *pHandover = nullptr;
+    if (!ValidateCommonDecodeObjectParameterList(dwCertEncodingType, lpszStructType, pbEncoded,
+                                                 cbEncoded, dwFlags, pvStructInfo,
+                                                 pcbStructInfo))
+        return FALSE;
+    const MemoryPair memory = MemoryPairFrom(pDecodePara);
+
+    Asn1Context ctx;
+    if (!InitializeAsn1cContext(&ctx))
+        return FALSE;
+    ContextGuard releaseCtx(&ctx, rtFreeContext);
+
+    if (!Asn1cObjectDecode(&ctx, pbEncoded, cbEncoded, value, decodeFun) ||
+        !getBufferSize(&ctx, value, &cbNeeded, &pHandover))
+        return FALSE;
+    return DeliverDecoded(&ctx, value, fillBuffer, cbNeeded, &pHandover, dwFlags, memory,
+                          pvStructInfo, pcbStructInfo);
+}
+
+BOOL Asn1cObjectEncode(Asn1Context *ctx, void *value, EncodeFun encodeFun, DWORD *pcbEncoded)
+{
+    const int status = xe_setp(ctx, nullptr, 0);
+    if (status != 0) {
+        KV_TRACE_ERROR("call to xe_setp() failed, result = %d", status);
+        return FailWith(CRYPT_E_ASN1_ERROR);
+    }
+    const int length = encodeFun(ctx, value, ASN1EXPL);
+    if (length <= 0) {
+        KV_TRACE_ERROR("call to encodeFun() failed, result = %d", length);
+        return FailWith(CRYPT_E_ASN1_ERROR);
+    }
+    *pcbEncoded = static_cast<DWORD>(length);
+    return TRUE;
+}
+
+BOOL Asn1cObjectDecode(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEncoded, void *value,
+                       DecodeFun decodeFun)
+{
+    // The runtime counts in int; a longer input cannot be one of our structures.
+    if (cbEncoded > static_cast<DWORD>(INT32_MAX)) {
+        KV_TRACE_ERROR("call to xd_setp() failed, result = %d", ASN_E_INVLEN);
+        return FailWith(CRYPT_E_ASN1_ERROR);
+    }
+    int status = xd_setp(ctx, pbEncoded, static_cast<int>(cbEncoded), nullptr, nullptr);
+    if (status != 0) {
+        KV_TRACE_ERROR("call to xd_setp() failed, result = %d", status);
+        return FailWith(CRYPT_E_ASN1_ERROR);
+    }
+    status = decodeFun(ctx, value, ASN1EXPL, 0);
+    if (status != 0) {
+        KV_TRACE_ERROR("call to decodeFun() failed, result = %d", status);
+        return FailWith(CRYPT_E_ASN1_ERROR);
+    }
+    return TRUE;
+}
+
+BOOL Asn1cObjectEncodeContextAlloc(Asn1Context *ctx, void *value, EncodeFun encodeFun,
+                                   BYTE **ppbEncoded, DWORD *pcbEncoded)
+{
+    DWORD cbEncoded = 0;
+    if (!Asn1cObjectEncode(ctx, value, encodeFun, &cbEncoded))
+        return FALSE;
+    auto *pbCopy = static_cast<BYTE *>(ASN1MALLOC(ctx, cbEncoded));
+    if (!pbCopy) {
+        KV_TRACE_ERROR("ASN1MALLOC() failed");
+        return FailWith(NTE_NO_MEMORY);
+    }
+    std::memcpy(pbCopy, xe_getp(ctx), cbEncoded);
+    *ppbEncoded = pbCopy;
+    *pcbEncoded = cbEncoded;
+    return TRUE;
+}
+
+BOOL CryptEncodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
+                                   LPCSTR lpszStructType, const void *pvStructInfo,
+                                   BYTE **ppbEncoded, DWORD *pcbEncoded)
+{
+    DWORD cbEncoded = 0;
+    if (!CryptEncodeObject(dwCertEncodingType, lpszStructType, pvStructInfo, nullptr,
+                           &cbEncoded)) {
+        KV_TRACE_ERROR("call to CryptEncodeObject() failed, result = %d",
+                       static_cast<int>(GetLastError()));
+        return FALSE;
+    }
+    auto *pbEncoded = static_cast<BYTE *>(ASN1MALLOC(ctx, cbEncoded));
+    if (!pbEncoded) {
+        KV_TRACE_ERROR("ASN1MALLOC() failed");
+        return FailWith(NTE_NO_MEMORY);
+    }
+    if (!CryptEncodeObject(dwCertEncodingType, lpszStructType, pvStructInfo, pbEncoded,
+                           &cbEncoded)) {
+        KV_TRACE_ERROR("call to CryptEncodeObject() failed, result = %d",
+                       static_cast<int>(GetLastError()));
+        return FALSE;
+    }
+    *ppbEncoded = pbEncoded;
+    *pcbEncoded = cbEncoded;
+    return TRUE;
+}
+
+BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
+                                   LPCSTR lpszStructType, const BYTE *pbEncoded, DWORD cbEncoded,
+                                   DWORD dwFlags, void **ppvStructInfo)
+{
+    DWORD cbStructInfo = 0;
+    if (!CryptDecodeObject(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags,
+                           nullptr, &cbStructInfo)) {
+        KV_TRACE_ERROR("call to CryptDecodeObject() failed, result = %d",
+                       static_cast<int>(GetLastError()));
+        return FALSE;
+    }
+    void *pvStructInfo = ASN1MALLOC(ctx, cbStructInfo);
+    if (!pvStructInfo) {
+        KV_TRACE_ERROR("ASN1MALLOC() failed");
+        return FailWith(NTE_NO_MEMORY);
+    }
+    if (!CryptDecodeObject(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags,
+                           pvStructInfo, &cbStructInfo)) {
+        KV_TRACE_ERROR("call to CryptDecodeObject() failed, result = %d",
+                       static_cast<int>(GetLastError()));
+        return FALSE;
+    }
+    *ppvStructInfo = pvStructInfo;
+    return TRUE;
+}
+
+BOOL CheckDecodeFlagsWithoutEx(const char *entryPoint, DWORD dwFlags)
+{
+    if (dwFlags & CRYPT_DECODE_ALLOC_FLAG) {
+        KV_TRACE_ERROR_IN(entryPoint,
+                          "Unsupported dwFlags (%ld), no flags supported (dwFlags must be 0)",
+                          static_cast<long>(dwFlags));
+        return FailWith(NTE_BAD_FLAGS);
+    }
+    return TRUE;
+}

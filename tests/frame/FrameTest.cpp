@@ -1,0 +1,571 @@
+// The encode/decode frame, driven through a minimal structure codec: a CRYPT_DATA_BLOB
+// encoded as an OCTET STRING.
+#include "frame/AsnObject.h"
+#include "frame/Memory.h"
+
+#include "common/TraceFile.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using testing::AllOf;
+using testing::AnyOf;
+using testing::Each;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+
+namespace {
+
+// ------------------------------------------------------------------ context accounting
+
+int g_contextsInitialised = 0;
+int g_contextsReleased = 0;
+int g_initFailure = 0; // non-zero: rtInitContext answers this
+
+} // namespace
+
+// The test is linked with --wrap for these, so every context the frame makes and releases
+// passes through here.
+extern "C" int __real_rtInitContext(Asn1Context *pctxt, void *pMemHeap);
+extern "C" void __real_rtFreeContext(Asn1Context *pctxt);
+extern "C" int __wrap_rtInitContext(Asn1Context *pctxt, void *pMemHeap)
+{
+    if (g_initFailure)
+        return g_initFailure;
+    ++g_contextsInitialised;
+    return __real_rtInitContext(pctxt, pMemHeap);
+}
+extern "C" void __wrap_rtFreeContext(Asn1Context *pctxt)
+{
+    ++g_contextsReleased;
+    __real_rtFreeContext(pctxt);
+}
+
+namespace {
+
+// ------------------------------------------------------------------ the test codec
+
+struct TestValue {
+    ASN1DynOctStr octets;
+};
+
+enum class Fault { None, FillAsn1cObject, GetBufferSize, FillBuffer };
+Fault g_fault = Fault::None;
+
+int asn1E_TestValue(Asn1Context *ctx, TestValue *value, ASN1TagType tagging)
+{
+    return xe_octstr(ctx, value->octets.data, value->octets.numocts, tagging);
+}
+
+int asn1D_TestValue(Asn1Context *ctx, TestValue *value, ASN1TagType tagging, int length)
+{
+    return xd_octstr(ctx, &value->octets.data, &value->octets.numocts, tagging, length);
+}
+
+BOOL TestBlob_FillAsn1cObject(Asn1Context *, const void *pvStructInfo, void *value)
+{
+    if (g_fault == Fault::FillAsn1cObject) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    const auto *blob = static_cast<const CRYPT_DATA_BLOB *>(pvStructInfo);
+    auto *octets = &static_cast<TestValue *>(value)->octets;
+    octets->numocts = blob->cbData;
+    octets->data = blob->pbData;
+    return TRUE;
+}
+
+BOOL TestBlob_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, void **)
+{
+    if (g_fault == Fault::GetBufferSize) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    *pcbStructInfo = sizeof(CRYPT_DATA_BLOB) + static_cast<TestValue *>(value)->octets.numocts;
+    return TRUE;
+}
+
+BOOL TestBlob_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer, void **)
+{
+    if (g_fault == Fault::FillBuffer) {
+        SetLastError(CRYPT_E_BAD_ENCODE);
+        return FALSE;
+    }
+    const auto &octets = static_cast<TestValue *>(value)->octets;
+    auto *blob = static_cast<CRYPT_DATA_BLOB *>(pvBuffer);
+    blob->cbData = octets.numocts;
+    blob->pbData = reinterpret_cast<BYTE *>(blob + 1);
+    std::memcpy(blob->pbData, octets.data, octets.numocts);
+    EXPECT_EQ(sizeof *blob + octets.numocts, cbBuffer);
+    return TRUE;
+}
+
+// The test codec's four entry points, built like every structure's.
+BOOL TestBlobEncodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void *pvStructInfo,
+                      DWORD dwFlags, PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
+                      DWORD *pcbEncoded)
+{
+    return EncodeStructEx<TestValue, asn1E_TestValue, TestBlob_FillAsn1cObject>(
+        dwCertEncodingType, lpszStructType, pvStructInfo, dwFlags, pEncodePara, pvEncoded,
+        pcbEncoded);
+}
+
+BOOL TestBlobDecodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded,
+                      DWORD cbEncoded, DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara,
+                      void *pvStructInfo, DWORD *pcbStructInfo)
+{
+    return DecodeStructEx<TestValue, asn1D_TestValue, TestBlob_GetBufferSize,
+                          TestBlob_FillBuffer>(dwCertEncodingType, lpszStructType, pbEncoded,
+                                               cbEncoded, dwFlags, pDecodePara, pvStructInfo,
+                                               pcbStructInfo);
+}
+
+BOOL OrvaDllTestBlobDecode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                           const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
+                           void *pvStructInfo, DWORD *pcbStructInfo)
+{
+    if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags))
+        return FALSE;
+    return TestBlobDecodeEx(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags,
+                            nullptr, pvStructInfo, pcbStructInfo);
+}
+
+// ------------------------------------------------------------------ fixtures and helpers
+
+constexpr DWORD kX509 = X509_ASN_ENCODING;
+constexpr LPCSTR kStructType = "1.2.643.2.2.99";
+constexpr DWORD kLastErrorSentinel = 0xDEADBEEF;
+
+BYTE kPayload[] = {0x01, 0x02, 0x03, 0x80, 0xFF};
+const CRYPT_DATA_BLOB kBlob = {sizeof kPayload, kPayload};
+const std::vector<BYTE> kBlobDer = {0x04, 0x05, 0x01, 0x02, 0x03, 0x80, 0xFF};
+
+// Caller allocator pair that counts its blocks.
+int g_callerAllocs = 0;
+int g_callerFrees = 0;
+LPVOID WINAPI CallerAlloc(size_t cb)
+{
+    ++g_callerAllocs;
+    return std::malloc(cb);
+}
+void WINAPI CallerFree(LPVOID pv)
+{
+    ++g_callerFrees;
+    std::free(pv);
+}
+LPVOID WINAPI FailingAlloc(size_t) { return nullptr; }
+
+class FrameTest : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        g_fault = Fault::None;
+        g_initFailure = 0;
+        g_contextsInitialised = g_contextsReleased = 0;
+        g_callerAllocs = g_callerFrees = 0;
+        SetLastError(kLastErrorSentinel);
+    }
+    // Every context made was released exactly once.
+    void TearDown() override { EXPECT_EQ(g_contextsInitialised, g_contextsReleased); }
+};
+
+// ------------------------------------------------------------------ argument checks
+
+struct ValidationRow {
+    const char *name;
+    DWORD dwCertEncodingType;
+    LPCSTR lpszStructType;
+    bool nullInfo;   // pvStructInfo (encode) / pbEncoded (decode) null
+    DWORD cbEncoded; // decode only
+    DWORD dwFlags;
+    bool nullOutput; // pvEncoded / pvStructInfo null
+    bool nullSize;   // pcbEncoded / pcbStructInfo null
+    DWORD expectedError;
+    const char *validator;
+    const char *message;
+};
+
+// Rows in check order: each row fails exactly one check and passes the earlier ones.
+const ValidationRow kEncodeRows[] = {
+    {"NoX509Encoding", PKCS_7_ASN_ENCODING, kStructType, false, 0, 0, false, false,
+     ERROR_INVALID_PARAMETER, "ValidateCommonEncodeObjectParameterList",
+     "Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)"},
+    {"NullStructType", kX509, nullptr, false, 0, 0, false, false, ERROR_INVALID_PARAMETER,
+     "ValidateCommonEncodeObjectParameterList", "Unsupported struct type !lpszStructType"},
+    {"NullStructInfo", kX509, kStructType, true, 0, 0, false, false, ERROR_INVALID_PARAMETER,
+     "ValidateCommonEncodeObjectParameterList", "pvStructInfo is 0"},
+    {"ForeignFlag", kX509, kStructType, false, 0, CRYPT_ENCODE_ALLOC_FLAG | 0x1, false, false,
+     NTE_BAD_FLAGS, "ValidateCommonEncodeObjectParameterList",
+     "Unsupported dwFlags (32769), only CRYPT_ENCODE_ALLOC_FLAG is allowed"},
+    {"AllocWithoutOutput", kX509, kStructType, false, 0, CRYPT_ENCODE_ALLOC_FLAG, true, false,
+     ERROR_INVALID_PARAMETER, "ValidateCommonEncodeObjectParameterList",
+     "CRYPT_ENCODE_ALLOC_FLAG is set but pvEncoded is 0"},
+    {"NullSize", kX509, kStructType, false, 0, 0, false, true, ERROR_INVALID_PARAMETER,
+     "ValidateCommonEncodeObjectParameterList", "pcbEncoded is 0"},
+};
+
+const ValidationRow kDecodeRows[] = {
+    {"NoX509Encoding", PKCS_7_ASN_ENCODING, kStructType, false, 7, 0, false, false,
+     ERROR_INVALID_PARAMETER, "ValidateCommonDecodeObjectParameterList",
+     "Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)"},
+    {"NullStructType", kX509, nullptr, false, 7, 0, false, false, ERROR_INVALID_PARAMETER,
+     "ValidateCommonDecodeObjectParameterList", "Unsupported struct type !lpszStructType"},
+    {"NullEncoded", kX509, kStructType, true, 7, 0, false, false, ERROR_INVALID_PARAMETER,
+     "ValidateCommonDecodeObjectParameterList", "Encoded data is not supplied"},
+    {"EmptyEncoded", kX509, kStructType, false, 0, 0, false, false, ERROR_INVALID_PARAMETER,
+     "ValidateCommonDecodeObjectParameterList", "Encoded data is not supplied"},
+    {"NoCopyFlag", kX509, kStructType, false, 7, CRYPT_DECODE_NOCOPY_FLAG, false, false,
+     NTE_BAD_FLAGS, "ValidateCommonDecodeObjectParameterList",
+     "Unsupported dwFlags (1), only CRYPT_DECODE_ALLOC_FLAG is allowed"},
+    {"AllocWithoutOutput", kX509, kStructType, false, 7, CRYPT_DECODE_ALLOC_FLAG, true, false,
+     ERROR_INVALID_PARAMETER, "ValidateCommonDecodeObjectParameterList",
+     "CRYPT_DECODE_ALLOC_FLAG is set but pvStructInfo is 0"},
+    {"NullSize", kX509, kStructType, false, 7, 0, false, true, ERROR_INVALID_PARAMETER,
+     "ValidateCommonDecodeObjectParameterList", "pcbStructInfo is 0"},
+};
+
+TEST_F(FrameTest, EncodeRejectsBadArgumentsInOrder)
+{
+    for (const ValidationRow &row : kEncodeRows) {
+        SCOPED_TRACE(row.name);
+        kvtest::ClearTrace();
+        std::array<BYTE, 16> out;
+        out.fill(0xA5);
+        BYTE *allocated = nullptr;
+        void *pvEncoded = row.nullOutput ? nullptr
+                          : (row.dwFlags & CRYPT_ENCODE_ALLOC_FLAG)
+                              ? static_cast<void *>(&allocated)
+                              : out.data();
+        DWORD cb = 16;
+        EXPECT_FALSE(TestBlobEncodeEx(row.dwCertEncodingType, row.lpszStructType,
+                                      row.nullInfo ? nullptr : &kBlob, row.dwFlags, nullptr,
+                                      pvEncoded, row.nullSize ? nullptr : &cb));
+        EXPECT_EQ(row.expectedError, GetLastError());
+        EXPECT_EQ(16u, cb);
+        EXPECT_EQ(nullptr, allocated);
+        EXPECT_THAT(out, Each(0xA5));
+        EXPECT_THAT(kvtest::TraceLines(),
+                    ElementsAre(AllOf(HasSubstr(std::string(row.validator) + "("),
+                                      HasSubstr(row.message))));
+        EXPECT_EQ(0, g_contextsInitialised);
+    }
+}
+
+TEST_F(FrameTest, DecodeRejectsBadArgumentsInOrder)
+{
+    for (const ValidationRow &row : kDecodeRows) {
+        SCOPED_TRACE(row.name);
+        kvtest::ClearTrace();
+        std::array<BYTE, 64> out;
+        out.fill(0xA5);
+        void *allocated = nullptr;
+        void *pvStructInfo = row.nullOutput ? nullptr
+                             : (row.dwFlags & CRYPT_DECODE_ALLOC_FLAG)
+                                 ? static_cast<void *>(&allocated)
+                                 : out.data();
+        DWORD cb = 64;
+        EXPECT_FALSE(TestBlobDecodeEx(row.dwCertEncodingType, row.lpszStructType,
+                                      row.nullInfo ? nullptr : kBlobDer.data(), row.cbEncoded,
+                                      row.dwFlags, nullptr, pvStructInfo,
+                                      row.nullSize ? nullptr : &cb));
+        EXPECT_EQ(row.expectedError, GetLastError());
+        EXPECT_EQ(64u, cb);
+        EXPECT_EQ(nullptr, allocated);
+        EXPECT_THAT(out, Each(0xA5));
+        EXPECT_THAT(kvtest::TraceLines(),
+                    ElementsAre(AllOf(HasSubstr(std::string(row.validator) + "("),
+                                      HasSubstr(row.message))));
+    }
+}
+
+TEST_F(FrameTest, EncodingTypeMayCarryTheMessageEncodingToo)
+{
+    DWORD cb = 0;
+    EXPECT_TRUE(TestBlobEncodeEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, kStructType, &kBlob, 0,
+                                 nullptr, nullptr, &cb));
+    EXPECT_EQ(kBlobDer.size(), cb);
+    EXPECT_TRUE(TestBlobDecodeEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, kStructType,
+                                 kBlobDer.data(), static_cast<DWORD>(kBlobDer.size()), 0, nullptr,
+                                 nullptr, &cb));
+}
+
+// The non-Ex decode has no allocation mode and says so under its own name; other flags are
+// left to the Ex checks.
+TEST_F(FrameTest, DecodeWithoutExRefusesFlags)
+{
+    DWORD cb = 0;
+    EXPECT_FALSE(OrvaDllTestBlobDecode(kX509, kStructType, kBlobDer.data(),
+                                       static_cast<DWORD>(kBlobDer.size()),
+                                       CRYPT_DECODE_ALLOC_FLAG, nullptr, &cb));
+    EXPECT_EQ(NTE_BAD_FLAGS, GetLastError());
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(AllOf(HasSubstr("OrvaDllTestBlobDecode("),
+                                  HasSubstr("Unsupported dwFlags (32768), no flags supported "
+                                            "(dwFlags must be 0)"))));
+
+    kvtest::ClearTrace();
+    EXPECT_FALSE(OrvaDllTestBlobDecode(kX509, kStructType, kBlobDer.data(),
+                                       static_cast<DWORD>(kBlobDer.size()),
+                                       CRYPT_DECODE_NOCOPY_FLAG, nullptr, &cb));
+    EXPECT_EQ(NTE_BAD_FLAGS, GetLastError());
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(AllOf(HasSubstr("ValidateCommonDecodeObjectParameterList("),
+                                  HasSubstr("only CRYPT_DECODE_ALLOC_FLAG is allowed"))));
+}
+
+// ------------------------------------------------------------------ output-buffer protocol
+
+// Length query, then an exact buffer, then one byte short: the caller's protocol end to end.
+TEST_F(FrameTest, EncodeBufferProtocol)
+{
+    DWORD cb = 0;
+    ASSERT_TRUE(TestBlobEncodeEx(kX509, kStructType, &kBlob, 0, nullptr, nullptr, &cb));
+    EXPECT_EQ(kBlobDer.size(), cb);
+    EXPECT_EQ(kLastErrorSentinel, GetLastError()); // success leaves the last error alone
+
+    std::vector<BYTE> out(cb + 8, 0xA5);
+    ASSERT_TRUE(TestBlobEncodeEx(kX509, kStructType, &kBlob, 0, nullptr, out.data(), &cb));
+    EXPECT_EQ(kBlobDer, std::vector<BYTE>(out.begin(), out.begin() + cb));
+    EXPECT_THAT(std::vector<BYTE>(out.begin() + cb, out.end()), Each(0xA5));
+
+    DWORD cbLarge = static_cast<DWORD>(out.size());
+    ASSERT_TRUE(TestBlobEncodeEx(kX509, kStructType, &kBlob, 0, nullptr, out.data(), &cbLarge));
+    EXPECT_EQ(kBlobDer.size(), cbLarge); // a larger buffer learns the exact length
+
+    std::fill(out.begin(), out.end(), 0xA5);
+    DWORD cbShort = cb - 1;
+    EXPECT_FALSE(TestBlobEncodeEx(kX509, kStructType, &kBlob, 0, nullptr, out.data(), &cbShort));
+    EXPECT_EQ(DWORD{ERROR_MORE_DATA}, GetLastError());
+    EXPECT_EQ(cb, cbShort);
+    EXPECT_THAT(out, Each(0xA5));
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(AllOf(HasSubstr("ObjectEncodeEx("),
+                                  HasSubstr("pvEncoded length is too small"))));
+    EXPECT_EQ(4, g_contextsInitialised);
+}
+
+TEST_F(FrameTest, DecodeBufferProtocol)
+{
+    const DWORD cbDer = static_cast<DWORD>(kBlobDer.size());
+    DWORD cb = 0;
+    ASSERT_TRUE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(), cbDer, 0, nullptr, nullptr,
+                                 &cb));
+    ASSERT_EQ(sizeof(CRYPT_DATA_BLOB) + sizeof kPayload, cb);
+    EXPECT_EQ(kLastErrorSentinel, GetLastError());
+
+    alignas(CRYPT_DATA_BLOB) std::array<BYTE, 64> out;
+    out.fill(0xA5);
+    DWORD cbLarge = static_cast<DWORD>(out.size());
+    ASSERT_TRUE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(), cbDer, 0, nullptr,
+                                 out.data(), &cbLarge));
+    EXPECT_EQ(cb, cbLarge); // the exact size comes back, not the buffer's
+    const auto *blob = reinterpret_cast<const CRYPT_DATA_BLOB *>(out.data());
+    ASSERT_EQ(sizeof kPayload, blob->cbData);
+    EXPECT_EQ(out.data() + sizeof *blob, blob->pbData);
+    EXPECT_EQ(0, std::memcmp(kPayload, blob->pbData, sizeof kPayload));
+    EXPECT_THAT(std::vector<BYTE>(out.begin() + cb, out.end()), Each(0xA5));
+
+    out.fill(0xA5);
+    DWORD cbShort = cb - 1;
+    EXPECT_FALSE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(), cbDer, 0, nullptr,
+                                  out.data(), &cbShort));
+    EXPECT_EQ(DWORD{ERROR_MORE_DATA}, GetLastError());
+    EXPECT_EQ(cb, cbShort);
+    EXPECT_THAT(out, Each(0xA5));
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(AllOf(HasSubstr("ObjectDecodeEx("),
+                                  HasSubstr("pvStructInfo length is too small"))));
+}
+
+// Allocation mode takes the caller's pair only when the record is complete and both
+// functions are there; anything less falls back to the default pair for both.
+TEST_F(FrameTest, AllocationModeChoosesTheMemoryPair)
+{
+    struct Row {
+        const char *name;
+        DWORD cbSize;
+        PFN_CRYPT_ALLOC pfnAlloc;
+        PFN_CRYPT_FREE pfnFree;
+        bool callerPair;
+    } rows[] = {
+        {"Complete", sizeof(CRYPT_ENCODE_PARA), CallerAlloc, CallerFree, true},
+        {"ZeroSize", 0, CallerAlloc, CallerFree, false},
+        {"NoFree", sizeof(CRYPT_ENCODE_PARA), CallerAlloc, nullptr, false},
+        {"NoAlloc", sizeof(CRYPT_ENCODE_PARA), nullptr, CallerFree, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        g_callerAllocs = g_callerFrees = 0;
+        CRYPT_ENCODE_PARA encodePara = {row.cbSize, row.pfnAlloc, row.pfnFree};
+        BYTE *pbEncoded = nullptr;
+        DWORD cb = 12345; // ignored in allocation mode
+        ASSERT_TRUE(TestBlobEncodeEx(kX509, kStructType, &kBlob, CRYPT_ENCODE_ALLOC_FLAG,
+                                     &encodePara, &pbEncoded, &cb));
+        ASSERT_EQ(kBlobDer.size(), cb);
+        EXPECT_EQ(kBlobDer, std::vector<BYTE>(pbEncoded, pbEncoded + cb));
+        EXPECT_EQ(row.callerPair ? 1 : 0, g_callerAllocs);
+        if (row.callerPair)
+            CallerFree(pbEncoded);
+        else
+            EXPECT_TRUE(KVSUPFreeMemory(pbEncoded));
+
+        CRYPT_DECODE_PARA decodePara = {row.cbSize, row.pfnAlloc, row.pfnFree};
+        CRYPT_DATA_BLOB *decoded = nullptr;
+        ASSERT_TRUE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(),
+                                     static_cast<DWORD>(kBlobDer.size()), CRYPT_DECODE_ALLOC_FLAG,
+                                     &decodePara, &decoded, &cb));
+        EXPECT_EQ(sizeof(CRYPT_DATA_BLOB) + sizeof kPayload, cb);
+        EXPECT_EQ(0, std::memcmp(kPayload, decoded->pbData, sizeof kPayload));
+        EXPECT_EQ(row.callerPair ? 2 : 0, g_callerAllocs);
+        if (row.callerPair)
+            CallerFree(decoded);
+        else
+            EXPECT_TRUE(KVSUPFreeMemory(decoded));
+    }
+}
+
+TEST_F(FrameTest, AllocatorFailureIsNoMemory)
+{
+    CRYPT_ENCODE_PARA encodePara = {sizeof encodePara, FailingAlloc, CallerFree};
+    BYTE *pbEncoded = nullptr;
+    DWORD cb = 0;
+    EXPECT_FALSE(TestBlobEncodeEx(kX509, kStructType, &kBlob, CRYPT_ENCODE_ALLOC_FLAG,
+                                  &encodePara, &pbEncoded, &cb));
+    EXPECT_EQ(NTE_NO_MEMORY, GetLastError());
+    EXPECT_EQ(nullptr, pbEncoded);
+    EXPECT_EQ(0u, cb);
+
+    CRYPT_DECODE_PARA decodePara = {sizeof decodePara, FailingAlloc, CallerFree};
+    void *decoded = nullptr;
+    EXPECT_FALSE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(),
+                                  static_cast<DWORD>(kBlobDer.size()), CRYPT_DECODE_ALLOC_FLAG,
+                                  &decodePara, &decoded, &cb));
+    EXPECT_EQ(NTE_NO_MEMORY, GetLastError());
+    EXPECT_EQ(nullptr, decoded);
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(AllOf(HasSubstr("ObjectEncodeEx("), HasSubstr("pfnAlloc() failed")),
+                            AllOf(HasSubstr("ObjectDecodeEx("), HasSubstr("pfnAlloc() failed"))));
+}
+
+// ------------------------------------------------------------------ failures after the checks
+
+// A callback's failure reaches the caller with the callback's code and no frame message.
+TEST_F(FrameTest, CallbackFailuresPassThrough)
+{
+    struct Row {
+        const char *name;
+        Fault fault;
+        DWORD dwFlags;
+        DWORD expectedError;
+    } rows[] = {
+        {"FillAsn1cObject", Fault::FillAsn1cObject, 0, ERROR_INVALID_DATA},
+        {"GetBufferSize", Fault::GetBufferSize, 0, ERROR_INVALID_DATA},
+        {"FillBufferCallerBuffer", Fault::FillBuffer, 0, CRYPT_E_BAD_ENCODE},
+        {"FillBufferAllocated", Fault::FillBuffer, CRYPT_DECODE_ALLOC_FLAG, CRYPT_E_BAD_ENCODE},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        g_fault = row.fault;
+        g_callerAllocs = g_callerFrees = 0;
+        kvtest::ClearTrace();
+        BOOL ok;
+        DWORD cb = 64;
+        alignas(CRYPT_DATA_BLOB) std::array<BYTE, 64> out{};
+        void *allocated = nullptr;
+        if (row.fault == Fault::FillAsn1cObject) {
+            ok = TestBlobEncodeEx(kX509, kStructType, &kBlob, 0, nullptr, out.data(), &cb);
+        } else {
+            CRYPT_DECODE_PARA para = {sizeof para, CallerAlloc, CallerFree};
+            void *pvStructInfo = row.dwFlags ? static_cast<void *>(&allocated) : out.data();
+            ok = TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(),
+                                  static_cast<DWORD>(kBlobDer.size()), row.dwFlags, &para,
+                                  pvStructInfo, &cb);
+        }
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(row.expectedError, GetLastError());
+        EXPECT_EQ(64u, cb);
+        EXPECT_EQ(nullptr, allocated);
+        EXPECT_EQ(g_callerAllocs, g_callerFrees); // a block handed out is taken back
+        EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+    }
+}
+
+TEST_F(FrameTest, MalformedDerIsAsn1Error)
+{
+    const std::vector<std::vector<BYTE>> inputs = {
+        {0x30, 0x00},                   // wrong outer tag
+        {0x04, 0x06, 0x01, 0x02},       // length past the input
+        {0x04},                         // truncated header
+        {0x04, 0x85, 0, 0, 0, 0, 0x01}, // length of length too long
+    };
+    for (const auto &der : inputs) {
+        kvtest::ClearTrace();
+        DWORD cb = 0;
+        EXPECT_FALSE(TestBlobDecodeEx(kX509, kStructType, der.data(),
+                                      static_cast<DWORD>(der.size()), 0, nullptr, nullptr, &cb));
+        EXPECT_EQ(CRYPT_E_ASN1_ERROR, GetLastError());
+        const auto lines = kvtest::TraceLines();
+        ASSERT_EQ(1u, lines.size());
+        EXPECT_THAT(lines[0], AnyOf(HasSubstr("call to decodeFun() failed, result = -"),
+                                    HasSubstr("call to xd_setp() failed, result = -")));
+    }
+}
+
+TEST_F(FrameTest, ContextInitialisationFailure)
+{
+    g_initFailure = ASN_E_NOMEM;
+    DWORD cb = 0;
+    EXPECT_FALSE(TestBlobEncodeEx(kX509, kStructType, &kBlob, 0, nullptr, nullptr, &cb));
+    EXPECT_EQ(CRYPT_E_ASN1_ERROR, GetLastError());
+    EXPECT_FALSE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(),
+                                  static_cast<DWORD>(kBlobDer.size()), 0, nullptr, nullptr, &cb));
+    EXPECT_THAT(kvtest::TraceLines(),
+                Each(AllOf(HasSubstr("InitializeAsn1cContext("),
+                           HasSubstr("call to rtInitContext() failed, result = -12"))));
+    EXPECT_EQ(0, g_contextsReleased); // nothing to release
+}
+
+// With no trace context every failure still sets its code, and nothing is written.
+TEST_F(FrameTest, SilentWithoutTraceContext)
+{
+    TSupportDbContext *saved = db_ctx;
+    db_ctx = nullptr;
+    DWORD cb = 0;
+    EXPECT_FALSE(TestBlobEncodeEx(0, kStructType, &kBlob, 0, nullptr, nullptr, &cb));
+    db_ctx = saved;
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+    EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+}
+
+// ------------------------------------------------------------------ nested-work helpers
+
+TEST_F(FrameTest, NestedEncodeCopiesOntoTheContextHeap)
+{
+    Asn1Context ctx;
+    ASSERT_TRUE(InitializeAsn1cContext(&ctx));
+    TestValue value = {{sizeof kPayload, kPayload}};
+    BYTE *pbFirst = nullptr;
+    DWORD cbFirst = 0;
+    ASSERT_TRUE(Asn1cObjectEncodeContextAlloc(&ctx, &value, EncodeAs<asn1E_TestValue>, &pbFirst,
+                                              &cbFirst));
+    // A later encode on the same context must not disturb the copy.
+    TestValue other = {{2, kPayload}};
+    DWORD cbOther = 0;
+    ASSERT_TRUE(Asn1cObjectEncode(&ctx, &other, EncodeAs<asn1E_TestValue>, &cbOther));
+    EXPECT_EQ(kBlobDer, std::vector<BYTE>(pbFirst, pbFirst + cbFirst));
+    EXPECT_EQ((std::vector<BYTE>{0x04, 0x02, 0x01, 0x02}),
+              std::vector<BYTE>(xe_getp(&ctx), xe_getp(&ctx) + cbOther));
+
+    TestValue decoded{};
+    ASSERT_TRUE(Asn1cObjectDecode(&ctx, pbFirst, cbFirst, &decoded, DecodeAs<asn1D_TestValue>));
+    EXPECT_EQ(sizeof kPayload, decoded.octets.numocts);
+    rtFreeContext(&ctx);
+}
+
+} // namespace
