@@ -46,6 +46,7 @@ typedef enum { ASN1IMPL = 0, ASN1EXPL = 1 } ASN1TagType;
 #define ASN_E_INVHEXS (-13)  /* malformed big-integer text */
 #define ASN_E_STROVFLW (-16) /* value does not fit its fixed-size field */
 #define ASN_E_BADVALUE (-17) /* malformed contents (bad time text, invalid UTF-8, ...) */
+#define ASN_E_INTOVFLW (-18) /* integer value does not fit its field */
 #define ASN_E_BADTAG (-20)   /* malformed identifier octets */
 #define ASN_E_TOODEEP (-21)  /* nesting deeper than the runtime follows */
 #define ASN_E_INVPARAM (-22) /* bad argument */
@@ -80,6 +81,9 @@ typedef enum { ASN1IMPL = 0, ASN1EXPL = 1 } ASN1TagType;
 #define ASN_ID_VisibleString 26
 #define ASN_ID_UniversalString 28
 #define ASN_ID_BMPString 30
+
+/* Nesting of constructed string segments a decoder follows (ASN_E_TOODEEP beyond). */
+#define ASN_K_MAXDEPTH 16
 
 /* Length value of the indefinite form, as decoders pass it on. */
 #define ASN_K_INDEFLEN (-9999)

@@ -1,0 +1,94 @@
+// Pieces of the ASN.1 runtime shared between its sources; nothing here is exported.
+#ifndef KV_ASN1RT_INTERNAL_H
+#define KV_ASN1RT_INTERNAL_H
+
+#include "asn1rt.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace asn1rt {
+
+// Largest element the runtime encodes or decodes: lengths travel as int.
+constexpr size_t kMaxLength = INT32_MAX;
+
+// Nesting of constructed string segments the decoder follows before giving up.
+constexpr ASN1UINT kMaxStringDepth = ASN_K_MAXDEPTH;
+
+// ---------------------------------------------------------------- heap
+
+void *NewHeap();
+void DeleteHeap(void *heap);
+
+// ---------------------------------------------------------------- encode buffer
+
+// Puts `octets` in front of what was written so far. 0 or a status.
+int PutOctets(Asn1Context *pctxt, std::span<const ASN1OCTET> octets);
+int PutOctet(Asn1Context *pctxt, ASN1OCTET octet);
+// Makes room for `count` octets in front and returns where they go, or null with *pstatus
+// set; the caller fills all of them.
+ASN1OCTET *ReserveFront(Asn1Context *pctxt, size_t count, int *pstatus);
+// Octets written so far.
+size_t EncodedLength(const Asn1Context *pctxt);
+
+// Wraps `length` octets just written in a universal identifier when tagging is explicit.
+int WrapUniversal(Asn1Context *pctxt, ASN1TAG tagNumber, int length, ASN1TagType tagging);
+
+// ---------------------------------------------------------------- decode buffer
+
+struct Header {
+    ASN1TAG tag;          // 32-bit form: class, constructed bit, number
+    ASN1OCTET firstOctet; // identifier's first octet as it was read
+    bool constructed;
+    int length;          // contents length, or ASN_K_INDEFLEN
+    size_t headerLength; // identifier and length octets
+};
+
+// Parses the identifier and length at `pos` of data[0..size). A definite length must fit
+// within `size`; the indefinite form needs the constructed bit. 0 or a status.
+int ParseHeader(const ASN1OCTET *data, size_t size, size_t pos, Header *pheader);
+
+// Parses the header at the decode position; consumes it when `consume` is set. Records the
+// identifier position and form either way.
+int ReadHeader(Asn1Context *pctxt, Header *pheader, bool consume);
+
+// Extent of the complete element at `pos` (header, contents and, for the indefinite form,
+// everything up to and including the matching end-of-contents). 0 or a status.
+int ElementExtent(const ASN1OCTET *data, size_t size, size_t pos, size_t *pextent);
+
+// Contents of a primitive type: with explicit tagging reads the universal identifier
+// `tagNumber` in primitive form (-3 when another identifier follows); with implicit tagging
+// takes `length` as the caller read it. Leaves the position at the contents and checks
+// that they lie inside the buffer.
+int OpenPrimitive(Asn1Context *pctxt, ASN1TAG tagNumber, ASN1TagType tagging, int length,
+                  std::span<const ASN1OCTET> *pcontents);
+
+// Collects the contents of a string type in primitive or constructed form. `segmentTags`
+// lists the universal tag numbers accepted for segments of the constructed form. On success
+// the octets are in a heap block (with `extra` zero octets after them) and the position is
+// past the value.
+struct StringRequest {
+    ASN1TAG tagNumber;
+    std::span<const ASN1TAG> segmentTags;
+    bool bitString; // segments carry an unused-bits octet
+    size_t extra;   // zeroed octets to reserve after the contents
+};
+struct StringValue {
+    ASN1OCTET *data;
+    size_t numocts;
+    unsigned unusedBits; // bit strings: unused bits of the last octet
+};
+int DecodeString(Asn1Context *pctxt, const StringRequest &request, ASN1TagType tagging, int length,
+                 StringValue *pvalue);
+
+// ---------------------------------------------------------------- errors
+
+inline int LogStatus(Asn1Context *pctxt, int status)
+{
+    return pctxt ? rtErrSetData(&pctxt->errInfo, status, nullptr, 0) : status;
+}
+
+} // namespace asn1rt
+
+#endif
