@@ -1,0 +1,318 @@
+#include "wincrypt.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+using testing::Each;
+using testing::ElementsAreArray;
+
+// Last-error codes of the host's ASN.1 decoder (winerror.h).
+constexpr DWORD kAsn1Eod = 0x80093102;
+constexpr DWORD kAsn1Corrupt = 0x80093103;
+constexpr DWORD kAsn1Large = 0x80093104;
+constexpr DWORD kAsn1BadTag = 0x8009310B;
+constexpr DWORD kStatusAccessViolation = 0xC0000005;
+constexpr DWORD kAsnEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+BOOL Encode(const Bytes &littleEndian, BYTE *out, DWORD *pcb, DWORD encoding = kAsnEncoding)
+{
+    const CRYPT_INTEGER_BLOB blob = {static_cast<DWORD>(littleEndian.size()),
+                                     const_cast<BYTE *>(littleEndian.data())};
+    return CryptEncodeObject(encoding, X509_MULTI_BYTE_INTEGER, &blob, out, pcb);
+}
+
+Bytes EncodeOrDie(const Bytes &littleEndian)
+{
+    DWORD cb = 0;
+    EXPECT_TRUE(Encode(littleEndian, nullptr, &cb));
+    Bytes der(cb);
+    EXPECT_TRUE(Encode(littleEndian, der.data(), &cb));
+    der.resize(cb);
+    return der;
+}
+
+// The decoded blob's octets, read through a copy of the structure (the block is bytes).
+Bytes BlobOctets(const BYTE *block)
+{
+    CRYPT_INTEGER_BLOB blob;
+    std::memcpy(&blob, block, sizeof blob);
+    return Bytes(blob.pbData, blob.pbData + blob.cbData);
+}
+
+BOOL Decode(const Bytes &der, BYTE *out, DWORD *pcb, DWORD encoding = kAsnEncoding)
+{
+    return CryptDecodeObject(encoding, X509_MULTI_BYTE_INTEGER, der.data(),
+                             static_cast<DWORD>(der.size()), 0, out, pcb);
+}
+
+// Little-endian two's-complement blobs and their DER. Unless noted, the DER is what
+// `openssl asn1parse -genstr INTEGER:<value>` writes for the value named.
+struct IntegerVector {
+    const char *name;
+    Bytes littleEndian;
+    Bytes der;
+};
+const IntegerVector kIntegers[] = {
+    {"zero", {0x00}, {0x02, 0x01, 0x00}},
+    {"zeroInFourOctets", {0x00, 0x00, 0x00, 0x00}, {0x02, 0x01, 0x00}},
+    {"one", {0x01, 0x00, 0x00, 0x00}, {0x02, 0x01, 0x01}},
+    {"127", {0x7F}, {0x02, 0x01, 0x7F}},
+    {"128", {0x80, 0x00}, {0x02, 0x02, 0x00, 0x80}},
+    {"255", {0xFF, 0x00}, {0x02, 0x02, 0x00, 0xFF}},
+    {"256", {0x00, 0x01}, {0x02, 0x02, 0x01, 0x00}},
+    {"0x8000", {0x00, 0x80, 0x00}, {0x02, 0x03, 0x00, 0x80, 0x00}},
+    // A high bit in the most significant octet makes the value negative: {0x80} is -128.
+    {"minus128FromOneOctet", {0x80}, {0x02, 0x01, 0x80}},
+    {"minus128", {0x80, 0xFF, 0xFF, 0xFF}, {0x02, 0x01, 0x80}},
+    {"minus1", {0xFF}, {0x02, 0x01, 0xFF}},
+    {"minus1InFourOctets", {0xFF, 0xFF, 0xFF, 0xFF}, {0x02, 0x01, 0xFF}},
+    {"minus129", {0x7F, 0xFF}, {0x02, 0x02, 0xFF, 0x7F}},
+    {"minus32768", {0x00, 0x80}, {0x02, 0x02, 0x80, 0x00}},
+    {"minus32769", {0xFF, 0x7F, 0xFF}, {0x02, 0x03, 0xFF, 0x7F, 0xFF}},
+    {"0x0102030405060708090A",
+     {0x0A, 0x09, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01},
+     {0x02, 0x0A, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A}},
+    // Known answers of CryptoAPI's own encoder: leading sign octets are dropped.
+    {"positiveTenOctets",
+     {0xFF, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08},
+     {0x02, 0x0A, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF}},
+    {"negativeWithRedundantFF",
+     {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0xFF},
+     {0x02, 0x09, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}},
+    // An empty blob has no content octets, as CryptoAPI writes it.
+    {"emptyBlob", {}, {0x02, 0x00}},
+};
+
+TEST(MultiByteIntegerEncode, KnownAnswers)
+{
+    for (const IntegerVector &vector : kIntegers) {
+        SCOPED_TRACE(vector.name);
+        EXPECT_THAT(EncodeOrDie(vector.littleEndian), ElementsAreArray(vector.der));
+    }
+}
+
+// Content of 200 and 300 octets takes the long length forms 81 C8 and 82 01 2C (X.690, 8.1.3.5).
+TEST(MultiByteIntegerEncode, LongLengthForms)
+{
+    for (const size_t octets : {size_t{200}, size_t{300}}) {
+        SCOPED_TRACE(octets);
+        Bytes value(octets);
+        for (size_t i = 0; i < octets; ++i)
+            value[i] = static_cast<BYTE>(i % 0x7F + 1); // positive, most significant last
+        const Bytes der = EncodeOrDie(value);
+        const Bytes header =
+            octets == 200 ? Bytes{0x02, 0x81, 0xC8} : Bytes{0x02, 0x82, 0x01, 0x2C};
+        ASSERT_EQ(header.size() + octets, der.size());
+        EXPECT_TRUE(std::equal(header.begin(), header.end(), der.begin()));
+        EXPECT_TRUE(std::equal(value.rbegin(), value.rend(), der.begin() + header.size()));
+    }
+}
+
+TEST(MultiByteIntegerEncode, OutputBufferProtocol)
+{
+    const Bytes value = {0x80, 0x00}; // 02 02 00 80
+    DWORD cb = 0;
+    ASSERT_TRUE(Encode(value, nullptr, &cb));
+    EXPECT_EQ(4u, cb);
+
+    std::array<BYTE, 8> out;
+    out.fill(0xA5);
+    DWORD cbShort = 3;
+    SetLastError(0);
+    EXPECT_FALSE(Encode(value, out.data(), &cbShort));
+    EXPECT_EQ(DWORD{ERROR_MORE_DATA}, GetLastError());
+    EXPECT_EQ(4u, cbShort);
+    EXPECT_THAT(out, Each(0xA5));
+
+    DWORD cbLarge = sizeof out;
+    ASSERT_TRUE(Encode(value, out.data(), &cbLarge));
+    EXPECT_EQ(4u, cbLarge); // the octets written
+    EXPECT_THAT(out, ElementsAreArray({0x02, 0x02, 0x00, 0x80, 0xA5, 0xA5, 0xA5, 0xA5}));
+}
+
+// The certificate encoding type decides when given, the message type otherwise.
+TEST(MultiByteIntegerCodec, EncodingTypes)
+{
+    const Bytes der = {0x02, 0x01, 0x05};
+    const struct {
+        const char *name;
+        DWORD encoding;
+        bool accepted;
+    } kRows[] = {
+        {"x509Asn", X509_ASN_ENCODING, true},
+        {"pkcs7Asn", PKCS_7_ASN_ENCODING, true},
+        {"both", X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, true},
+        {"x509AsnWithPkcs7Ndr", X509_ASN_ENCODING | PKCS_7_NDR_ENCODING, true},
+        {"none", 0, false},
+        {"x509Ndr", X509_NDR_ENCODING, false},
+        {"x509AsnAndNdr", X509_ASN_ENCODING | X509_NDR_ENCODING, false},
+        {"pkcs7Ndr", PKCS_7_NDR_ENCODING, false},
+        {"x509NdrWithPkcs7Asn", X509_NDR_ENCODING | PKCS_7_ASN_ENCODING, false},
+    };
+    for (const auto &row : kRows) {
+        SCOPED_TRACE(row.name);
+        DWORD cb = 0;
+        SetLastError(0);
+        EXPECT_EQ(row.accepted, Encode({0x05}, nullptr, &cb, row.encoding) != FALSE);
+        EXPECT_EQ(row.accepted ? 0u : DWORD{ERROR_FILE_NOT_FOUND}, GetLastError());
+        SetLastError(0);
+        EXPECT_EQ(row.accepted, Decode(der, nullptr, &cb, row.encoding) != FALSE);
+        EXPECT_EQ(row.accepted ? 0u : DWORD{ERROR_FILE_NOT_FOUND}, GetLastError());
+    }
+}
+
+TEST(MultiByteIntegerCodec, OtherStructureTypesAreNotFound)
+{
+    const BYTE der[] = {0x02, 0x01, 0x05};
+    const BYTE five = 5;
+    const CRYPT_INTEGER_BLOB blob = {1, const_cast<BYTE *>(&five)};
+    for (const LPCSTR type : {reinterpret_cast<LPCSTR>(27), X509_CRL_DIST_POINTS,
+                              static_cast<LPCSTR>(nullptr), static_cast<LPCSTR>("1.2.3.4")}) {
+        SCOPED_TRACE(reinterpret_cast<uintptr_t>(type));
+        DWORD cb = 0;
+        SetLastError(0);
+        EXPECT_FALSE(CryptEncodeObject(kAsnEncoding, type, &blob, nullptr, &cb));
+        EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, GetLastError());
+        SetLastError(0);
+        EXPECT_FALSE(CryptDecodeObject(kAsnEncoding, type, der, sizeof der, 0, nullptr, &cb));
+        EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, GetLastError());
+    }
+}
+
+TEST(MultiByteIntegerEncode, MissingStructureFails)
+{
+    DWORD cb = 0;
+    SetLastError(0);
+    EXPECT_FALSE(CryptEncodeObject(kAsnEncoding, X509_MULTI_BYTE_INTEGER, nullptr, nullptr, &cb));
+    EXPECT_EQ(kStatusAccessViolation, GetLastError());
+    const CRYPT_INTEGER_BLOB dangling = {4, nullptr};
+    SetLastError(0);
+    EXPECT_FALSE(CryptEncodeObject(kAsnEncoding, X509_MULTI_BYTE_INTEGER, &dangling, nullptr, &cb));
+    EXPECT_EQ(kStatusAccessViolation, GetLastError());
+}
+
+TEST(MultiByteIntegerDecode, KnownAnswers)
+{
+    const struct {
+        const char *name;
+        Bytes der;
+        Bytes littleEndian;
+    } kRows[] = {
+        {"positiveTenOctets",
+         {0x02, 0x0A, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF},
+         {0xFF, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}},
+        {"negativeNineOctets",
+         {0x02, 0x09, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08},
+         {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF}},
+        {"128KeepsItsZeroOctet", {0x02, 0x02, 0x00, 0x80}, {0x80, 0x00}},
+        {"minus128", {0x02, 0x01, 0x80}, {0x80}},
+        {"nonMinimalKeptAsIs", {0x02, 0x03, 0x00, 0x00, 0x01}, {0x01, 0x00, 0x00}},
+        {"longFormLength", {0x02, 0x81, 0x01, 0x01}, {0x01}},
+        {"trailingOctetsIgnored", {0x02, 0x01, 0x01, 0x00, 0x00, 0x00}, {0x01}},
+        {"noContent", {0x02, 0x00}, {}},
+    };
+    for (const auto &row : kRows) {
+        SCOPED_TRACE(row.name);
+        DWORD cbNeeded = 0;
+        ASSERT_TRUE(Decode(row.der, nullptr, &cbNeeded));
+        EXPECT_EQ(sizeof(CRYPT_INTEGER_BLOB) + row.littleEndian.size(), cbNeeded);
+        std::vector<BYTE> block(cbNeeded + 4, 0xA5);
+        DWORD cb = static_cast<DWORD>(block.size());
+        ASSERT_TRUE(Decode(row.der, block.data(), &cb));
+        EXPECT_EQ(cbNeeded, cb);
+        EXPECT_THAT(BlobOctets(block.data()), ElementsAreArray(row.littleEndian));
+        EXPECT_THAT(Bytes(block.begin() + cbNeeded, block.end()), Each(0xA5));
+    }
+}
+
+// One block: the structure, then its octets right after it, whatever the block's alignment.
+TEST(MultiByteIntegerDecode, FlatResultLayout)
+{
+    const Bytes der = {0x02, 0x03, 0x01, 0x02, 0x03};
+    alignas(16) std::array<BYTE, sizeof(CRYPT_INTEGER_BLOB) + 3 + 1> storage{};
+    for (const size_t offset : {size_t{0}, size_t{1}}) {
+        SCOPED_TRACE(offset);
+        BYTE *block = storage.data() + offset;
+        DWORD cb = sizeof(CRYPT_INTEGER_BLOB) + 3;
+        ASSERT_TRUE(Decode(der, block, &cb));
+        CRYPT_INTEGER_BLOB blob;
+        std::memcpy(&blob, block, sizeof blob);
+        EXPECT_EQ(3u, blob.cbData);
+        EXPECT_EQ(block + sizeof(CRYPT_INTEGER_BLOB), blob.pbData);
+        EXPECT_THAT(BlobOctets(block), ElementsAreArray({0x03, 0x02, 0x01}));
+    }
+}
+
+TEST(MultiByteIntegerDecode, ShortBuffer)
+{
+    const Bytes der = {0x02, 0x02, 0x01, 0x02};
+    std::array<BYTE, sizeof(CRYPT_INTEGER_BLOB) + 2> block;
+    block.fill(0xA5);
+    DWORD cb = sizeof(CRYPT_INTEGER_BLOB) + 1;
+    SetLastError(0);
+    EXPECT_FALSE(Decode(der, block.data(), &cb));
+    EXPECT_EQ(DWORD{ERROR_MORE_DATA}, GetLastError());
+    EXPECT_EQ(sizeof(CRYPT_INTEGER_BLOB) + 2, cb);
+    EXPECT_THAT(block, Each(0xA5));
+}
+
+TEST(MultiByteIntegerDecode, MalformedInputFails)
+{
+    const struct {
+        const char *name;
+        Bytes der;
+        DWORD error;
+    } kRows[] = {
+        {"empty", {}, kAsn1Eod},
+        {"tagOnly", {0x02}, kAsn1Eod},
+        {"contentCutShort", {0x02, 0x05, 0x01, 0x02}, kAsn1Eod},
+        {"longLengthCutShort", {0x02, 0x82, 0x01}, kAsn1Eod},
+        {"octetString", {0x04, 0x01, 0x01}, kAsn1BadTag},
+        {"ia5String", {0x16, 0x04, 't', 'e', 's', 't'}, kAsn1BadTag},
+        {"enumerated", {0x0A, 0x01, 0x01}, kAsn1BadTag},
+        {"constructedInteger", {0x22, 0x03, 0x02, 0x01, 0x01}, kAsn1BadTag},
+        {"indefiniteLength", {0x02, 0x80, 0x01, 0x00, 0x00}, kAsn1Corrupt},
+        {"fiveLengthOctets", {0x02, 0x85, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01}, kAsn1Large},
+    };
+    for (const auto &row : kRows) {
+        SCOPED_TRACE(row.name);
+        DWORD cb = 0;
+        SetLastError(0);
+        EXPECT_FALSE(Decode(row.der, nullptr, &cb));
+        EXPECT_EQ(row.error, GetLastError());
+    }
+    DWORD cb = 0;
+    SetLastError(0);
+    EXPECT_FALSE(
+        CryptDecodeObject(kAsnEncoding, X509_MULTI_BYTE_INTEGER, nullptr, 3, 0, nullptr, &cb));
+    EXPECT_EQ(kAsn1Eod, GetLastError());
+}
+
+// Encoding then decoding gives back the value in its minimal form.
+TEST(MultiByteIntegerCodec, DecodeGivesMinimalFormOfEncodedValue)
+{
+    for (const IntegerVector &vector : kIntegers) {
+        if (vector.littleEndian.empty()) continue;
+        SCOPED_TRACE(vector.name);
+        const Bytes der = EncodeOrDie(vector.littleEndian);
+        DWORD cb = 0;
+        ASSERT_TRUE(Decode(der, nullptr, &cb));
+        std::vector<BYTE> block(cb);
+        ASSERT_TRUE(Decode(der, block.data(), &cb));
+        const Bytes octets = BlobOctets(block.data());
+        ASSERT_EQ(der.size() - 2, octets.size());
+        // Sign-extending the result to the input's width gives the input back.
+        Bytes extended = octets;
+        extended.resize(vector.littleEndian.size(), (octets.back() & 0x80) ? 0xFF : 0x00);
+        EXPECT_THAT(extended, ElementsAreArray(vector.littleEndian));
+    }
+}
+
+} // namespace

@@ -1,0 +1,191 @@
+#include "kvcapi_testing.h"
+#include "wincrypt.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+PCCRYPT_OID_INFO FindByOid(const char *oid, DWORD group)
+{
+    return CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char *>(oid), group);
+}
+
+PCCRYPT_OID_INFO FindByAlgid(ALG_ID algid, DWORD group)
+{
+    return CryptFindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &algid, group);
+}
+
+// Restores the built-in table when a test that changed it ends.
+class OidInfoTable : public testing::Test {
+  protected:
+    void TearDown() override { KvCapiResetOIDInfo(); }
+};
+
+struct KnownAlgorithm {
+    const char *oid;
+    DWORD group;
+    ALG_ID algid;
+};
+const KnownAlgorithm kKnown[] = {
+    {"1.2.643.2.2.19", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0x2E23},    // GOST R 34.10-2001
+    {"1.2.643.7.1.1.1.1", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0x2E49}, // GOST R 34.10-2012 256
+    {"1.2.643.7.1.1.1.2", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0x2E3D}, // GOST R 34.10-2012 512
+    {"1.2.643.2.2.98", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0xAA24},
+    {"1.2.643.7.1.1.6.1", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0xAA46},
+    {"1.2.643.7.1.1.6.2", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0xAA42},
+    {"1.2.643.2.2.21", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, 0x661E}, // GOST 28147-89
+    {"1.3.14.3.2.26", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA1},
+    {"2.16.840.1.101.3.4.2.1", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_256},
+    {"2.16.840.1.101.3.4.2.2", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_384},
+    {"2.16.840.1.101.3.4.2.3", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_512},
+};
+
+TEST(CryptFindOIDInfo, BuiltInEntriesByOid)
+{
+    for (const KnownAlgorithm &known : kKnown) {
+        SCOPED_TRACE(known.oid);
+        for (const DWORD group : {known.group, DWORD{0}}) {
+            const PCCRYPT_OID_INFO info = FindByOid(known.oid, group);
+            ASSERT_NE(nullptr, info);
+            EXPECT_EQ(sizeof(CRYPT_OID_INFO), info->cbSize);
+            EXPECT_STREQ(known.oid, info->pszOID);
+            EXPECT_NE(nullptr, info->pwszName);
+            EXPECT_EQ(known.group, info->dwGroupId);
+            EXPECT_EQ(known.algid, info->Algid);
+        }
+    }
+}
+
+TEST(CryptFindOIDInfo, BuiltInEntriesByAlgid)
+{
+    for (const KnownAlgorithm &known : kKnown) {
+        SCOPED_TRACE(known.oid);
+        for (const DWORD group : {known.group, DWORD{0}}) {
+            const PCCRYPT_OID_INFO info = FindByAlgid(known.algid, group);
+            ASSERT_NE(nullptr, info);
+            EXPECT_STREQ(known.oid, info->pszOID);
+        }
+    }
+}
+
+TEST(CryptFindOIDInfo, MissesGiveNull)
+{
+    const ALG_ID ephemeral2001 = 0xAA25;
+    SetLastError(0x1234);
+    EXPECT_EQ(nullptr, FindByOid("1.2.643.2.2.19", CRYPT_ENCRYPT_ALG_OID_GROUP_ID));
+    EXPECT_EQ(nullptr, FindByOid("1.2.643.2.2.21", CRYPT_PUBKEY_ALG_OID_GROUP_ID));
+    EXPECT_EQ(nullptr, FindByOid("1.2.643.2.2", 0));     // a prefix is not a match
+    EXPECT_EQ(nullptr, FindByOid("1.2.643.2.2.190", 0)); // nor is a longer text
+    EXPECT_EQ(nullptr, FindByOid("1.2.643.100.112", 0));
+    EXPECT_EQ(nullptr, FindByAlgid(ephemeral2001, 0));
+    EXPECT_EQ(nullptr, FindByAlgid(0x661E, CRYPT_PUBKEY_ALG_OID_GROUP_ID));
+    EXPECT_EQ(nullptr, CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, nullptr, 0));
+    EXPECT_EQ(nullptr, CryptFindOIDInfo(CRYPT_OID_INFO_SIGN_KEY, const_cast<char *>("x"), 0));
+    EXPECT_EQ(0x1234u, GetLastError()); // a miss sets no error
+}
+
+TEST(CryptFindOIDInfo, ByNameIgnoresCase)
+{
+    const PCCRYPT_OID_INFO info =
+        CryptFindOIDInfo(CRYPT_OID_INFO_NAME_KEY, const_cast<wchar_t *>(L"SHA256"), 0);
+    ASSERT_NE(nullptr, info);
+    EXPECT_STREQ("2.16.840.1.101.3.4.2.1", info->pszOID);
+}
+
+TEST_F(OidInfoTable, AddedEntryIsACopy)
+{
+    std::string oid = "1.2.3.4.5";
+    std::wstring name = L"test algorithm";
+    BYTE extra[] = {1, 2, 3};
+    CRYPT_OID_INFO entry = {};
+    entry.pszOID = oid.c_str();
+    entry.pwszName = name.c_str();
+    entry.dwGroupId = CRYPT_PUBKEY_ALG_OID_GROUP_ID;
+    entry.Algid = CALG_OID_INFO_CNG_ONLY;
+    entry.ExtraInfo = {sizeof extra, extra};
+    ASSERT_TRUE(KvCapiSetOIDInfo(&entry));
+    oid[0] = '9';
+    name[0] = L'X';
+    extra[0] = 9;
+
+    const PCCRYPT_OID_INFO info = FindByOid("1.2.3.4.5", CRYPT_PUBKEY_ALG_OID_GROUP_ID);
+    ASSERT_NE(nullptr, info);
+    EXPECT_EQ(sizeof(CRYPT_OID_INFO), info->cbSize);
+    EXPECT_STREQ(L"test algorithm", info->pwszName);
+    EXPECT_EQ(CALG_OID_INFO_CNG_ONLY, info->Algid);
+    ASSERT_EQ(3u, info->ExtraInfo.cbData);
+    EXPECT_EQ(0, std::memcmp(info->ExtraInfo.pbData, "\x01\x02\x03", 3));
+}
+
+// Replacing an entry hides the old one from every kind of lookup; a pointer obtained before
+// stays readable until the table is reset.
+TEST_F(OidInfoTable, ReplacedEntryHidesTheOldOne)
+{
+    const PCCRYPT_OID_INFO before = FindByOid("1.2.643.2.2.19", CRYPT_PUBKEY_ALG_OID_GROUP_ID);
+    ASSERT_NE(nullptr, before);
+    CRYPT_OID_INFO entry = *before;
+    entry.Algid = CALG_OID_INFO_PARAMETERS;
+    ASSERT_TRUE(KvCapiSetOIDInfo(&entry));
+
+    const PCCRYPT_OID_INFO after = FindByOid("1.2.643.2.2.19", CRYPT_PUBKEY_ALG_OID_GROUP_ID);
+    ASSERT_NE(nullptr, after);
+    EXPECT_EQ(CALG_OID_INFO_PARAMETERS, after->Algid);
+    EXPECT_EQ(nullptr, FindByAlgid(0x2E23, 0));
+    EXPECT_EQ(0x2E23u, before->Algid);
+
+    KvCapiResetOIDInfo();
+    EXPECT_EQ(before, FindByAlgid(0x2E23, CRYPT_PUBKEY_ALG_OID_GROUP_ID));
+}
+
+TEST_F(OidInfoTable, RemovedEntryIsNotFound)
+{
+    ASSERT_TRUE(KvCapiRemoveOIDInfo("1.2.643.2.2.21", CRYPT_ENCRYPT_ALG_OID_GROUP_ID));
+    EXPECT_EQ(nullptr, FindByOid("1.2.643.2.2.21", 0));
+    SetLastError(0);
+    EXPECT_FALSE(KvCapiRemoveOIDInfo("1.2.643.2.2.21", CRYPT_ENCRYPT_ALG_OID_GROUP_ID));
+    EXPECT_EQ(CRYPT_E_NOT_FOUND, GetLastError());
+    KvCapiResetOIDInfo();
+    EXPECT_NE(nullptr, FindByOid("1.2.643.2.2.21", 0));
+}
+
+TEST_F(OidInfoTable, SetRejectsMissingOid)
+{
+    CRYPT_OID_INFO noOid = {};
+    SetLastError(0);
+    EXPECT_FALSE(KvCapiSetOIDInfo(&noOid));
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+    SetLastError(0);
+    EXPECT_FALSE(KvCapiSetOIDInfo(nullptr));
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+}
+
+// Lookups keep answering while other threads replace entries (run under the sanitizers).
+TEST_F(OidInfoTable, ConcurrentLookupsAndChanges)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            const std::string oid = "1.2.3." + std::to_string(t);
+            for (DWORD i = 0; i < 500; ++i) {
+                CRYPT_OID_INFO entry = {};
+                entry.pszOID = oid.c_str();
+                entry.dwGroupId = CRYPT_HASH_ALG_OID_GROUP_ID;
+                entry.Algid = i;
+                ASSERT_TRUE(KvCapiSetOIDInfo(&entry));
+                const PCCRYPT_OID_INFO mine = FindByOid(oid.c_str(), 0);
+                ASSERT_NE(nullptr, mine);
+                ASSERT_EQ(i, mine->Algid); // only this thread writes this OID
+                ASSERT_NE(nullptr, FindByOid("1.2.643.2.2.19", CRYPT_PUBKEY_ALG_OID_GROUP_ID));
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+}
+
+} // namespace

@@ -1,0 +1,279 @@
+#include "wintypes.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <clocale>
+#include <cstdint>
+#include <cwchar>
+#include <locale.h>
+#include <string>
+
+namespace {
+
+using testing::Each;
+
+// Valid text in both forms. The UTF-8 octets are those of RFC 3629's examples and of the
+// Unicode code charts (U+041F CYRILLIC CAPITAL LETTER PE = D0 9F, U+1F600 = F0 9F 98 80).
+struct TextPair {
+    const char *name;
+    std::string utf8;
+    std::wstring wide;
+};
+const TextPair kTexts[] = {
+    {"ascii", "Hello", L"Hello"},
+    {"cyrillic", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+     L"\u041F\u0440\u0438\u0432\u0435\u0442"},
+    {"rfc3629Hangul", "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4", L"\uD55C\uAD6D\uC5B4"},
+    {"euroSign", "\xE2\x82\xAC", L"\u20AC"},
+    {"lastBmp", "\xEF\xBF\xBF", L"\uFFFF"},
+    {"beforeSurrogates", "\xED\x9F\xBF", L"\uD7FF"},
+    {"afterSurrogates", "\xEE\x80\x80", L"\uE000"},
+    {"emojiOutsideBmp", "\xF0\x9F\x98\x80", L"\U0001F600"},
+    {"lastCodePoint", "\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
+    {"mixedWidths", "a\xD0\x9F\xE2\x82\xAC\xF0\x9F\x98\x80z", L"a\u041F\u20AC\U0001F600z"},
+};
+
+TEST(MultiByteToWideChar, ZeroTerminatedInput)
+{
+    for (const TextPair &text : kTexts) {
+        SCOPED_TRACE(text.name);
+        const int cchWithNul = static_cast<int>(text.wide.size()) + 1;
+        EXPECT_EQ(cchWithNul, MultiByteToWideChar(CP_UTF8, 0, text.utf8.c_str(), -1, nullptr, 0));
+        std::array<wchar_t, 32> out;
+        out.fill(L'#');
+        ASSERT_EQ(cchWithNul,
+                  MultiByteToWideChar(CP_UTF8, 0, text.utf8.c_str(), -1, out.data(), cchWithNul));
+        EXPECT_EQ(text.wide, std::wstring(out.data())); // terminator written
+        EXPECT_EQ(L'#', out[cchWithNul]);
+    }
+}
+
+TEST(MultiByteToWideChar, CountedInputGetsNoTerminator)
+{
+    const std::string withNul("a\0b", 3);
+    std::array<wchar_t, 8> out;
+    out.fill(L'#');
+    ASSERT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, withNul.data(), 3, out.data(), 8));
+    EXPECT_EQ(std::wstring(L"a\0b#", 4), std::wstring(out.data(), 4)); // embedded NUL kept
+    const std::string cyrillic = kTexts[1].utf8;
+    EXPECT_EQ(6, MultiByteToWideChar(CP_UTF8, 0, cyrillic.data(), 12, nullptr, 0));
+}
+
+TEST(MultiByteToWideChar, ShortBufferWritesNothingPastIt)
+{
+    std::array<wchar_t, 8> out;
+    out.fill(L'#');
+    SetLastError(0);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, kTexts[1].utf8.c_str(), -1, out.data(), 6));
+    EXPECT_EQ(DWORD{ERROR_INSUFFICIENT_BUFFER}, GetLastError()); // the NUL needed a 7th
+    EXPECT_EQ(L'#', out[6]);
+}
+
+// Ill-formed sequences from Markus Kuhn's UTF-8 decoder stress test and RFC 3629, 10.
+TEST(MultiByteToWideChar, IllFormedInputFails)
+{
+    const struct {
+        const char *name;
+        std::string octets;
+    } kIllFormed[] = {
+        {"loneContinuation", "a\x80z"},
+        {"loneContinuationBF", "\xBF"},
+        {"overlongSlash2", "\xC0\xAF"},
+        {"overlongSlash3", "\xE0\x80\xAF"},
+        {"overlongSlash4", "\xF0\x80\x80\xAF"},
+        {"overlongNul", "\xC0\x80"},
+        {"overlongMax2", "\xC1\xBF"},
+        {"overlongMax3", "\xE0\x9F\xBF"},
+        {"overlongMax4", "\xF0\x8F\xBF\xBF"},
+        {"highSurrogate", "\xED\xA0\x80"},
+        {"lowSurrogate", "\xED\xBF\xBF"},
+        {"surrogatePair", "\xED\xA0\xBD\xED\xB8\x80"},
+        {"aboveU10FFFF", "\xF4\x90\x80\x80"},
+        {"leadF5", "\xF5\x80\x80\x80"},
+        {"fiveOctetForm", "\xF8\x88\x80\x80\x80"},
+        {"leadFE", "\xFE"},
+        {"leadFF", "\xFF"},
+        {"truncated3", "\xE2\x82"},
+        {"truncated4", "\xF0\x9F\x98"},
+        {"leadThenAscii", "\xD0"
+                          "A"},
+    };
+    for (const auto &row : kIllFormed) {
+        SCOPED_TRACE(row.name);
+        std::array<wchar_t, 16> out;
+        out.fill(L'#');
+        for (const DWORD flags : {DWORD{0}, DWORD{MB_ERR_INVALID_CHARS}}) {
+            SetLastError(0);
+            EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, flags, row.octets.c_str(), -1, nullptr, 0));
+            EXPECT_EQ(DWORD{ERROR_NO_UNICODE_TRANSLATION}, GetLastError());
+            SetLastError(0);
+            EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, flags, row.octets.data(),
+                                             static_cast<int>(row.octets.size()), out.data(), 16));
+            EXPECT_EQ(DWORD{ERROR_NO_UNICODE_TRANSLATION}, GetLastError());
+        }
+        EXPECT_THAT(out, Each(L'#'));
+    }
+}
+
+TEST(MultiByteToWideChar, CountedInputEndingInsideASequenceFails)
+{
+    const std::string euro = "\xE2\x82\xAC";
+    SetLastError(0);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, euro.data(), 2, nullptr, 0));
+    EXPECT_EQ(DWORD{ERROR_NO_UNICODE_TRANSLATION}, GetLastError());
+}
+
+TEST(MultiByteToWideChar, BadArguments)
+{
+    wchar_t out[4];
+    const struct {
+        const char *name;
+        UINT codePage;
+        DWORD flags;
+        const char *src;
+        int cbSrc;
+        wchar_t *dst;
+        int cchDst;
+        DWORD error;
+    } kRows[] = {
+        {"ansiCodePage", CP_ACP, 0, "a", -1, out, 4, ERROR_INVALID_PARAMETER},
+        {"cyrillicCodePage", 1251, 0, "a", -1, out, 4, ERROR_INVALID_PARAMETER},
+        {"nullSource", CP_UTF8, 0, nullptr, -1, out, 4, ERROR_INVALID_PARAMETER},
+        {"emptySource", CP_UTF8, 0, "a", 0, out, 4, ERROR_INVALID_PARAMETER},
+        {"sourceLengthMinus2", CP_UTF8, 0, "a", -2, out, 4, ERROR_INVALID_PARAMETER},
+        {"negativeOutput", CP_UTF8, 0, "a", -1, out, -1, ERROR_INVALID_PARAMETER},
+        {"nullOutputWithSize", CP_UTF8, 0, "a", -1, nullptr, 4, ERROR_INVALID_PARAMETER},
+        {"precomposedFlag", CP_UTF8, 0x1, "a", -1, out, 4, ERROR_INVALID_FLAGS},
+    };
+    for (const auto &row : kRows) {
+        SCOPED_TRACE(row.name);
+        SetLastError(0);
+        EXPECT_EQ(0, MultiByteToWideChar(row.codePage, row.flags, row.src, row.cbSrc, row.dst,
+                                         row.cchDst));
+        EXPECT_EQ(row.error, GetLastError());
+    }
+}
+
+TEST(WideCharToMultiByte, ZeroTerminatedInput)
+{
+    for (const TextPair &text : kTexts) {
+        SCOPED_TRACE(text.name);
+        const int cbWithNul = static_cast<int>(text.utf8.size()) + 1;
+        EXPECT_EQ(cbWithNul, WideCharToMultiByte(CP_UTF8, 0, text.wide.c_str(), -1, nullptr, 0,
+                                                 nullptr, nullptr));
+        std::array<char, 64> out;
+        out.fill('#');
+        ASSERT_EQ(cbWithNul, WideCharToMultiByte(CP_UTF8, 0, text.wide.c_str(), -1, out.data(),
+                                                 cbWithNul, nullptr, nullptr));
+        EXPECT_EQ(text.utf8, std::string(out.data()));
+        EXPECT_EQ('#', out[cbWithNul]);
+    }
+}
+
+TEST(WideCharToMultiByte, ShortBufferNeverSplitsOrOverruns)
+{
+    // "aП€": 1 + 2 + 3 octets and the NUL.
+    std::array<char, 8> out;
+    for (int cb = 1; cb < 7; ++cb) {
+        SCOPED_TRACE(cb);
+        out.fill('#');
+        SetLastError(0);
+        EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, L"a\u041F\u20AC", -1, out.data(), cb, nullptr,
+                                         nullptr));
+        EXPECT_EQ(DWORD{ERROR_INSUFFICIENT_BUFFER}, GetLastError());
+        EXPECT_EQ('#', out[static_cast<size_t>(cb)]);
+    }
+}
+
+TEST(WideCharToMultiByte, CharactersWithoutUtf8FormFail)
+{
+    const struct {
+        const char *name;
+        wchar_t character;
+    } kRows[] = {
+        {"highSurrogate", static_cast<wchar_t>(0xD800)},
+        {"lowSurrogate", static_cast<wchar_t>(0xDFFF)},
+        {"aboveU10FFFF", static_cast<wchar_t>(0x110000)},
+        {"negative", static_cast<wchar_t>(-1)},
+    };
+    for (const auto &row : kRows) {
+        SCOPED_TRACE(row.name);
+        const wchar_t text[] = {L'a', row.character, L'z', 0};
+        std::array<char, 16> out;
+        out.fill('#');
+        for (const DWORD flags : {DWORD{0}, DWORD{WC_ERR_INVALID_CHARS}}) {
+            SetLastError(0);
+            EXPECT_EQ(
+                0, WideCharToMultiByte(CP_UTF8, flags, text, -1, out.data(), 16, nullptr, nullptr));
+            EXPECT_EQ(DWORD{ERROR_NO_UNICODE_TRANSLATION}, GetLastError());
+        }
+        EXPECT_THAT(out, Each('#'));
+    }
+}
+
+TEST(WideCharToMultiByte, BadArguments)
+{
+    char out[4];
+    BOOL usedDefault = FALSE;
+    const struct {
+        const char *name;
+        UINT codePage;
+        DWORD flags;
+        const wchar_t *src;
+        int cchSrc;
+        char *dst;
+        int cbDst;
+        const char *defaultChar;
+        BOOL *usedDefaultChar;
+        DWORD error;
+    } kRows[] = {
+        {"ansiCodePage", CP_ACP, 0, L"a", -1, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {"nullSource", CP_UTF8, 0, nullptr, -1, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {"emptySource", CP_UTF8, 0, L"a", 0, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {"negativeOutput", CP_UTF8, 0, L"a", -1, out, -1, nullptr, nullptr,
+         ERROR_INVALID_PARAMETER},
+        {"nullOutputWithSize", CP_UTF8, 0, L"a", -1, nullptr, 4, nullptr, nullptr,
+         ERROR_INVALID_PARAMETER},
+        {"defaultChar", CP_UTF8, 0, L"a", -1, out, 4, "?", nullptr, ERROR_INVALID_PARAMETER},
+        {"usedDefaultChar", CP_UTF8, 0, L"a", -1, out, 4, nullptr, &usedDefault,
+         ERROR_INVALID_PARAMETER},
+        {"compositeFlag", CP_UTF8, 0x200, L"a", -1, out, 4, nullptr, nullptr, ERROR_INVALID_FLAGS},
+    };
+    for (const auto &row : kRows) {
+        SCOPED_TRACE(row.name);
+        SetLastError(0);
+        EXPECT_EQ(0, WideCharToMultiByte(row.codePage, row.flags, row.src, row.cchSrc, row.dst,
+                                         row.cbDst, row.defaultChar, row.usedDefaultChar));
+        EXPECT_EQ(row.error, GetLastError());
+    }
+}
+
+// Every Unicode scalar value, against the C library's own UTF-8 converter (C.UTF-8 locale),
+// in both directions.
+TEST(Utf8Conversions, AgreeWithCLibraryForEveryScalarValue)
+{
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (utf8 == static_cast<locale_t>(nullptr)) GTEST_SKIP() << "no C.UTF-8 locale";
+    const locale_t previous = uselocale(utf8);
+    for (char32_t cp = 1; cp <= 0x10FFFF; ++cp) {
+        if (cp == 0xD800) cp = 0xE000;
+        const wchar_t wide[] = {static_cast<wchar_t>(cp), 0};
+        char expected[8] = {};
+        std::mbstate_t state{};
+        const size_t cbExpected = std::wcrtomb(expected, wide[0], &state);
+        char octets[8] = {};
+        const int cb = WideCharToMultiByte(CP_UTF8, 0, wide, 1, octets, 8, nullptr, nullptr);
+        ASSERT_EQ(cbExpected, static_cast<size_t>(cb)) << std::hex << static_cast<uint32_t>(cp);
+        ASSERT_EQ(std::string(expected, cbExpected), std::string(octets, cbExpected));
+        wchar_t back[2] = {};
+        ASSERT_EQ(1, MultiByteToWideChar(CP_UTF8, 0, octets, cb, back, 2))
+            << std::hex << static_cast<uint32_t>(cp);
+        ASSERT_EQ(wide[0], back[0]);
+    }
+    uselocale(previous);
+    freelocale(utf8);
+}
+
+} // namespace
