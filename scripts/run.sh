@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job: set up, build libkvext in release mode and install it into ./prefix.
+# The main job: set up, build libkvext in release mode, install it into ./prefix and run the
+# example host against the installed library.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -7,6 +8,7 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS
       -DCMAKE_INSTALL_PREFIX="$PWD/prefix"
 cmake --build build/release
 cmake --install build/release
-echo "libkvext installed under $PWD/prefix"
-nm -D --defined-only "$PWD"/prefix/lib*/libkvext.so.4 | awk '{print $3}' | grep -c '^Orva' |
-    xargs printf 'entry points exported: %s\n'
+library=$(ls "$PWD"/prefix/lib*/libkvext.so.4)
+echo "libkvext installed as $library"
+printf 'entry points exported: %s\n' "$(nm -D --defined-only "$library" | grep -c ' Orva')"
+"$PWD"/prefix/bin/kvhost "$library"

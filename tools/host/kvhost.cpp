@@ -2,10 +2,12 @@
 #include "Host.h"
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
+    std::setlocale(LC_ALL, "C.UTF-8"); // decoded wide strings are printed as UTF-8
     const char *path = argc > 1 ? argv[1] : "libkvext.so.4";
     kvhost::Library lib(path);
     if (!lib.loaded())
