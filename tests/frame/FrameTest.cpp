@@ -569,3 +569,49 @@ TEST_F(FrameTest, NestedEncodeCopiesOntoTheContextHeap)
 }
 
 } // namespace
+
+namespace {
+
+// Nested CryptoAPI codecs: the host's multi-byte integer codec, with its output kept on the
+// context heap.
+TEST_F(FrameTest, NestedCryptoApiCodecs)
+{
+    Asn1Context ctx;
+    ASSERT_TRUE(InitializeAsn1cContext(&ctx));
+    BYTE littleEndian[] = {0x80, 0x00}; // +128, two's complement, least significant octet first
+    const CRYPT_INTEGER_BLOB serial = {sizeof littleEndian, littleEndian};
+    BYTE *pbEncoded = nullptr;
+    DWORD cbEncoded = 0;
+    ASSERT_TRUE(CryptEncodeObjectContextAlloc(&ctx, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                              X509_MULTI_BYTE_INTEGER, &serial, &pbEncoded,
+                                              &cbEncoded));
+    EXPECT_EQ((std::vector<BYTE>{0x02, 0x02, 0x00, 0x80}),
+              std::vector<BYTE>(pbEncoded, pbEncoded + cbEncoded));
+
+    void *pvDecoded = nullptr;
+    ASSERT_TRUE(CryptDecodeObjectContextAlloc(&ctx, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                              X509_MULTI_BYTE_INTEGER, pbEncoded, cbEncoded, 0,
+                                              &pvDecoded));
+    const auto *decoded = static_cast<const CRYPT_INTEGER_BLOB *>(pvDecoded);
+    EXPECT_EQ(std::vector<BYTE>(littleEndian, littleEndian + sizeof littleEndian),
+              std::vector<BYTE>(decoded->pbData, decoded->pbData + decoded->cbData));
+
+    // The host's own failure code reaches the caller, and its number the trace.
+    EXPECT_FALSE(CryptEncodeObjectContextAlloc(&ctx, X509_ASN_ENCODING,
+                                               reinterpret_cast<LPCSTR>(9999), &serial,
+                                               &pbEncoded, &cbEncoded));
+    const DWORD hostError = GetLastError();
+    EXPECT_NE(0u, hostError);
+    const BYTE notAnInteger[] = {0x04, 0x01, 0x00};
+    EXPECT_FALSE(CryptDecodeObjectContextAlloc(&ctx, X509_ASN_ENCODING, X509_MULTI_BYTE_INTEGER,
+                                               notAnInteger, sizeof notAnInteger, 0, &pvDecoded));
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(AllOf(HasSubstr("CryptEncodeObjectContextAlloc("),
+                                  HasSubstr("call to CryptEncodeObject() failed, result = " +
+                                            std::to_string(static_cast<int>(hostError)))),
+                            AllOf(HasSubstr("CryptDecodeObjectContextAlloc("),
+                                  HasSubstr("call to CryptDecodeObject() failed, result = "))));
+    rtFreeContext(&ctx);
+}
+
+} // namespace
