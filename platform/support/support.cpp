@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -16,6 +20,9 @@ struct DbContext {
     TSupportDbContext pub; // first word: the level mask
     std::string module;
 };
+// Callers hold a pointer to `pub`; it converts back to the whole context only because the
+// context is standard-layout with `pub` first.
+static_assert(std::is_standard_layout_v<DbContext>);
 
 uint32_t MaskFromEnvironment()
 {
@@ -25,7 +32,17 @@ uint32_t MaskFromEnvironment()
     char *end = nullptr;
     errno = 0;
     const unsigned long mask = std::strtoul(text, &end, 0);
-    return (errno || *end) ? 0 : static_cast<uint32_t>(mask);
+    // Anything beyond 32 bits (a negative text wraps around there too) is no mask.
+    return (errno || *end || mask > UINT32_MAX) ? 0 : static_cast<uint32_t>(mask);
+}
+
+// Every live context, owned here: a module that never calls support_print_done (a library
+// unloaded at process exit) leaves its context to this list, released with the library.
+std::mutex g_contextsLock;
+std::list<std::unique_ptr<DbContext>> &Contexts()
+{
+    static std::list<std::unique_ptr<DbContext>> contexts;
+    return contexts;
 }
 
 // Lines of concurrent callers must not interleave within the file.
@@ -120,17 +137,21 @@ extern "C" {
 TSupportDbContext *support_print_init(const char *, const char *name, const char *,
                                       uint32_t all_levels)
 {
-    auto *ctx = new (std::nothrow) DbContext;
+    auto ctx = std::unique_ptr<DbContext>(new (std::nothrow) DbContext);
     if (!ctx)
         return nullptr;
     ctx->pub.level_mask = MaskFromEnvironment() & all_levels;
     ctx->module = name ? name : "";
-    return &ctx->pub;
+    std::lock_guard<std::mutex> hold(g_contextsLock);
+    return &Contexts().emplace_back(std::move(ctx))->pub;
 }
 
 void support_print_done(TSupportDbContext *ctx)
 {
-    delete reinterpret_cast<DbContext *>(ctx);
+    std::lock_guard<std::mutex> hold(g_contextsLock);
+    std::erase_if(Contexts(), [ctx](const std::unique_ptr<DbContext> &owned) {
+        return &owned->pub == ctx;
+    });
 }
 
 int support_print_is(TSupportDbContext *ctx, uint32_t level)
@@ -182,6 +203,8 @@ size_t safe_mbsrtowcs(wchar_t *dst, const char **src, size_t len, mbstate_t *)
         char32_t cp;
         const int used = DecodeUtf8(in, avail, &cp);
         if (used < 0) {
+            if (dst)
+                *src = reinterpret_cast<const char *>(in); // at the invalid sequence
             errno = EILSEQ;
             return static_cast<size_t>(-1);
         }
@@ -221,6 +244,8 @@ size_t safe_wcsrtombs(char *dst, const wchar_t **src, size_t len, mbstate_t *)
         unsigned char bytes[4];
         const int n = EncodeUtf8(static_cast<char32_t>(*in), bytes);
         if (n < 0) {
+            if (dst)
+                *src = in; // at the character without a UTF-8 form
             errno = EILSEQ;
             return static_cast<size_t>(-1);
         }
