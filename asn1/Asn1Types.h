@@ -466,7 +466,7 @@ struct GostR3410_KeyTransport {
     GostR3410_TransportParameters transportParameters; // [0] IMPLICIT
 };
 
-// Key-wrap algorithms (RFC 4490, 5.1): 1.2.643.2.2.13.0 and 1.2.643.2.2.13.1.
+// Key-wrap algorithms (RFC 4490): 1.2.643.2.2.13.0 and 1.2.643.2.2.13.1.
 extern const ASN1OBJID id_Gost28147_89_None_KeyWrap;
 extern const ASN1OBJID id_Gost28147_89_Kelvarine_KeyWrap;
 

@@ -1,0 +1,1142 @@
+// PKIX1Explicit88: names, algorithm identifiers and public keys of RFC 5280 (appendix A.1,
+// explicitly tagged), and the ESS certificate identifiers of RFC 2634 and RFC 5035.
+#include "asn1/Asn1Codec.h"
+
+using namespace asn1codec;
+
+// AttributeTypeAndValue ::= SEQUENCE { type AttributeType, value AttributeValue }
+//                                                                  -- RFC 5280, 4.1.2.4
+// The value is kept as its complete encoding, whatever its type.
+int asn1E_AttributeTypeAndValue(Asn1Context *pctxt, AttributeTypeAndValue *pvalue,
+                                ASN1TagType tagging)
+{
+    int total = 0, len;
+    if ((len = EncodeOpenType(pctxt, &pvalue->value, ASN1EXPL)) < 0) return Fail(pctxt, len);
+    total += len;
+    if ((len = EncodeObjid(pctxt, &pvalue->type, ASN1EXPL)) < 0) return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_AttributeTypeAndValue(Asn1Context *pctxt, AttributeTypeAndValue *pvalue,
+                                ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int stat;
+    if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, DecodeObjid, &pvalue->type)) < 0) return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, DecodeOpenType, &pvalue->value)) < 0) return stat;
+    return EndContents(pctxt, ccb);
+}
+
+// RelativeDistinguishedName ::= SET SIZE (1..MAX) OF AttributeTypeAndValue
+int asn1E_RelativeDistinguishedName(Asn1Context *pctxt, RelativeDistinguishedName *pvalue,
+                                    ASN1TagType tagging)
+{
+    if (pvalue->count < 1) return ConstraintViolated(pctxt, "pvalue->count", pvalue->count);
+    const int len = EncodeSetOf(pctxt, asn1E_AttributeTypeAndValue, pvalue);
+    return len < 0 ? len : WrapIfExplicit(pctxt, tagging, kSet, len);
+}
+
+int asn1D_RelativeDistinguishedName(Asn1Context *pctxt, RelativeDistinguishedName *pvalue,
+                                    ASN1TagType tagging, int length)
+{
+    const int stat =
+        DecodeList(pctxt, ASN_ID_SET, tagging, length, asn1D_AttributeTypeAndValue, pvalue);
+    if (stat < 0) return stat;
+    return pvalue->count < 1 ? ConstraintViolated(pctxt, "pvalue->count", pvalue->count) : 0;
+}
+
+// RDNSequence ::= SEQUENCE OF RelativeDistinguishedName
+int asn1E_RDNSequence(Asn1Context *pctxt, RDNSequence *pvalue, ASN1TagType tagging)
+{
+    return EncodeSequenceOf(pctxt, asn1E_RelativeDistinguishedName, pvalue, tagging);
+}
+
+int asn1D_RDNSequence(Asn1Context *pctxt, RDNSequence *pvalue, ASN1TagType tagging, int length)
+{
+    return DecodeList(pctxt, ASN_ID_SEQ, tagging, length, asn1D_RelativeDistinguishedName, pvalue);
+}
+
+// CertificateSerialNumber ::= INTEGER                              -- RFC 5280, 4.1.2.2
+int asn1E_CertificateSerialNumber(Asn1Context *pctxt, CertificateSerialNumber *pvalue,
+                                  ASN1TagType tagging)
+{
+    const int len = xe_bigint(pctxt, *pvalue, tagging);
+    return len < 0 ? Fail(pctxt, len) : len;
+}
+
+int asn1D_CertificateSerialNumber(Asn1Context *pctxt, CertificateSerialNumber *pvalue,
+                                  ASN1TagType tagging, int length)
+{
+    const int stat = xd_bigint(pctxt, pvalue, tagging, length);
+    return stat < 0 ? Fail(pctxt, stat) : 0;
+}
+
+// UniqueIdentifier ::= BIT STRING                                  -- RFC 5280, 4.1.2.8
+int asn1E_UniqueIdentifier(Asn1Context *pctxt, UniqueIdentifier *pvalue, ASN1TagType tagging)
+{
+    const int len = xe_bitstr(pctxt, pvalue->data, pvalue->numbits, tagging);
+    return len < 0 ? Fail(pctxt, len) : len;
+}
+
+int asn1D_UniqueIdentifier(Asn1Context *pctxt, UniqueIdentifier *pvalue, ASN1TagType tagging,
+                           int length)
+{
+    const int stat = xd_bitstr(pctxt, &pvalue->data, &pvalue->numbits, tagging, length);
+    return stat < 0 ? Fail(pctxt, stat) : 0;
+}
+
+// X121Address ::= NumericString (SIZE (1..ub-x121-address-length))
+int asn1E_X121Address(Asn1Context *pctxt, X121Address *pvalue, ASN1TagType tagging)
+{
+    return EncodeSizedText(pctxt, *pvalue, tagging, ASN_ID_NumericString, "*pvalue", 1, 16);
+}
+
+int asn1D_X121Address(Asn1Context *pctxt, X121Address *pvalue, ASN1TagType tagging, int length)
+{
+    return DecodeSizedText(pctxt, pvalue, tagging, ASN_ID_NumericString, length, "*pvalue", 1, 16);
+}
+
+// NetworkAddress ::= X121Address
+int asn1E_NetworkAddress(Asn1Context *pctxt, NetworkAddress *pvalue, ASN1TagType tagging)
+{
+    return asn1E_X121Address(pctxt, pvalue, tagging);
+}
+
+int asn1D_NetworkAddress(Asn1Context *pctxt, NetworkAddress *pvalue, ASN1TagType tagging,
+                         int length)
+{
+    return asn1D_X121Address(pctxt, pvalue, tagging, length);
+}
+
+// TerminalIdentifier ::= PrintableString (SIZE (1..ub-terminal-id-length))
+int asn1E_TerminalIdentifier(Asn1Context *pctxt, TerminalIdentifier *pvalue, ASN1TagType tagging)
+{
+    return EncodeSizedText(pctxt, *pvalue, tagging, ASN_ID_PrintableString, "*pvalue", 1, 24);
+}
+
+int asn1D_TerminalIdentifier(Asn1Context *pctxt, TerminalIdentifier *pvalue, ASN1TagType tagging,
+                             int length)
+{
+    return DecodeSizedText(pctxt, pvalue, tagging, ASN_ID_PrintableString, length, "*pvalue", 1,
+                           24);
+}
+
+// OrganizationName ::= PrintableString (SIZE (1..ub-organization-name-length))
+int asn1E_OrganizationName(Asn1Context *pctxt, OrganizationName *pvalue, ASN1TagType tagging)
+{
+    return EncodeSizedText(pctxt, *pvalue, tagging, ASN_ID_PrintableString, "*pvalue", 1, 64);
+}
+
+int asn1D_OrganizationName(Asn1Context *pctxt, OrganizationName *pvalue, ASN1TagType tagging,
+                           int length)
+{
+    return DecodeSizedText(pctxt, pvalue, tagging, ASN_ID_PrintableString, length, "*pvalue", 1,
+                           64);
+}
+
+// NumericUserIdentifier ::= NumericString (SIZE (1..ub-numeric-user-id-length))
+int asn1E_NumericUserIdentifier(Asn1Context *pctxt, NumericUserIdentifier *pvalue,
+                                ASN1TagType tagging)
+{
+    return EncodeSizedText(pctxt, *pvalue, tagging, ASN_ID_NumericString, "*pvalue", 1, 32);
+}
+
+int asn1D_NumericUserIdentifier(Asn1Context *pctxt, NumericUserIdentifier *pvalue,
+                                ASN1TagType tagging, int length)
+{
+    return DecodeSizedText(pctxt, pvalue, tagging, ASN_ID_NumericString, length, "*pvalue", 1, 32);
+}
+
+// OrganizationalUnitName ::= PrintableString (SIZE (1..ub-organizational-unit-name-length))
+int asn1E_OrganizationalUnitName(Asn1Context *pctxt, OrganizationalUnitName *pvalue,
+                                 ASN1TagType tagging)
+{
+    return EncodeSizedText(pctxt, *pvalue, tagging, ASN_ID_PrintableString, "*pvalue", 1, 32);
+}
+
+int asn1D_OrganizationalUnitName(Asn1Context *pctxt, OrganizationalUnitName *pvalue,
+                                 ASN1TagType tagging, int length)
+{
+    return DecodeSizedText(pctxt, pvalue, tagging, ASN_ID_PrintableString, length, "*pvalue", 1,
+                           32);
+}
+
+// CertHash ::= OCTET STRING                                        -- RFC 2634, 5.4.1
+int asn1E_CertHash(Asn1Context *pctxt, CertHash *pvalue, ASN1TagType tagging)
+{
+    return EncodeOctets(pctxt, pvalue->data, pvalue->numocts, tagging);
+}
+
+int asn1D_CertHash(Asn1Context *pctxt, CertHash *pvalue, ASN1TagType tagging, int length)
+{
+    const int stat = xd_octstr(pctxt, &pvalue->data, &pvalue->numocts, tagging, length);
+    return stat < 0 ? Fail(pctxt, stat) : 0;
+}
+
+// OtherHashValue ::= OCTET STRING
+int asn1E_OtherHashValue(Asn1Context *pctxt, OtherHashValue *pvalue, ASN1TagType tagging)
+{
+    return EncodeOctets(pctxt, pvalue->data, pvalue->numocts, tagging);
+}
+
+int asn1D_OtherHashValue(Asn1Context *pctxt, OtherHashValue *pvalue, ASN1TagType tagging,
+                         int length)
+{
+    const int stat = xd_octstr(pctxt, &pvalue->data, &pvalue->numocts, tagging, length);
+    return stat < 0 ? Fail(pctxt, stat) : 0;
+}
+
+// AlgorithmIdentifier ::= SEQUENCE {
+//     algorithm   OBJECT IDENTIFIER,
+//     parameters  ANY DEFINED BY algorithm OPTIONAL }             -- RFC 5280, 4.1.1.2
+int asn1E_AlgorithmIdentifier(Asn1Context *pctxt, AlgorithmIdentifier *pvalue, ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.parametersPresent) {
+        if ((len = EncodeOpenType(pctxt, &pvalue->parameters, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if ((len = EncodeObjid(pctxt, &pvalue->algorithm, ASN1EXPL)) < 0) return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_AlgorithmIdentifier(Asn1Context *pctxt, AlgorithmIdentifier *pvalue, ASN1TagType tagging,
+                              int length)
+{
+    Asn1Ccb ccb;
+    int stat;
+    if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
+    pvalue->m = {};
+    if ((stat = DecodeRequired(pctxt, ccb, DecodeObjid, &pvalue->algorithm)) < 0) return stat;
+    if ((stat = DecodeOptional(pctxt, ccb, DecodeOpenType, &pvalue->parameters)) < 0) return stat;
+    pvalue->m.parametersPresent = stat;
+    return EndContents(pctxt, ccb);
+}
+
+// Name ::= CHOICE { rdnSequence RDNSequence }                      -- RFC 5280, 4.1.2.4
+int asn1E_Name(Asn1Context *pctxt, Name *pvalue, ASN1TagType)
+{
+    if (pvalue->t != 1) return Fail(pctxt, ASN_E_INVOPT);
+    return EncodeAlternative(pctxt, asn1E_RDNSequence, pvalue->u.rdnSequence);
+}
+
+int asn1D_Name(Asn1Context *pctxt, Name *pvalue, ASN1TagType, int)
+{
+    ASN1TAG tag = 0;
+    int len = 0, stat;
+    if ((stat = ReadChoiceTag(pctxt, &tag, &len)) < 0) return stat;
+    if (tag != kSequence) return UnknownAlternative(pctxt, tag);
+    if ((stat = DecodeAlternative(pctxt, &pvalue->u.rdnSequence, asn1D_RDNSequence, len)) < 0)
+        return stat;
+    pvalue->t = 1;
+    return 0;
+}
+
+// SubjectPublicKeyInfo ::= SEQUENCE {
+//     algorithm         AlgorithmIdentifier,
+//     subjectPublicKey  BIT STRING }                               -- RFC 5280, 4.1
+int asn1E_SubjectPublicKeyInfo(Asn1Context *pctxt, SubjectPublicKeyInfo *pvalue,
+                               ASN1TagType tagging)
+{
+    int total = 0, len;
+    if ((len = xe_bitstr(pctxt, pvalue->subjectPublicKey.data, pvalue->subjectPublicKey.numbits,
+                         ASN1EXPL)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    if ((len = asn1E_AlgorithmIdentifier(pctxt, &pvalue->algorithm, ASN1EXPL)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+static int DecodeBitString(Asn1Context *pctxt, ASN1DynBitStr *pvalue, ASN1TagType tagging,
+                           int length)
+{
+    const int stat = xd_bitstr(pctxt, &pvalue->data, &pvalue->numbits, tagging, length);
+    return stat < 0 ? Fail(pctxt, stat) : 0;
+}
+
+int asn1D_SubjectPublicKeyInfo(Asn1Context *pctxt, SubjectPublicKeyInfo *pvalue,
+                               ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int stat;
+    if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, asn1D_AlgorithmIdentifier, &pvalue->algorithm)) < 0)
+        return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, DecodeBitString, &pvalue->subjectPublicKey)) < 0)
+        return stat;
+    return EndContents(pctxt, ccb);
+}
+
+// ---------------------------------------------------------------------- ORAddress
+// RFC 5280, appendix A.1, with the upper bounds defined there.
+
+// CountryName ::= [APPLICATION 1] CHOICE {
+//     x121-dcc-code         NumericString (SIZE (ub-country-name-numeric-length)),
+//     iso-3166-alpha2-code  PrintableString (SIZE (ub-country-name-alpha-length)) }
+int asn1E_CountryName(Asn1Context *pctxt, CountryName *pvalue, ASN1TagType tagging)
+{
+    int len;
+    switch (pvalue->t) {
+    case 1:
+        len = EncodeSizedText(pctxt, pvalue->u.x121_dcc_code, ASN1EXPL, ASN_ID_NumericString,
+                              "pvalue->u.x121_dcc_code", 3, 3);
+        break;
+    case 2:
+        len = EncodeSizedText(pctxt, pvalue->u.iso_3166_alpha2_code, ASN1EXPL,
+                              ASN_ID_PrintableString, "pvalue->u.iso_3166_alpha2_code", 2, 2);
+        break;
+    default:
+        return Fail(pctxt, ASN_E_INVOPT);
+    }
+    return len < 0 ? len : WrapIfExplicit(pctxt, tagging, TM_APPL | TM_CONS | 1, len);
+}
+
+int asn1D_CountryName(Asn1Context *pctxt, CountryName *pvalue, ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    ASN1TAG tag = 0;
+    int len = 0, stat;
+    if ((stat = BeginTaggedChoice(pctxt, 0x41, tagging, length, &ccb, &tag, &len)) < 0) return stat;
+    ASN1UINT t;
+    switch (tag) {
+    case ASN_ID_NumericString:
+        t = 1;
+        stat = DecodeSizedText(pctxt, &pvalue->u.x121_dcc_code, ASN1IMPL, ASN_ID_NumericString, len,
+                               "pvalue->u.x121_dcc_code", 3, 3);
+        break;
+    case ASN_ID_PrintableString:
+        t = 2;
+        stat = DecodeSizedText(pctxt, &pvalue->u.iso_3166_alpha2_code, ASN1IMPL,
+                               ASN_ID_PrintableString, len, "pvalue->u.iso_3166_alpha2_code", 2, 2);
+        break;
+    default:
+        return UnknownAlternative(pctxt, tag);
+    }
+    if (stat < 0) return stat;
+    pvalue->t = t;
+    return EndContents(pctxt, ccb);
+}
+
+// AdministrationDomainName ::= [APPLICATION 2] CHOICE {
+//     numeric    NumericString   (SIZE (0..ub-domain-name-length)),
+//     printable  PrintableString (SIZE (0..ub-domain-name-length)) }
+int asn1E_AdministrationDomainName(Asn1Context *pctxt, AdministrationDomainName *pvalue,
+                                   ASN1TagType tagging)
+{
+    int len;
+    switch (pvalue->t) {
+    case 1:
+        len = EncodeSizedText(pctxt, pvalue->u.numeric, ASN1EXPL, ASN_ID_NumericString,
+                              "pvalue->u.numeric", 0, 16);
+        break;
+    case 2:
+        len = EncodeSizedText(pctxt, pvalue->u.printable, ASN1EXPL, ASN_ID_PrintableString,
+                              "pvalue->u.printable", 0, 16);
+        break;
+    default:
+        return Fail(pctxt, ASN_E_INVOPT);
+    }
+    return len < 0 ? len : WrapIfExplicit(pctxt, tagging, TM_APPL | TM_CONS | 2, len);
+}
+
+int asn1D_AdministrationDomainName(Asn1Context *pctxt, AdministrationDomainName *pvalue,
+                                   ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    ASN1TAG tag = 0;
+    int len = 0, stat;
+    if ((stat = BeginTaggedChoice(pctxt, 0x42, tagging, length, &ccb, &tag, &len)) < 0) return stat;
+    ASN1UINT t;
+    switch (tag) {
+    case ASN_ID_NumericString:
+        t = 1;
+        stat = DecodeSizedText(pctxt, &pvalue->u.numeric, ASN1IMPL, ASN_ID_NumericString, len,
+                               "pvalue->u.numeric", 0, 16);
+        break;
+    case ASN_ID_PrintableString:
+        t = 2;
+        stat = DecodeSizedText(pctxt, &pvalue->u.printable, ASN1IMPL, ASN_ID_PrintableString, len,
+                               "pvalue->u.printable", 0, 16);
+        break;
+    default:
+        return UnknownAlternative(pctxt, tag);
+    }
+    if (stat < 0) return stat;
+    pvalue->t = t;
+    return EndContents(pctxt, ccb);
+}
+
+// PrivateDomainName ::= CHOICE {
+//     numeric    NumericString   (SIZE (1..ub-domain-name-length)),
+//     printable  PrintableString (SIZE (1..ub-domain-name-length)) }
+int asn1E_PrivateDomainName(Asn1Context *pctxt, PrivateDomainName *pvalue, ASN1TagType)
+{
+    switch (pvalue->t) {
+    case 1:
+        return EncodeSizedText(pctxt, pvalue->u.numeric, ASN1EXPL, ASN_ID_NumericString,
+                               "pvalue->u.numeric", 1, 16);
+    case 2:
+        return EncodeSizedText(pctxt, pvalue->u.printable, ASN1EXPL, ASN_ID_PrintableString,
+                               "pvalue->u.printable", 1, 16);
+    default:
+        return Fail(pctxt, ASN_E_INVOPT);
+    }
+}
+
+int asn1D_PrivateDomainName(Asn1Context *pctxt, PrivateDomainName *pvalue, ASN1TagType, int)
+{
+    ASN1TAG tag = 0;
+    int len = 0, stat;
+    if ((stat = ReadChoiceTag(pctxt, &tag, &len)) < 0) return stat;
+    ASN1UINT t;
+    switch (tag) {
+    case ASN_ID_NumericString:
+        t = 1;
+        stat = DecodeSizedText(pctxt, &pvalue->u.numeric, ASN1IMPL, ASN_ID_NumericString, len,
+                               "pvalue->u.numeric", 1, 16);
+        break;
+    case ASN_ID_PrintableString:
+        t = 2;
+        stat = DecodeSizedText(pctxt, &pvalue->u.printable, ASN1IMPL, ASN_ID_PrintableString, len,
+                               "pvalue->u.printable", 1, 16);
+        break;
+    default:
+        return UnknownAlternative(pctxt, tag);
+    }
+    if (stat < 0) return stat;
+    pvalue->t = t;
+    return 0;
+}
+
+// PersonalName ::= SET {
+//     surname               [0] IMPLICIT PrintableString (SIZE (1..ub-surname-length)),
+//     given-name            [1] IMPLICIT PrintableString (SIZE (1..ub-given-name-length))
+//                               OPTIONAL,
+//     initials              [2] IMPLICIT PrintableString (SIZE (1..ub-initials-length))
+//                               OPTIONAL,
+//     generation-qualifier  [3] IMPLICIT PrintableString
+//                               (SIZE (1..ub-generation-qualifier-length)) OPTIONAL }
+static int EncodePersonalNamePart(Asn1Context *pctxt, const char *text, ASN1TAG n,
+                                  const char *field, size_t upper)
+{
+    const int len = EncodeSizedText(pctxt, text, ASN1IMPL, ASN_ID_PrintableString, field, 1, upper);
+    return len < 0 ? len : WrapIfExplicit(pctxt, ASN1EXPL, ContextPrimitive(n), len);
+}
+
+int asn1E_PersonalName(Asn1Context *pctxt, PersonalName *pvalue, ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.generation_qualifierPresent) {
+        if ((len = EncodePersonalNamePart(pctxt, pvalue->generation_qualifier, 3,
+                                          "pvalue->generation_qualifier", 3)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.initialsPresent) {
+        if ((len = EncodePersonalNamePart(pctxt, pvalue->initials, 2, "pvalue->initials", 5)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.given_namePresent) {
+        if ((len = EncodePersonalNamePart(pctxt, pvalue->given_name, 1, "pvalue->given_name", 16)) <
+            0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if ((len = EncodePersonalNamePart(pctxt, pvalue->surname, 0, "pvalue->surname", 40)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSet, total);
+}
+
+// One component of the SET, whichever place it has: -7 when met twice, -9 when the tag
+// names no component.
+static int DecodePersonalNamePart(Asn1Context *pctxt, PersonalName *pvalue, ASN1TAG tag, int len,
+                                  bool *psurnameSeen)
+{
+    switch (tag & ~TM_CONS) {
+    case ContextPrimitive(0):
+        if (*psurnameSeen) return Fail(pctxt, ASN_E_SETDUPL);
+        *psurnameSeen = true;
+        return DecodeSizedText(pctxt, &pvalue->surname, ASN1IMPL, ASN_ID_PrintableString, len,
+                               "pvalue->surname", 1, 40);
+    case ContextPrimitive(1):
+        if (pvalue->m.given_namePresent) return Fail(pctxt, ASN_E_SETDUPL);
+        pvalue->m.given_namePresent = 1;
+        return DecodeSizedText(pctxt, &pvalue->given_name, ASN1IMPL, ASN_ID_PrintableString, len,
+                               "pvalue->given_name", 1, 16);
+    case ContextPrimitive(2):
+        if (pvalue->m.initialsPresent) return Fail(pctxt, ASN_E_SETDUPL);
+        pvalue->m.initialsPresent = 1;
+        return DecodeSizedText(pctxt, &pvalue->initials, ASN1IMPL, ASN_ID_PrintableString, len,
+                               "pvalue->initials", 1, 5);
+    case ContextPrimitive(3):
+        if (pvalue->m.generation_qualifierPresent) return Fail(pctxt, ASN_E_SETDUPL);
+        pvalue->m.generation_qualifierPresent = 1;
+        return DecodeSizedText(pctxt, &pvalue->generation_qualifier, ASN1IMPL,
+                               ASN_ID_PrintableString, len, "pvalue->generation_qualifier", 1, 3);
+    default:
+        xu_addTagErrParm(&pctxt->errInfo, tag);
+        return Fail(pctxt, ASN_E_NOTINSET);
+    }
+}
+
+int asn1D_PersonalName(Asn1Context *pctxt, PersonalName *pvalue, ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int stat;
+    if ((stat = BeginContents(pctxt, ASN_ID_SET, tagging, length, &ccb)) < 0) return stat;
+    pvalue->m = {};
+    bool surnameSeen = false;
+    while (xd_chkend(pctxt, &ccb)) {
+        ASN1TAG tag = 0;
+        int len = 0;
+        if ((stat = xd_tag_len(pctxt, &tag, &len, XM_ADVANCE)) < 0) return Fail(pctxt, stat);
+        if ((stat = DecodePersonalNamePart(pctxt, pvalue, tag, len, &surnameSeen)) < 0) return stat;
+    }
+    if (!surnameSeen) return Fail(pctxt, ASN_E_SETMISRQ);
+    return EndContents(pctxt, ccb);
+}
+
+// OrganizationalUnitNames ::= SEQUENCE SIZE (1..ub-organizational-units) OF
+//                                 OrganizationalUnitName
+int asn1E_OrganizationalUnitNames(Asn1Context *pctxt, OrganizationalUnitNames *pvalue,
+                                  ASN1TagType tagging)
+{
+    int stat = CheckRange(pctxt, "pvalue->n", pvalue->n, 1, 4);
+    if (stat < 0) return stat;
+    int total = 0;
+    for (ASN1UINT i = pvalue->n; i-- > 0;) {
+        if ((stat = asn1E_OrganizationalUnitName(pctxt, &pvalue->elem[i], ASN1EXPL)) < 0)
+            return Fail(pctxt, stat);
+        total += stat;
+    }
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_OrganizationalUnitNames(Asn1Context *pctxt, OrganizationalUnitNames *pvalue,
+                                  ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int stat;
+    if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
+    pvalue->n = 0;
+    while (xd_chkend(pctxt, &ccb)) {
+        if (pvalue->n == sizeof pvalue->elem / sizeof pvalue->elem[0])
+            return Fail(pctxt, ASN_E_SEQOVFLW);
+        if ((stat = asn1D_OrganizationalUnitName(pctxt, &pvalue->elem[pvalue->n], ASN1EXPL, 0)) < 0)
+            return Fail(pctxt, stat);
+        pvalue->n++;
+    }
+    if ((stat = xd_endcons(pctxt, &ccb)) < 0) return Fail(pctxt, stat);
+    return CheckRange(pctxt, "pvalue->n", pvalue->n, 1, 4);
+}
+
+// BuiltInStandardAttributes ::= SEQUENCE {
+//     country-name                  CountryName OPTIONAL,
+//     administration-domain-name    AdministrationDomainName OPTIONAL,
+//     network-address           [0] IMPLICIT NetworkAddress OPTIONAL,
+//     terminal-identifier       [1] IMPLICIT TerminalIdentifier OPTIONAL,
+//     private-domain-name       [2] PrivateDomainName OPTIONAL,
+//     organization-name         [3] IMPLICIT OrganizationName OPTIONAL,
+//     numeric-user-identifier   [4] IMPLICIT NumericUserIdentifier OPTIONAL,
+//     personal-name             [5] IMPLICIT PersonalName OPTIONAL,
+//     organizational-unit-names [6] IMPLICIT OrganizationalUnitNames OPTIONAL }
+int asn1E_BuiltInStandardAttributes(Asn1Context *pctxt, BuiltInStandardAttributes *pvalue,
+                                    ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.organizational_unit_namesPresent) {
+        if ((len = EncodeImplicit(pctxt, asn1E_OrganizationalUnitNames,
+                                  &pvalue->organizational_unit_names, ContextConstructed(6))) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.personal_namePresent) {
+        if ((len = EncodeImplicit(pctxt, asn1E_PersonalName, &pvalue->personal_name,
+                                  ContextConstructed(5))) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.numeric_user_identifierPresent) {
+        if ((len = EncodeImplicit(pctxt, asn1E_NumericUserIdentifier,
+                                  &pvalue->numeric_user_identifier, ContextPrimitive(4))) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.organization_namePresent) {
+        if ((len = EncodeImplicit(pctxt, asn1E_OrganizationName, &pvalue->organization_name,
+                                  ContextPrimitive(3))) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.private_domain_namePresent) {
+        if ((len = EncodeExplicit(pctxt, asn1E_PrivateDomainName, &pvalue->private_domain_name,
+                                  2)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.terminal_identifierPresent) {
+        if ((len = EncodeImplicit(pctxt, asn1E_TerminalIdentifier, &pvalue->terminal_identifier,
+                                  ContextPrimitive(1))) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.network_addressPresent) {
+        if ((len = EncodeImplicit(pctxt, asn1E_NetworkAddress, &pvalue->network_address,
+                                  ContextPrimitive(0))) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.administration_domain_namePresent) {
+        if ((len = asn1E_AdministrationDomainName(pctxt, &pvalue->administration_domain_name,
+                                                  ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.country_namePresent) {
+        if ((len = asn1E_CountryName(pctxt, &pvalue->country_name, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_BuiltInStandardAttributes(Asn1Context *pctxt, BuiltInStandardAttributes *pvalue,
+                                    ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int found;
+    if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
+    pvalue->m = {};
+    auto *p = pvalue;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_CountryName, &p->country_name)) < 0) return found;
+    p->m.country_namePresent = found;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_AdministrationDomainName,
+                                &p->administration_domain_name)) < 0)
+        return found;
+    p->m.administration_domain_namePresent = found;
+    if ((found = DecodeImplicit(pctxt, ccb, 0, asn1D_NetworkAddress, &p->network_address)) < 0)
+        return found;
+    p->m.network_addressPresent = found;
+    if ((found = DecodeImplicit(pctxt, ccb, 1, asn1D_TerminalIdentifier, &p->terminal_identifier)) <
+        0)
+        return found;
+    p->m.terminal_identifierPresent = found;
+    if ((found = DecodeExplicit(pctxt, ccb, 2, asn1D_PrivateDomainName, &p->private_domain_name)) <
+        0)
+        return found;
+    p->m.private_domain_namePresent = found;
+    if ((found = DecodeImplicit(pctxt, ccb, 3, asn1D_OrganizationName, &p->organization_name)) < 0)
+        return found;
+    p->m.organization_namePresent = found;
+    if ((found = DecodeImplicit(pctxt, ccb, 4, asn1D_NumericUserIdentifier,
+                                &p->numeric_user_identifier)) < 0)
+        return found;
+    p->m.numeric_user_identifierPresent = found;
+    if ((found = DecodeImplicit(pctxt, ccb, 5, asn1D_PersonalName, &p->personal_name)) < 0)
+        return found;
+    p->m.personal_namePresent = found;
+    if ((found = DecodeImplicit(pctxt, ccb, 6, asn1D_OrganizationalUnitNames,
+                                &p->organizational_unit_names)) < 0)
+        return found;
+    p->m.organizational_unit_namesPresent = found;
+    return EndContents(pctxt, ccb);
+}
+
+// BuiltInDomainDefinedAttribute ::= SEQUENCE {
+//     type   PrintableString (SIZE (1..ub-domain-defined-attribute-type-length)),
+//     value  PrintableString (SIZE (1..ub-domain-defined-attribute-value-length)) }
+int asn1E_BuiltInDomainDefinedAttribute(Asn1Context *pctxt, BuiltInDomainDefinedAttribute *pvalue,
+                                        ASN1TagType tagging)
+{
+    int total = 0, len;
+    if ((len = EncodeSizedText(pctxt, pvalue->value, ASN1EXPL, ASN_ID_PrintableString,
+                               "pvalue->value", 1, 128)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    if ((len = EncodeSizedText(pctxt, pvalue->type, ASN1EXPL, ASN_ID_PrintableString,
+                               "pvalue->type", 1, 8)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+static int DecodeDomainAttributeType(Asn1Context *pctxt, const char **ptext, ASN1TagType tagging,
+                                     int length)
+{
+    return DecodeSizedText(pctxt, ptext, tagging, ASN_ID_PrintableString, length, "pvalue->type", 1,
+                           8);
+}
+
+static int DecodeDomainAttributeValue(Asn1Context *pctxt, const char **ptext, ASN1TagType tagging,
+                                      int length)
+{
+    return DecodeSizedText(pctxt, ptext, tagging, ASN_ID_PrintableString, length, "pvalue->value",
+                           1, 128);
+}
+
+int asn1D_BuiltInDomainDefinedAttribute(Asn1Context *pctxt, BuiltInDomainDefinedAttribute *pvalue,
+                                        ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int stat;
+    if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, DecodeDomainAttributeType, &pvalue->type)) < 0)
+        return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, DecodeDomainAttributeValue, &pvalue->value)) < 0)
+        return stat;
+    return EndContents(pctxt, ccb);
+}
+
+// BuiltInDomainDefinedAttributes ::= SEQUENCE SIZE (1..ub-domain-defined-attributes) OF
+//                                        BuiltInDomainDefinedAttribute
+int asn1E_BuiltInDomainDefinedAttributes(Asn1Context *pctxt, BuiltInDomainDefinedAttributes *pvalue,
+                                         ASN1TagType tagging)
+{
+    const int stat = CheckRange(pctxt, "pvalue->count", pvalue->count, 1, 4);
+    if (stat < 0) return stat;
+    return EncodeSequenceOf(pctxt, asn1E_BuiltInDomainDefinedAttribute, pvalue, tagging);
+}
+
+int asn1D_BuiltInDomainDefinedAttributes(Asn1Context *pctxt, BuiltInDomainDefinedAttributes *pvalue,
+                                         ASN1TagType tagging, int length)
+{
+    const int stat =
+        DecodeList(pctxt, ASN_ID_SEQ, tagging, length, asn1D_BuiltInDomainDefinedAttribute, pvalue);
+    return stat < 0 ? stat : CheckRange(pctxt, "pvalue->count", pvalue->count, 1, 4);
+}
+
+// ExtensionAttribute ::= SEQUENCE {
+//     extension-attribute-type   [0] IMPLICIT INTEGER (0..ub-extension-attributes),
+//     extension-attribute-value  [1] ANY DEFINED BY extension-attribute-type }
+int asn1E_ExtensionAttribute(Asn1Context *pctxt, ExtensionAttribute *pvalue, ASN1TagType tagging)
+{
+    int total = 0, len;
+    if ((len = CheckRange(pctxt, "pvalue->extension_attribute_type",
+                          pvalue->extension_attribute_type, 0, 256)) < 0)
+        return len;
+    if ((len = EncodeExplicit(pctxt, EncodeOpenType, &pvalue->extension_attribute_value, 1)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    if ((len = xe_uint16(pctxt, &pvalue->extension_attribute_type, ASN1IMPL)) < 0 ||
+        (len = WrapIfExplicit(pctxt, ASN1EXPL, ContextPrimitive(0), len)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+static int DecodeUint16(Asn1Context *pctxt, ASN1USINT *pvalue, ASN1TagType tagging, int length)
+{
+    const int stat = xd_uint16(pctxt, pvalue, tagging, length);
+    return stat < 0 ? Fail(pctxt, stat) : 0;
+}
+
+int asn1D_ExtensionAttribute(Asn1Context *pctxt, ExtensionAttribute *pvalue, ASN1TagType tagging,
+                             int length)
+{
+    Asn1Ccb ccb;
+    int stat;
+    if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
+    stat = DecodeImplicit(pctxt, ccb, 0, DecodeUint16, &pvalue->extension_attribute_type);
+    if ((stat = Required(pctxt, stat)) < 0) return stat;
+    if ((stat = CheckRange(pctxt, "pvalue->extension_attribute_type",
+                           pvalue->extension_attribute_type, 0, 256)) < 0)
+        return stat;
+    stat = DecodeExplicit(pctxt, ccb, 1, DecodeOpenType, &pvalue->extension_attribute_value);
+    if ((stat = Required(pctxt, stat)) < 0) return stat;
+    return EndContents(pctxt, ccb);
+}
+
+// ExtensionAttributes ::= SET SIZE (1..ub-extension-attributes) OF ExtensionAttribute
+int asn1E_ExtensionAttributes(Asn1Context *pctxt, ExtensionAttributes *pvalue, ASN1TagType tagging)
+{
+    const int stat = CheckRange(pctxt, "pvalue->count", pvalue->count, 1, 256);
+    if (stat < 0) return stat;
+    const int len = EncodeSetOf(pctxt, asn1E_ExtensionAttribute, pvalue);
+    return len < 0 ? len : WrapIfExplicit(pctxt, tagging, kSet, len);
+}
+
+int asn1D_ExtensionAttributes(Asn1Context *pctxt, ExtensionAttributes *pvalue, ASN1TagType tagging,
+                              int length)
+{
+    const int stat =
+        DecodeList(pctxt, ASN_ID_SET, tagging, length, asn1D_ExtensionAttribute, pvalue);
+    return stat < 0 ? stat : CheckRange(pctxt, "pvalue->count", pvalue->count, 1, 256);
+}
+
+// ORAddress ::= SEQUENCE {
+//     built-in-standard-attributes        BuiltInStandardAttributes,
+//     built-in-domain-defined-attributes  BuiltInDomainDefinedAttributes OPTIONAL,
+//     extension-attributes                ExtensionAttributes OPTIONAL }
+int asn1E_ORAddress(Asn1Context *pctxt, ORAddress *pvalue, ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.extension_attributesPresent) {
+        if ((len = asn1E_ExtensionAttributes(pctxt, &pvalue->extension_attributes, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if (pvalue->m.built_in_domain_defined_attributesPresent) {
+        if ((len = asn1E_BuiltInDomainDefinedAttributes(
+                 pctxt, &pvalue->built_in_domain_defined_attributes, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if ((len = asn1E_BuiltInStandardAttributes(pctxt, &pvalue->built_in_standard_attributes,
+                                               ASN1EXPL)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_ORAddress(Asn1Context *pctxt, ORAddress *pvalue, ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int found;
+    if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
+    pvalue->m = {};
+    if ((found = DecodeRequired(pctxt, ccb, asn1D_BuiltInStandardAttributes,
+                                &pvalue->built_in_standard_attributes)) < 0)
+        return found;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_BuiltInDomainDefinedAttributes,
+                                &pvalue->built_in_domain_defined_attributes)) < 0)
+        return found;
+    pvalue->m.built_in_domain_defined_attributesPresent = found;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_ExtensionAttributes,
+                                &pvalue->extension_attributes)) < 0)
+        return found;
+    pvalue->m.extension_attributesPresent = found;
+    return EndContents(pctxt, ccb);
+}
+
+// ---------------------------------------------------------------------- ESS
+
+// IssuerSerial ::= SEQUENCE {
+//     issuer        GeneralNames,
+//     serialNumber  CertificateSerialNumber,
+//     issuerUID     UniqueIdentifier OPTIONAL }                   -- RFC 5755, 4.1
+int asn1E_IssuerSerial(Asn1Context *pctxt, IssuerSerial *pvalue, ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.issuerUIDPresent) {
+        if ((len = asn1E_UniqueIdentifier(pctxt, &pvalue->issuerUID, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if ((len = asn1E_CertificateSerialNumber(pctxt, &pvalue->serialNumber, ASN1EXPL)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    if ((len = asn1E_GeneralNames(pctxt, &pvalue->issuer, ASN1EXPL)) < 0) return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_IssuerSerial(Asn1Context *pctxt, IssuerSerial *pvalue, ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int found;
+    if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
+    pvalue->m = {};
+    if ((found = DecodeRequired(pctxt, ccb, asn1D_GeneralNames, &pvalue->issuer)) < 0) return found;
+    if ((found = DecodeRequired(pctxt, ccb, asn1D_CertificateSerialNumber, &pvalue->serialNumber)) <
+        0)
+        return found;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_UniqueIdentifier, &pvalue->issuerUID)) < 0)
+        return found;
+    pvalue->m.issuerUIDPresent = found;
+    return EndContents(pctxt, ccb);
+}
+
+// ESSCertID ::= SEQUENCE { certHash Hash, issuerSerial IssuerSerial OPTIONAL }
+//                                                                  -- RFC 2634, 5.4.1
+int asn1E_ESSCertID(Asn1Context *pctxt, ESSCertID *pvalue, ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.issuerSerialPresent) {
+        if ((len = asn1E_IssuerSerial(pctxt, &pvalue->issuerSerial, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if ((len = asn1E_CertHash(pctxt, &pvalue->certHash, ASN1EXPL)) < 0) return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_ESSCertID(Asn1Context *pctxt, ESSCertID *pvalue, ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int found;
+    if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
+    pvalue->m = {};
+    if ((found = DecodeRequired(pctxt, ccb, asn1D_CertHash, &pvalue->certHash)) < 0) return found;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_IssuerSerial, &pvalue->issuerSerial)) < 0)
+        return found;
+    pvalue->m.issuerSerialPresent = found;
+    return EndContents(pctxt, ccb);
+}
+
+int asn1E__SeqOfESSCertID(Asn1Context *pctxt, _SeqOfESSCertID *pvalue, ASN1TagType tagging)
+{
+    return EncodeSequenceOf(pctxt, asn1E_ESSCertID, pvalue, tagging);
+}
+
+int asn1D__SeqOfESSCertID(Asn1Context *pctxt, _SeqOfESSCertID *pvalue, ASN1TagType tagging,
+                          int length)
+{
+    return DecodeList(pctxt, ASN_ID_SEQ, tagging, length, asn1D_ESSCertID, pvalue);
+}
+
+int asn1E__SeqOfPolicyInformation(Asn1Context *pctxt, _SeqOfPolicyInformation *pvalue,
+                                  ASN1TagType tagging)
+{
+    return EncodeSequenceOf(pctxt, asn1E_PolicyInformation, pvalue, tagging);
+}
+
+int asn1D__SeqOfPolicyInformation(Asn1Context *pctxt, _SeqOfPolicyInformation *pvalue,
+                                  ASN1TagType tagging, int length)
+{
+    return DecodeList(pctxt, ASN_ID_SEQ, tagging, length, asn1D_PolicyInformation, pvalue);
+}
+
+// The three signing-certificate attributes share one shape:
+//     SEQUENCE { certs SEQUENCE OF <certificate identifier>,
+//                policies SEQUENCE OF PolicyInformation OPTIONAL }
+template <typename Value>
+static int EncodeCertsAndPolicies(Asn1Context *pctxt, Value *pvalue, Encoder<DList> encodeCerts,
+                                  ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.policiesPresent) {
+        if ((len = asn1E__SeqOfPolicyInformation(pctxt, &pvalue->policies, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if ((len = encodeCerts(pctxt, &pvalue->certs, ASN1EXPL)) < 0) return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+template <typename Value>
+static int DecodeCertsAndPolicies(Asn1Context *pctxt, Value *pvalue, Decoder<DList> decodeCerts,
+                                  ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int found;
+    if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
+    pvalue->m = {};
+    if ((found = DecodeRequired(pctxt, ccb, decodeCerts, &pvalue->certs)) < 0) return found;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D__SeqOfPolicyInformation, &pvalue->policies)) < 0)
+        return found;
+    pvalue->m.policiesPresent = found;
+    return EndContents(pctxt, ccb);
+}
+
+// SigningCertificate ::= SEQUENCE {
+//     certs     SEQUENCE OF ESSCertID,
+//     policies  SEQUENCE OF PolicyInformation OPTIONAL }           -- RFC 2634, 5.4
+int asn1E_SigningCertificate(Asn1Context *pctxt, SigningCertificate *pvalue, ASN1TagType tagging)
+{
+    return EncodeCertsAndPolicies(pctxt, pvalue, asn1E__SeqOfESSCertID, tagging);
+}
+
+int asn1D_SigningCertificate(Asn1Context *pctxt, SigningCertificate *pvalue, ASN1TagType tagging,
+                             int length)
+{
+    return DecodeCertsAndPolicies(pctxt, pvalue, asn1D__SeqOfESSCertID, tagging, length);
+}
+
+// ESSCertIDv2 ::= SEQUENCE {
+//     hashAlgorithm  AlgorithmIdentifier DEFAULT {algorithm id-sha256},
+//     certHash       Hash,
+//     issuerSerial   IssuerSerial OPTIONAL }                       -- RFC 5035, 4
+// The default travels as a presence bit: written exactly when the bit is set.
+int asn1E_ESSCertIDv2(Asn1Context *pctxt, ESSCertIDv2 *pvalue, ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.issuerSerialPresent) {
+        if ((len = asn1E_IssuerSerial(pctxt, &pvalue->issuerSerial, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if ((len = asn1E_CertHash(pctxt, &pvalue->certHash, ASN1EXPL)) < 0) return Fail(pctxt, len);
+    total += len;
+    if (pvalue->m.hashAlgorithmPresent) {
+        if ((len = asn1E_AlgorithmIdentifier(pctxt, &pvalue->hashAlgorithm, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_ESSCertIDv2(Asn1Context *pctxt, ESSCertIDv2 *pvalue, ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int found;
+    if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
+    pvalue->m = {};
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_AlgorithmIdentifier, &pvalue->hashAlgorithm)) < 0)
+        return found;
+    pvalue->m.hashAlgorithmPresent = found;
+    if ((found = DecodeRequired(pctxt, ccb, asn1D_CertHash, &pvalue->certHash)) < 0) return found;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_IssuerSerial, &pvalue->issuerSerial)) < 0)
+        return found;
+    pvalue->m.issuerSerialPresent = found;
+    return EndContents(pctxt, ccb);
+}
+
+int asn1E__SeqOfESSCertIDv2(Asn1Context *pctxt, _SeqOfESSCertIDv2 *pvalue, ASN1TagType tagging)
+{
+    return EncodeSequenceOf(pctxt, asn1E_ESSCertIDv2, pvalue, tagging);
+}
+
+int asn1D__SeqOfESSCertIDv2(Asn1Context *pctxt, _SeqOfESSCertIDv2 *pvalue, ASN1TagType tagging,
+                            int length)
+{
+    return DecodeList(pctxt, ASN_ID_SEQ, tagging, length, asn1D_ESSCertIDv2, pvalue);
+}
+
+// SigningCertificateV2 ::= SEQUENCE {
+//     certs     SEQUENCE OF ESSCertIDv2,
+//     policies  SEQUENCE OF PolicyInformation OPTIONAL }           -- RFC 5035, 3
+int asn1E_SigningCertificateV2(Asn1Context *pctxt, SigningCertificateV2 *pvalue,
+                               ASN1TagType tagging)
+{
+    return EncodeCertsAndPolicies(pctxt, pvalue, asn1E__SeqOfESSCertIDv2, tagging);
+}
+
+int asn1D_SigningCertificateV2(Asn1Context *pctxt, SigningCertificateV2 *pvalue,
+                               ASN1TagType tagging, int length)
+{
+    return DecodeCertsAndPolicies(pctxt, pvalue, asn1D__SeqOfESSCertIDv2, tagging, length);
+}
+
+// OtherHashAlgAndValue ::= SEQUENCE {
+//     hashAlgorithm  AlgorithmIdentifier,
+//     hashValue      OtherHashValue }                             -- RFC 5126, 5.7.3.2
+int asn1E_OtherHashAlgAndValue(Asn1Context *pctxt, OtherHashAlgAndValue *pvalue,
+                               ASN1TagType tagging)
+{
+    int total = 0, len;
+    if ((len = asn1E_OtherHashValue(pctxt, &pvalue->hashValue, ASN1EXPL)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    if ((len = asn1E_AlgorithmIdentifier(pctxt, &pvalue->hashAlgorithm, ASN1EXPL)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_OtherHashAlgAndValue(Asn1Context *pctxt, OtherHashAlgAndValue *pvalue,
+                               ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int stat;
+    if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, asn1D_AlgorithmIdentifier, &pvalue->hashAlgorithm)) < 0)
+        return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, asn1D_OtherHashValue, &pvalue->hashValue)) < 0)
+        return stat;
+    return EndContents(pctxt, ccb);
+}
+
+// OtherHash ::= CHOICE {
+//     sha1Hash   OtherHashValue,        -- SHA-1 hash of the certificate
+//     otherHash  OtherHashAlgAndValue }                            -- RFC 5126, 5.7.3.2
+int asn1E_OtherHash(Asn1Context *pctxt, OtherHash *pvalue, ASN1TagType)
+{
+    switch (pvalue->t) {
+    case 1:
+        return EncodeAlternative(pctxt, asn1E_OtherHashValue, pvalue->u.sha1Hash);
+    case 2:
+        return EncodeAlternative(pctxt, asn1E_OtherHashAlgAndValue, pvalue->u.otherHash);
+    default:
+        return Fail(pctxt, ASN_E_INVOPT);
+    }
+}
+
+int asn1D_OtherHash(Asn1Context *pctxt, OtherHash *pvalue, ASN1TagType, int)
+{
+    ASN1TAG tag = 0;
+    int len = 0, stat;
+    if ((stat = ReadChoiceTag(pctxt, &tag, &len)) < 0) return stat;
+    ASN1UINT t;
+    switch (tag) {
+    case TM_UNIV | ASN_ID_OCTSTR:
+        t = 1;
+        stat = DecodeAlternative(pctxt, &pvalue->u.sha1Hash, asn1D_OtherHashValue, len);
+        break;
+    case kSequence:
+        t = 2;
+        stat = DecodeAlternative(pctxt, &pvalue->u.otherHash, asn1D_OtherHashAlgAndValue, len);
+        break;
+    default:
+        return UnknownAlternative(pctxt, tag);
+    }
+    if (stat < 0) return stat;
+    pvalue->t = t;
+    return 0;
+}
+
+// OtherCertID ::= SEQUENCE {
+//     otherCertHash  OtherHash,
+//     issuerSerial   IssuerSerial OPTIONAL }                       -- RFC 5126, 5.7.3.2
+int asn1E_OtherCertID(Asn1Context *pctxt, OtherCertID *pvalue, ASN1TagType tagging)
+{
+    int total = 0, len;
+    if (pvalue->m.issuerSerialPresent) {
+        if ((len = asn1E_IssuerSerial(pctxt, &pvalue->issuerSerial, ASN1EXPL)) < 0)
+            return Fail(pctxt, len);
+        total += len;
+    }
+    if ((len = asn1E_OtherHash(pctxt, &pvalue->otherCertHash, ASN1EXPL)) < 0)
+        return Fail(pctxt, len);
+    total += len;
+    return WrapIfExplicit(pctxt, tagging, kSequence, total);
+}
+
+int asn1D_OtherCertID(Asn1Context *pctxt, OtherCertID *pvalue, ASN1TagType tagging, int length)
+{
+    Asn1Ccb ccb;
+    int found;
+    if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
+    pvalue->m = {};
+    if ((found = DecodeRequired(pctxt, ccb, asn1D_OtherHash, &pvalue->otherCertHash)) < 0)
+        return found;
+    if ((found = DecodeOptional(pctxt, ccb, asn1D_IssuerSerial, &pvalue->issuerSerial)) < 0)
+        return found;
+    pvalue->m.issuerSerialPresent = found;
+    return EndContents(pctxt, ccb);
+}
+
+int asn1E__SeqOfOtherCertID(Asn1Context *pctxt, _SeqOfOtherCertID *pvalue, ASN1TagType tagging)
+{
+    return EncodeSequenceOf(pctxt, asn1E_OtherCertID, pvalue, tagging);
+}
+
+int asn1D__SeqOfOtherCertID(Asn1Context *pctxt, _SeqOfOtherCertID *pvalue, ASN1TagType tagging,
+                            int length)
+{
+    return DecodeList(pctxt, ASN_ID_SEQ, tagging, length, asn1D_OtherCertID, pvalue);
+}
+
+// OtherSigningCertificate ::= SEQUENCE {
+//     certs     SEQUENCE OF OtherCertID,
+//     policies  SEQUENCE OF PolicyInformation OPTIONAL }
+int asn1E_OtherSigningCertificate(Asn1Context *pctxt, OtherSigningCertificate *pvalue,
+                                  ASN1TagType tagging)
+{
+    return EncodeCertsAndPolicies(pctxt, pvalue, asn1E__SeqOfOtherCertID, tagging);
+}
+
+int asn1D_OtherSigningCertificate(Asn1Context *pctxt, OtherSigningCertificate *pvalue,
+                                  ASN1TagType tagging, int length)
+{
+    return DecodeCertsAndPolicies(pctxt, pvalue, asn1D__SeqOfOtherCertID, tagging, length);
+}
