@@ -6,6 +6,12 @@
 // size argument; a buffer that is too small fails with ERROR_MORE_DATA and the size needed;
 // otherwise the result is written and the size argument receives the octets used.
 // Success leaves the last error alone.
+//
+// Malformed input to the decoder fails with the host's ASN.1 codes: CRYPT_E_ASN1_BADTAG when
+// the element is not a primitive INTEGER, CRYPT_E_ASN1_EOD when the input ends inside it,
+// CRYPT_E_ASN1_CORRUPT for an indefinite length and CRYPT_E_ASN1_LARGE for a length of more
+// than four octets. Long-form lengths that are not minimal, content that is not minimal and
+// octets after the element are accepted, as the host's BER decoder accepts them.
 #include "IntegerCodec.h"
 #include "wincrypt.h"
 

@@ -204,7 +204,7 @@ BOOL WINAPI KvCapiSetOIDInfo(const CRYPT_OID_INFO *pInfo)
     }
     try {
         Table().Set(*pInfo);
-    } catch (const std::bad_alloc &) {
+    } catch (...) { // only allocation can fail; nothing is thrown across the C ABI
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
