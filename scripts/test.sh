@@ -7,7 +7,7 @@ scripts/setup.sh
 jobs=$(nproc)
 
 cmake -S . -B build/gcc -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-      -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+      -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DKV_BUILD_BENCH=ON
 cmake --build build/gcc -j "$jobs"
 ctest --test-dir build/gcc --output-on-failure -j "$jobs"
 
