@@ -32,8 +32,9 @@ int CollectDescriptors(const SList *pList, Descriptors *pdescrs)
     return ASN_OK;
 }
 
-// The described elements must tile the front of the buffer exactly, one after the other.
-int CheckTiling(Descriptors descrs, size_t used, size_t *ptotal)
+// Puts the descriptors in buffer order; the described elements must tile the front of the
+// buffer exactly, one after the other.
+int ArrangeInBufferOrder(Descriptors &descrs, size_t used, size_t *ptotal)
 {
     std::sort(descrs.begin(), descrs.end(), [](const Asn1BufLocDescr *a, const Asn1BufLocDescr *b) {
         return a->offset > b->offset;
@@ -56,6 +57,7 @@ int SortRegion(Asn1Context *pctxt, Descriptors &descrs, size_t total)
     auto elementOf = [&](const Asn1BufLocDescr *descr) {
         return std::span<const ASN1OCTET>(copy).subspan(used - descr->offset, descr->numocts);
     };
+    // Equal encodings keep their order in the buffer.
     std::stable_sort(descrs.begin(), descrs.end(),
                      [&](const Asn1BufLocDescr *a, const Asn1BufLocDescr *b) {
                          return PrecedesInSetOf(elementOf(a), elementOf(b));
@@ -87,7 +89,8 @@ extern "C" int xe_derCanonicalSort(Asn1Context *pctxt, SList *pList)
         Descriptors descrs;
         size_t total = 0;
         int status = CollectDescriptors(pList, &descrs);
-        if (status == ASN_OK) status = CheckTiling(descrs, asn1rt::EncodedLength(pctxt), &total);
+        if (status == ASN_OK)
+            status = ArrangeInBufferOrder(descrs, asn1rt::EncodedLength(pctxt), &total);
         if (status == ASN_OK && descrs.size() > 1) status = SortRegion(pctxt, descrs, total);
         return status == ASN_OK ? static_cast<int>(total) : status;
     } catch (const std::bad_alloc &) {
