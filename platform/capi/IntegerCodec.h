@@ -9,11 +9,11 @@
 
 namespace kvcapi {
 
-// Last-error codes of the host's ASN.1 decoder (winerror.h values).
-constexpr DWORD kAsn1Eod = 0x80093102;     // CRYPT_E_ASN1_EOD: input ends inside the element
-constexpr DWORD kAsn1Corrupt = 0x80093103; // CRYPT_E_ASN1_CORRUPT: indefinite primitive length
-constexpr DWORD kAsn1Large = 0x80093104;   // CRYPT_E_ASN1_LARGE: length beyond 32 bits
-constexpr DWORD kAsn1BadTag = 0x8009310B;  // CRYPT_E_ASN1_BADTAG: not an INTEGER
+// Last-error codes of the host's ASN.1 decoder.
+constexpr DWORD kAsn1Eod = CRYPT_E_ASN1_EOD;         // input ends inside the element
+constexpr DWORD kAsn1Corrupt = CRYPT_E_ASN1_CORRUPT; // indefinite primitive length
+constexpr DWORD kAsn1Large = CRYPT_E_ASN1_LARGE;     // length beyond 32 bits
+constexpr DWORD kAsn1BadTag = CRYPT_E_ASN1_BADTAG;   // not an INTEGER
 
 // Octets of the DER encoding of the blob's value.
 size_t MultiByteIntegerDerSize(std::span<const BYTE> littleEndian);
