@@ -18,9 +18,10 @@ constexpr size_t RoundUp(size_t offset, size_t alignment)
 
 // ------------------------------------------------------------------ caller -> ASN.1 value
 
-// The wide string as 8-bit text on the context heap, one byte per character. The buffer is
-// zeroed and the conversion may fill all but its last byte, so the text always ends there
-// even when a character needs more than one byte and the conversion stops short.
+// The wide string as IA5String text on the context heap, one byte per character. A character
+// outside IA5 (7-bit ASCII) would take more than its byte, leaving no room for the NUL, so the
+// conversion must end with the whole string and its NUL converted; anything else is refused
+// rather than cut short.
 BOOL IA5String_FillAsn1cObject(Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz)
 {
     const size_t cch = std::wcslen(pwsz);
@@ -29,10 +30,12 @@ BOOL IA5String_FillAsn1cObject(Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz
         KV_TRACE_ERROR("ASN1MALLOC() failed");
         return FailWith(NTE_NO_MEMORY);
     }
-    std::memset(psz, 0, cch + 1);
     mbstate_t state{};
     const wchar_t *source = pwsz;
-    safe_wcsrtombs(psz, &source, cch, &state);
+    if (safe_wcsrtombs(psz, &source, cch + 1, &state) != cch || source) {
+        KV_TRACE_ERROR("Malformed CERT_ALT_NAME_INFO");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
     *ppsz = psz;
     return TRUE;
 }
@@ -176,18 +179,27 @@ void Bytes_Place(const BYTE *pb, DWORD cb, FlatCursor *cursor, CRYPT_DATA_BLOB *
     pBlob->pbData = at;
 }
 
-// The 8-bit text as a wide string of one character per byte and its NUL, 4 bytes each.
-// The room is zeroed first, so a text that is not valid UTF-8 still ends inside it.
-void IA5String_Place(const char *psz, FlatCursor *cursor, LPWSTR *ppwsz)
+// The decoded IA5String as a wide string in 4 × (bytes + 1) bytes: room for one character
+// per byte and the NUL. Text that is not valid UTF-8 (and so not IA5 either) is refused in
+// the size step, before any block is handed out, instead of coming back cut short; the room
+// past the NUL of a UTF-8 text that needed fewer characters is zeroed.
+BOOL IA5String_Place(const char *psz, FlatCursor *cursor, LPWSTR *ppwsz)
 {
     const size_t cch = std::strlen(psz) + 1;
     wchar_t *pwsz = cursor->TakeArray<wchar_t>(cch);
-    if (!pwsz) return;
-    std::memset(pwsz, 0, cch * sizeof(wchar_t));
     mbstate_t state{};
     const char *source = psz;
+    if (!pwsz) {
+        if (safe_mbsrtowcs(nullptr, &source, 0, &state) == static_cast<size_t>(-1)) {
+            KV_TRACE_ERROR("call to safe_mbsrtowcs() failed");
+            return FailWith(CRYPT_E_ASN1_ERROR);
+        }
+        return TRUE;
+    }
+    std::memset(pwsz, 0, cch * sizeof(wchar_t));
     safe_mbsrtowcs(pwsz, &source, cch, &state);
     *ppwsz = pwsz;
+    return TRUE;
 }
 
 BOOL OtherName_Place(const GeneralName_otherName *otherName, FlatCursor *cursor,
@@ -234,15 +246,13 @@ BOOL GeneralName_Place(const GeneralName *name, FlatCursor *cursor,
     case CERT_ALT_NAME_OTHER_NAME:
         return OtherName_Place(name->u.otherName, cursor, entry ? &entry->pOtherName : nullptr);
     case CERT_ALT_NAME_RFC822_NAME:
-        IA5String_Place(name->u.rfc822Name, cursor, entry ? &entry->pwszRfc822Name : nullptr);
-        return TRUE;
+        return IA5String_Place(name->u.rfc822Name, cursor,
+                               entry ? &entry->pwszRfc822Name : nullptr);
     case CERT_ALT_NAME_DNS_NAME:
-        IA5String_Place(name->u.dNSName, cursor, entry ? &entry->pwszDNSName : nullptr);
-        return TRUE;
+        return IA5String_Place(name->u.dNSName, cursor, entry ? &entry->pwszDNSName : nullptr);
     case CERT_ALT_NAME_URL:
-        IA5String_Place(name->u.uniformResourceIdentifier, cursor,
-                        entry ? &entry->pwszURL : nullptr);
-        return TRUE;
+        return IA5String_Place(name->u.uniformResourceIdentifier, cursor,
+                               entry ? &entry->pwszURL : nullptr);
     case CERT_ALT_NAME_IP_ADDRESS:
         Bytes_Place(name->u.iPAddress->data, name->u.iPAddress->numocts, cursor,
                     entry ? &entry->IPAddress : nullptr);
