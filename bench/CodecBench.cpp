@@ -32,10 +32,10 @@ BENCHMARK(EncodeUsagePeriod);
 
 void DecodeUsagePeriodAllocated(benchmark::State &state)
 {
-    const std::vector<BYTE> der = {0x30, 0x22, 0x80, 0x0F, '2', '0', '1', '0', '0', '3', '0', '1',
-                                   '1',  '0',  '1',  '1',  '1', '2', 'Z', 0x81, 0x0F, '2', '0',
-                                   '4',  '9',  '1',  '2',  '3', '1', '2', '3',  '5',  '9', '5',
-                                   '9',  'Z'};
+    const std::vector<BYTE> der = {0x30, 0x22, 0x80, 0x0F, '2', '0', '1', '0', '0',
+                                   '3',  '0',  '1',  '1',  '0', '1', '1', '1', '2',
+                                   'Z',  0x81, 0x0F, '2',  '0', '4', '9', '1', '2',
+                                   '3',  '1',  '2',  '3',  '5', '9', '5', '9', 'Z'};
     for (auto _ : state) {
         void *pv = nullptr;
         DWORD cb = 0;
@@ -54,8 +54,8 @@ void EncodeCertificateStore(benchmark::State &state)
     std::vector<std::vector<BYTE>> elements;
     std::vector<CRYPT_DER_BLOB> blobs;
     for (size_t i = 0; i < count; ++i)
-        elements.push_back({0x04, 0x04, static_cast<BYTE>(i * 7919 >> 8), static_cast<BYTE>(i * 7919),
-                            static_cast<BYTE>(i), 0x00});
+        elements.push_back({0x04, 0x04, static_cast<BYTE>(i * 7919 >> 8),
+                            static_cast<BYTE>(i * 7919), static_cast<BYTE>(i), 0x00});
     for (auto &element : elements)
         blobs.push_back({static_cast<DWORD>(element.size()), element.data()});
     const CRYPT_BLOB_ARRAY store = {static_cast<DWORD>(count), blobs.data()};

@@ -19,8 +19,7 @@ std::array<const char **, 4> Components(IssuerSignTool *tool)
 }
 std::array<LPWSTR *, 4> Fields(KVCERT_ISSUER_SIGN_TOOL *tool)
 {
-    return {&tool->pwszSignTool, &tool->pwszCATool, &tool->pwszSignToolCert,
-            &tool->pwszCAToolCert};
+    return {&tool->pwszSignTool, &tool->pwszCATool, &tool->pwszSignToolCert, &tool->pwszCAToolCert};
 }
 std::array<LPCWSTR, 4> FieldValues(const KVCERT_ISSUER_SIGN_TOOL *tool)
 {
@@ -53,8 +52,7 @@ BOOL IssuerSignTool_FillAsn1cObject(Asn1Context *ctx, const void *pvStructInfo, 
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        if (!WideCharToUtf8String(ctx, fields[i], components[i]))
-            return FALSE;
+        if (!WideCharToUtf8String(ctx, fields[i], components[i])) return FALSE;
     }
     return TRUE;
 }
@@ -66,8 +64,7 @@ BOOL IssuerSignTool_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructIn
 }
 
 // The structure, then the four wide strings back to back in field order.
-BOOL IssuerSignTool_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer,
-                               void **)
+BOOL IssuerSignTool_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer, void **)
 {
     auto *asn1Tool = static_cast<IssuerSignTool *>(value);
     auto *tool = static_cast<KVCERT_ISSUER_SIGN_TOOL *>(pvBuffer);
@@ -86,8 +83,7 @@ BOOL IssuerSignTool_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD
         return FALSE;
     }
     for (size_t i = 0; i < fields.size(); ++i)
-        if (!FmtUtf8Text(*components[i], *fields[i], static_cast<int>(cchFields[i])))
-            return FALSE;
+        if (!FmtUtf8Text(*components[i], *fields[i], static_cast<int>(cchFields[i]))) return FALSE;
     return TRUE;
 }
 

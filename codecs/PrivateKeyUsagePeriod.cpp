@@ -55,11 +55,9 @@ int TryFixBadDate(Asn1Context *ctx, const char *const *ppszTime, Asn1DateTime *p
     unsigned short year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     std::sscanf(*ppszTime, "%4hu%02hu%02hu%02hu%02hu%02hu", &year, &month, &day, &hour, &minute,
                 &second);
-    if (month < 1 || month > 12)
-        return -1;
+    if (month < 1 || month > 12) return -1;
     const unsigned daysInMonth = DaysInMonth(year, month);
-    if (day <= daysInMonth)
-        return -1;
+    if (day <= daysInMonth) return -1;
     // The scan widths keep every field within its digits; the remainders only say so.
     char repaired[16]; // YYYYMMDDHHMMSSZ and its terminator
     std::snprintf(repaired, sizeof repaired, "%4u%02u%02u%02u%02u%02uZ", year % 10000u,
@@ -95,8 +93,7 @@ BOOL Asn1cGeneralizedTimeToFileTime(Asn1Context *ctx, const char *const *ppszTim
     return TRUE;
 }
 
-BOOL PrivateKeyUsagePeriod_FillAsn1cObject(Asn1Context *ctx, const void *pvStructInfo,
-                                           void *value)
+BOOL PrivateKeyUsagePeriod_FillAsn1cObject(Asn1Context *ctx, const void *pvStructInfo, void *value)
 {
     const auto *period = static_cast<const KVCERT_PRIVATE_KEY_USAGE_PERIOD *>(pvStructInfo);
     auto *asn1Period = static_cast<PrivateKeyUsagePeriod *>(value);
@@ -114,8 +111,7 @@ BOOL PrivateKeyUsagePeriod_FillAsn1cObject(Asn1Context *ctx, const void *pvStruc
 }
 
 // The structure, then one FILETIME per present bound, notBefore's first; no padding.
-BOOL PrivateKeyUsagePeriod_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo,
-                                         void **)
+BOOL PrivateKeyUsagePeriod_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, void **)
 {
     const auto *asn1Period = static_cast<const PrivateKeyUsagePeriod *>(value);
     const DWORD bounds = asn1Period->m.notBeforePresent + asn1Period->m.notAfterPresent;
@@ -123,8 +119,8 @@ BOOL PrivateKeyUsagePeriod_GetBufferSize(Asn1Context *, void *value, DWORD *pcbS
     return TRUE;
 }
 
-BOOL PrivateKeyUsagePeriod_FillBuffer(Asn1Context *ctx, void *value, void *pvBuffer,
-                                      DWORD cbBuffer, void **)
+BOOL PrivateKeyUsagePeriod_FillBuffer(Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer,
+                                      void **)
 {
     const auto *asn1Period = static_cast<const PrivateKeyUsagePeriod *>(value);
     auto *period = static_cast<KVCERT_PRIVATE_KEY_USAGE_PERIOD *>(pvBuffer);
@@ -133,13 +129,11 @@ BOOL PrivateKeyUsagePeriod_FillBuffer(Asn1Context *ctx, void *value, void *pvBuf
     auto *cursor = reinterpret_cast<FILETIME *>(period + 1);
     if (asn1Period->m.notBeforePresent) {
         period->pNotBefore = cursor;
-        if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notBefore, cursor++))
-            return FALSE;
+        if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notBefore, cursor++)) return FALSE;
     }
     if (asn1Period->m.notAfterPresent) {
         period->pNotAfter = cursor;
-        if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notAfter, cursor++))
-            return FALSE;
+        if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notAfter, cursor++)) return FALSE;
     }
     if (reinterpret_cast<BYTE *>(cursor) - static_cast<BYTE *>(pvBuffer) != cbBuffer) {
         KV_TRACE_ERROR("Wrong buffer size");

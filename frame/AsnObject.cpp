@@ -7,8 +7,14 @@
 
 namespace {
 
-LPVOID WINAPI DefaultAlloc(size_t cbSize) { return KVSUPAllocMemory(cbSize); }
-void WINAPI DefaultFree(LPVOID pv) { KVSUPFreeMemory(pv); }
+LPVOID WINAPI DefaultAlloc(size_t cbSize)
+{
+    return KVSUPAllocMemory(cbSize);
+}
+void WINAPI DefaultFree(LPVOID pv)
+{
+    KVSUPFreeMemory(pv);
+}
 
 // The memory pair for a block handed to the caller.
 struct MemoryPair {
@@ -85,24 +91,39 @@ BOOL DeliverAllocated(Asn1Context *ctx, void *value, FillBufferFun fillBuffer, D
 
 // Length query, allocation mode or caller buffer for a decoded value of known flat size.
 BOOL DeliverDecoded(Asn1Context *ctx, void *value, FillBufferFun fillBuffer, DWORD cbNeeded,
-                    void **ppHandover, DWORD dwFlags, const MemoryPair &memory,
-                    void *pvStructInfo, DWORD *pcbStructInfo)
+                    void **ppHandover, DWORD dwFlags, const MemoryPair &memory, void *pvStructInfo,
+                    DWORD *pcbStructInfo)
 {
     if (!pvStructInfo) {
         *pcbStructInfo = cbNeeded;
         return TRUE;
     }
     if (dwFlags & CRYPT_DECODE_ALLOC_FLAG)
-        return DeliverAllocated(ctx, value, fillBuffer, cbNeeded, ppHandover, memory,
-                                pvStructInfo, pcbStructInfo);
+        return DeliverAllocated(ctx, value, fillBuffer, cbNeeded, ppHandover, memory, pvStructInfo,
+                                pcbStructInfo);
     if (*pcbStructInfo < cbNeeded) {
         KV_TRACE_ERROR_IN("ObjectDecodeEx", "pvStructInfo length is too small");
         *pcbStructInfo = cbNeeded;
         return FailWith(ERROR_MORE_DATA);
     }
-    if (!fillBuffer(ctx, value, pvStructInfo, cbNeeded, ppHandover))
-        return FALSE;
+    if (!fillBuffer(ctx, value, pvStructInfo, cbNeeded, ppHandover)) return FALSE;
     *pcbStructInfo = cbNeeded;
+    return TRUE;
+}
+
+// The first two checks, shared by encode and decode; traced under the validator's name.
+BOOL ValidateEncodingAndStructType(const char *validator, DWORD dwCertEncodingType,
+                                   LPCSTR lpszStructType)
+{
+    if (!(dwCertEncodingType & X509_ASN_ENCODING)) {
+        KV_TRACE_ERROR_IN(validator,
+                          "Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (!lpszStructType) {
+        KV_TRACE_ERROR_IN(validator, "Unsupported struct type !lpszStructType");
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
     return TRUE;
 }
 
@@ -112,14 +133,7 @@ BOOL ValidateCommonEncodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lp
                                              const void *pvStructInfo, DWORD dwFlags,
                                              const void *pvEncoded, const DWORD *pcbEncoded)
 {
-    if (!(dwCertEncodingType & X509_ASN_ENCODING)) {
-        KV_TRACE_ERROR("Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (!lpszStructType) {
-        KV_TRACE_ERROR("Unsupported struct type !lpszStructType");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (!ValidateEncodingAndStructType(__func__, dwCertEncodingType, lpszStructType)) return FALSE;
     if (!pvStructInfo) {
         KV_TRACE_ERROR("pvStructInfo is 0");
         return FailWith(ERROR_INVALID_PARAMETER);
@@ -141,18 +155,10 @@ BOOL ValidateCommonEncodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lp
 }
 
 BOOL ValidateCommonDecodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                             const BYTE *pbEncoded, DWORD cbEncoded,
-                                             DWORD dwFlags, const void *pvStructInfo,
-                                             const DWORD *pcbStructInfo)
+                                             const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
+                                             const void *pvStructInfo, const DWORD *pcbStructInfo)
 {
-    if (!(dwCertEncodingType & X509_ASN_ENCODING)) {
-        KV_TRACE_ERROR("Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (!lpszStructType) {
-        KV_TRACE_ERROR("Unsupported struct type !lpszStructType");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (!ValidateEncodingAndStructType(__func__, dwCertEncodingType, lpszStructType)) return FALSE;
     if (!pbEncoded || !cbEncoded) {
         KV_TRACE_ERROR("Encoded data is not supplied");
         return FailWith(ERROR_INVALID_PARAMETER);
@@ -197,14 +203,13 @@ BOOL ObjectEncodeEx(void *value, EncodeFun encodeFun, FillAsn1cObjectFun fillAsn
                     DWORD dwFlags, PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
                     DWORD *pcbEncoded)
 {
-    if (!ValidateCommonEncodeObjectParameterList(dwCertEncodingType, lpszStructType,
-                                                 pvStructInfo, dwFlags, pvEncoded, pcbEncoded))
+    if (!ValidateCommonEncodeObjectParameterList(dwCertEncodingType, lpszStructType, pvStructInfo,
+                                                 dwFlags, pvEncoded, pcbEncoded))
         return FALSE;
     const MemoryPair memory = MemoryPairFrom(pEncodePara);
 
     Asn1Context ctx;
-    if (!InitializeAsn1cContext(&ctx))
-        return FALSE;
+    if (!InitializeAsn1cContext(&ctx)) return FALSE;
     ContextGuard releaseCtx(&ctx, rtFreeContext);
 
     DWORD cbEncoded = 0;
@@ -222,14 +227,12 @@ BOOL ObjectDecodeEx(void *value, DecodeFun decodeFun, GetBufferSizeFun getBuffer
     DWORD cbNeeded = 0;
     void *pHandover = nullptr;
     if (!ValidateCommonDecodeObjectParameterList(dwCertEncodingType, lpszStructType, pbEncoded,
-                                                 cbEncoded, dwFlags, pvStructInfo,
-                                                 pcbStructInfo))
+                                                 cbEncoded, dwFlags, pvStructInfo, pcbStructInfo))
         return FALSE;
     const MemoryPair memory = MemoryPairFrom(pDecodePara);
 
     Asn1Context ctx;
-    if (!InitializeAsn1cContext(&ctx))
-        return FALSE;
+    if (!InitializeAsn1cContext(&ctx)) return FALSE;
     ContextGuard releaseCtx(&ctx, rtFreeContext);
 
     if (!Asn1cObjectDecode(&ctx, pbEncoded, cbEncoded, value, decodeFun) ||
@@ -280,8 +283,7 @@ BOOL Asn1cObjectEncodeContextAlloc(Asn1Context *ctx, void *value, EncodeFun enco
                                    BYTE **ppbEncoded, DWORD *pcbEncoded)
 {
     DWORD cbEncoded = 0;
-    if (!Asn1cObjectEncode(ctx, value, encodeFun, &cbEncoded))
-        return FALSE;
+    if (!Asn1cObjectEncode(ctx, value, encodeFun, &cbEncoded)) return FALSE;
     auto *pbCopy = static_cast<BYTE *>(ASN1MALLOC(ctx, cbEncoded));
     if (!pbCopy) {
         KV_TRACE_ERROR("ASN1MALLOC() failed");
@@ -298,8 +300,7 @@ BOOL CryptEncodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
                                    BYTE **ppbEncoded, DWORD *pcbEncoded)
 {
     DWORD cbEncoded = 0;
-    if (!CryptEncodeObject(dwCertEncodingType, lpszStructType, pvStructInfo, nullptr,
-                           &cbEncoded)) {
+    if (!CryptEncodeObject(dwCertEncodingType, lpszStructType, pvStructInfo, nullptr, &cbEncoded)) {
         KV_TRACE_ERROR("call to CryptEncodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
         return FALSE;

@@ -52,9 +52,8 @@ BOOL ValidateCommonEncodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lp
                                              const void *pvStructInfo, DWORD dwFlags,
                                              const void *pvEncoded, const DWORD *pcbEncoded);
 BOOL ValidateCommonDecodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                             const BYTE *pbEncoded, DWORD cbEncoded,
-                                             DWORD dwFlags, const void *pvStructInfo,
-                                             const DWORD *pcbStructInfo);
+                                             const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
+                                             const void *pvStructInfo, const DWORD *pcbStructInfo);
 // Takes the caller's pair only when both functions are given; otherwise the default pair.
 void SelectMemoryFunctionsToUse(PFN_CRYPT_ALLOC pfnAlloc, PFN_CRYPT_FREE pfnFree,
                                 PFN_CRYPT_ALLOC *ppfnAllocToUse, PFN_CRYPT_FREE *ppfnFreeToUse);
@@ -93,8 +92,8 @@ BOOL DecodeStructEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE 
 {
     Value value{};
     return ObjectDecodeEx(&value, DecodeAs<Decoder>, GetSize, Fill, dwCertEncodingType,
-                          lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,
-                          pvStructInfo, pcbStructInfo);
+                          lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara, pvStructInfo,
+                          pcbStructInfo);
 }
 
 // The non-Ex decode form has no allocation mode: it refuses CRYPT_DECODE_ALLOC_FLAG under

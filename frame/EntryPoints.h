@@ -8,41 +8,37 @@
 #include "frame/AsnObject.h"
 #include "kvext/kvext.h"
 
-#define KV_DEFINE_ENCODE_ENTRY_POINTS(Struct, Value, encodeFun, fillAsn1cObject)                 \
-    extern "C" BOOL WINAPI OrvaDll##Struct##EncodeEx(                                          \
-        DWORD dwCertEncodingType, LPCSTR lpszStructType, const void *pvStructInfo,             \
-        DWORD dwFlags, PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded, DWORD *pcbEncoded)     \
-    {                                                                                          \
-        return EncodeStructEx<Value, encodeFun, fillAsn1cObject>(                              \
-            dwCertEncodingType, lpszStructType, pvStructInfo, dwFlags, pEncodePara, pvEncoded, \
-            pcbEncoded);                                                                       \
-    }                                                                                          \
-    extern "C" BOOL WINAPI OrvaDll##Struct##Encode(DWORD dwCertEncodingType,                   \
-                                                  LPCSTR lpszStructType,                       \
-                                                  const void *pvStructInfo, BYTE *pbEncoded,   \
-                                                  DWORD *pcbEncoded)                           \
-    {                                                                                          \
-        return OrvaDll##Struct##EncodeEx(dwCertEncodingType, lpszStructType, pvStructInfo, 0,  \
-                                         nullptr, pbEncoded, pcbEncoded);                      \
+#define KV_DEFINE_ENCODE_ENTRY_POINTS(Struct, Value, encodeFun, fillAsn1cObject)                   \
+    extern "C" BOOL WINAPI OrvaDll##Struct##EncodeEx(                                              \
+        DWORD dwCertEncodingType, LPCSTR lpszStructType, const void *pvStructInfo, DWORD dwFlags,  \
+        PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded, DWORD *pcbEncoded)                        \
+    {                                                                                              \
+        return EncodeStructEx<Value, encodeFun, fillAsn1cObject>(                                  \
+            dwCertEncodingType, lpszStructType, pvStructInfo, dwFlags, pEncodePara, pvEncoded,     \
+            pcbEncoded);                                                                           \
+    }                                                                                              \
+    extern "C" BOOL WINAPI OrvaDll##Struct##Encode(                                                \
+        DWORD dwCertEncodingType, LPCSTR lpszStructType, const void *pvStructInfo,                 \
+        BYTE *pbEncoded, DWORD *pcbEncoded)                                                        \
+    {                                                                                              \
+        return OrvaDll##Struct##EncodeEx(dwCertEncodingType, lpszStructType, pvStructInfo, 0,      \
+                                         nullptr, pbEncoded, pcbEncoded);                          \
     }
 
-#define KV_DEFINE_DECODE_ENTRY_POINTS(Struct, Value, decodeFun, getBufferSize, fillBuffer)       \
-    extern "C" BOOL WINAPI OrvaDll##Struct##DecodeEx(                                          \
-        DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded,                \
-        DWORD cbEncoded, DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara, void *pvStructInfo,    \
-        DWORD *pcbStructInfo)                                                                  \
-    {                                                                                          \
-        return DecodeStructEx<Value, decodeFun, getBufferSize, fillBuffer>(                    \
-            dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,    \
-            pvStructInfo, pcbStructInfo);                                                      \
-    }                                                                                          \
-    extern "C" BOOL WINAPI OrvaDll##Struct##Decode(                                            \
-        DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded,                \
-        DWORD cbEncoded, DWORD dwFlags, void *pvStructInfo, DWORD *pcbStructInfo)              \
-    {                                                                                          \
-        if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags))                                     \
-            return FALSE;                                                                      \
-        return OrvaDll##Struct##DecodeEx(dwCertEncodingType, lpszStructType, pbEncoded,        \
-                                         cbEncoded, dwFlags, nullptr, pvStructInfo,            \
-                                         pcbStructInfo);                                       \
+#define KV_DEFINE_DECODE_ENTRY_POINTS(Struct, Value, decodeFun, getBufferSize, fillBuffer)         \
+    extern "C" BOOL WINAPI OrvaDll##Struct##DecodeEx(                                              \
+        DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded, DWORD cbEncoded,   \
+        DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara, void *pvStructInfo, DWORD *pcbStructInfo)   \
+    {                                                                                              \
+        return DecodeStructEx<Value, decodeFun, getBufferSize, fillBuffer>(                        \
+            dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,        \
+            pvStructInfo, pcbStructInfo);                                                          \
+    }                                                                                              \
+    extern "C" BOOL WINAPI OrvaDll##Struct##Decode(                                                \
+        DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded, DWORD cbEncoded,   \
+        DWORD dwFlags, void *pvStructInfo, DWORD *pcbStructInfo)                                   \
+    {                                                                                              \
+        if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags)) return FALSE;                           \
+        return OrvaDll##Struct##DecodeEx(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, \
+                                         dwFlags, nullptr, pvStructInfo, pcbStructInfo);           \
     }

@@ -14,12 +14,12 @@ using CryptDecodeObjectExFn = BOOL(DWORD, LPCSTR, const BYTE *, DWORD, DWORD, PC
                                    void *, DWORD *);
 using CryptDecodeObjectFn = BOOL(DWORD, LPCSTR, const BYTE *, DWORD, DWORD, void *, DWORD *);
 
-#define KV_CHECK_DECODE(Struct)                                                                \
-    static_assert(std::is_same_v<decltype(OrvaDll##Struct##DecodeEx), CryptDecodeObjectExFn>); \
+#define KV_CHECK_DECODE(Struct)                                                                    \
+    static_assert(std::is_same_v<decltype(OrvaDll##Struct##DecodeEx), CryptDecodeObjectExFn>);     \
     static_assert(std::is_same_v<decltype(OrvaDll##Struct##Decode), CryptDecodeObjectFn>)
-#define KV_CHECK_ALL(Struct)                                                                   \
-    static_assert(std::is_same_v<decltype(OrvaDll##Struct##EncodeEx), CryptEncodeObjectExFn>); \
-    static_assert(std::is_same_v<decltype(OrvaDll##Struct##Encode), CryptEncodeObjectFn>);     \
+#define KV_CHECK_ALL(Struct)                                                                       \
+    static_assert(std::is_same_v<decltype(OrvaDll##Struct##EncodeEx), CryptEncodeObjectExFn>);     \
+    static_assert(std::is_same_v<decltype(OrvaDll##Struct##Encode), CryptEncodeObjectFn>);         \
     KV_CHECK_DECODE(Struct)
 
 KV_CHECK_ALL(PrivateKeyUsagePeriod);

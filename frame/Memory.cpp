@@ -5,8 +5,7 @@
 void *KVSUPAllocMemory(size_t cb)
 {
     void *pv = std::calloc(cb, 1);
-    if (!pv)
-        SetLastError(NTE_NO_MEMORY);
+    if (!pv) SetLastError(NTE_NO_MEMORY);
     return pv;
 }
 

@@ -17,8 +17,7 @@ DbTraceInitializer::DbTraceInitializer(const char *moduleName, TSupportDbContext
 // Unload only forgets the context; the support library may already be gone by then.
 DbTraceInitializer::~DbTraceInitializer()
 {
-    if (managed_)
-        *managed_ = nullptr;
+    if (managed_) *managed_ = nullptr;
 }
 
 bool DbLevelOn(uint32_t level)

@@ -36,8 +36,8 @@ bool DbLevelOn(uint32_t level);
 
 // One error line under the name of the function that saw the failure.
 #define KV_TRACE_ERROR(fmt, ...) KV_TRACE_ERROR_IN(__func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define KV_TRACE_ERROR_IN(func, fmt, ...)                                                    \
-    do {                                                                                   \
-        if (DbLevelOn(DB_ERROR))                                                           \
-            support_elprint_print_(db_ctx, fmt, "", __LINE__, func __VA_OPT__(, ) __VA_ARGS__); \
+#define KV_TRACE_ERROR_IN(func, fmt, ...)                                                          \
+    do {                                                                                           \
+        if (DbLevelOn(DB_ERROR))                                                                   \
+            support_elprint_print_(db_ctx, fmt, "", __LINE__, func __VA_OPT__(, ) __VA_ARGS__);    \
     } while (0)

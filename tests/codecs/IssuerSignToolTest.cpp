@@ -16,9 +16,9 @@ using testing::HasSubstr;
 
 namespace {
 
-const kvtest::CodecEntryPoints kCodec = {
-    OrvaDllIssuerSignToolEncodeEx, OrvaDllIssuerSignToolEncode, OrvaDllIssuerSignToolDecodeEx,
-    OrvaDllIssuerSignToolDecode};
+const kvtest::CodecEntryPoints kCodec = {OrvaDllIssuerSignToolEncodeEx, OrvaDllIssuerSignToolEncode,
+                                         OrvaDllIssuerSignToolDecodeEx,
+                                         OrvaDllIssuerSignToolDecode};
 
 struct Tool {
     std::wstring signTool, caTool, signToolCert, caToolCert;
@@ -33,8 +33,8 @@ void ExpectLaidOut(const KVCERT_ISSUER_SIGN_TOOL *decoded, DWORD cbDecoded, cons
 {
     const std::wstring *texts[] = {&expected.signTool, &expected.caTool, &expected.signToolCert,
                                    &expected.caToolCert};
-    const LPWSTR fields[] = {decoded->pwszSignTool, decoded->pwszCATool,
-                             decoded->pwszSignToolCert, decoded->pwszCAToolCert};
+    const LPWSTR fields[] = {decoded->pwszSignTool, decoded->pwszCATool, decoded->pwszSignToolCert,
+                             decoded->pwszCAToolCert};
     auto cursor = reinterpret_cast<const WCHAR *>(decoded + 1);
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
@@ -70,11 +70,12 @@ TEST(IssuerSignTool, ShortAndEmptyTexts)
         Tool tool;
         std::vector<BYTE> der;
     } rows[] = {
-        {"Lengths1To4",
-         {L"a", L"bc", L"def", L"ghij"},
-         {0x30, 0x12, 0x0C, 0x01, 'a', 0x0C, 0x02, 'b', 'c', 0x0C, 0x03, 'd', 'e', 'f', 0x0C, 0x04,
-          'g', 'h', 'i', 'j'}},
-        {"Empty", {L"", L"", L"", L""}, {0x30, 0x08, 0x0C, 0x00, 0x0C, 0x00, 0x0C, 0x00, 0x0C, 0x00}},
+        {"Lengths1To4", {L"a", L"bc", L"def", L"ghij"}, {0x30, 0x12, 0x0C, 0x01, 'a', 0x0C, 0x02,
+                                                         'b',  'c',  0x0C, 0x03, 'd', 'e',  'f',
+                                                         0x0C, 0x04, 'g',  'h',  'i', 'j'}},
+        {"Empty",
+         {L"", L"", L"", L""},
+         {0x30, 0x08, 0x0C, 0x00, 0x0C, 0x00, 0x0C, 0x00, 0x0C, 0x00}},
         // U+1F510 takes four UTF-8 octets and one 4-byte wide character.
         {"OutsideTheBmp",
          {L"\U0001F510", L"x", L"y", L"z"},
@@ -120,8 +121,8 @@ TEST(IssuerSignTool, MissingFieldIsInvalidParameter)
 // A UTF8String that is not UTF-8 is refused on decoding.
 TEST(IssuerSignTool, DecodedTextThatIsNotUtf8Fails)
 {
-    const std::vector<BYTE> der = {0x30, 0x0B, 0x0C, 0x02, 0xC3, 0x28, 0x0C, 0x01, 'b',
-                                   0x0C, 0x00, 0x0C, 0x00};
+    const std::vector<BYTE> der = {0x30, 0x0B, 0x0C, 0x02, 0xC3, 0x28, 0x0C,
+                                   0x01, 'b',  0x0C, 0x00, 0x0C, 0x00};
     kvtest::ExpectDecodeFailure(kCodec, der, CRYPT_E_ASN1_ERROR);
 }
 

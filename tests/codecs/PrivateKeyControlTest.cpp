@@ -13,8 +13,7 @@ namespace {
 const kvtest::CodecEntryPoints kStore = {
     OrvaDllGostPrivateCertificateStoreEncodeEx, OrvaDllGostPrivateCertificateStoreEncode,
     OrvaDllGostPrivateCertificateStoreDecodeEx, OrvaDllGostPrivateCertificateStoreDecode};
-const kvtest::CodecEntryPoints kCounter = {nullptr, nullptr,
-                                           OrvaDllPrivateKeyDeriveCounterDecodeEx,
+const kvtest::CodecEntryPoints kCounter = {nullptr, nullptr, OrvaDllPrivateKeyDeriveCounterDecodeEx,
                                            OrvaDllPrivateKeyDeriveCounterDecode};
 
 std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts)
@@ -33,7 +32,8 @@ void ExpectStoreLaidOut(const kvtest::FlatResult &result, DWORD cb,
     ASSERT_EQ(elements.size(), store->cBlob);
     EXPECT_EQ(elements.empty() ? nullptr : reinterpret_cast<const CRYPT_DER_BLOB *>(store + 1),
               store->rgBlob);
-    auto cursor = reinterpret_cast<const BYTE *>(store + 1) + elements.size() * sizeof(CRYPT_DER_BLOB);
+    auto cursor =
+        reinterpret_cast<const BYTE *>(store + 1) + elements.size() * sizeof(CRYPT_DER_BLOB);
     for (size_t i = 0; i < elements.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(cursor, store->rgBlob[i].pbData);
@@ -68,7 +68,8 @@ TEST(GostPrivateCertificateStore, ElementsInDerOrder)
         SCOPED_TRACE(row.name);
         std::vector<CRYPT_DER_BLOB> blobs;
         for (const auto &element : row.given)
-            blobs.push_back({static_cast<DWORD>(element.size()), const_cast<BYTE *>(element.data())});
+            blobs.push_back(
+                {static_cast<DWORD>(element.size()), const_cast<BYTE *>(element.data())});
         const CRYPT_BLOB_ARRAY caller = {static_cast<DWORD>(blobs.size()), blobs.data()};
         std::vector<BYTE> contents;
         for (const auto &element : row.sorted)
@@ -92,8 +93,8 @@ TEST(GostPrivateCertificateStore, ElementsInDerOrder)
 
 TEST(GostPrivateCertificateStore, MalformedInputIsAsn1Error)
 {
-    const std::vector<BYTE> good = Concat({{0x31, 0x0A}, {0x30, 0x03, 0x02, 0x01, 0x07},
-                                           {0x31, 0x03, 0x02, 0x01, 0x05}});
+    const std::vector<BYTE> good =
+        Concat({{0x31, 0x0A}, {0x30, 0x03, 0x02, 0x01, 0x07}, {0x31, 0x03, 0x02, 0x01, 0x05}});
     std::vector<std::vector<BYTE>> inputs = {
         {0x30, 0x00},                   // SEQUENCE, not SET
         {0x31, 0x03, 0x30, 0x05, 0x02}, // element runs past the set
@@ -108,9 +109,8 @@ TEST(GostPrivateCertificateStore, MissingArrayIsInvalidParameter)
 {
     const CRYPT_BLOB_ARRAY caller = {2, nullptr};
     DWORD cb = 0;
-    EXPECT_FALSE(OrvaDllGostPrivateCertificateStoreEncode(kvtest::kEncodingType,
-                                                          kvtest::kStructType, &caller, nullptr,
-                                                          &cb));
+    EXPECT_FALSE(OrvaDllGostPrivateCertificateStoreEncode(
+        kvtest::kEncodingType, kvtest::kStructType, &caller, nullptr, &cb));
     EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
 }
 
@@ -136,8 +136,8 @@ TEST(PrivateKeyDeriveCounter, ExactBufferOfOneDword)
     DWORD counter = 0;
     DWORD cb = sizeof counter;
     EXPECT_TRUE(OrvaDllPrivateKeyDeriveCounterDecode(kvtest::kEncodingType, kvtest::kStructType,
-                                                     der.data(), static_cast<DWORD>(der.size()),
-                                                     0, &counter, &cb));
+                                                     der.data(), static_cast<DWORD>(der.size()), 0,
+                                                     &counter, &cb));
     EXPECT_EQ(128u, counter);
     EXPECT_EQ(sizeof counter, cb);
 }

@@ -23,7 +23,8 @@ const kvtest::CodecEntryPoints kCodec = {
 // FILETIME of a UTC instant given as seconds since 1970, computed without the library.
 FILETIME FileTimeAt(int64_t unixSeconds, uint32_t extra100ns = 0)
 {
-    const uint64_t ticks = static_cast<uint64_t>(unixSeconds + 11644473600LL) * 10000000ULL + extra100ns;
+    const uint64_t ticks =
+        static_cast<uint64_t>(unixSeconds + 11644473600LL) * 10000000ULL + extra100ns;
     return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
@@ -190,8 +191,11 @@ TEST(PrivateKeyUsagePeriod, TryFixBadDateOnlyTouchesTheDay)
         const char *text;
         int status;
     } rows[] = {
-        {"20100230120000Z", 0}, {"20100228120000Z", -1}, {"20101301120000Z", -1},
-        {"20100200120000Z", -1}, {"2010", -1},
+        {"20100230120000Z", 0},
+        {"20100228120000Z", -1},
+        {"20101301120000Z", -1},
+        {"20100200120000Z", -1},
+        {"2010", -1},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.text);

@@ -26,8 +26,7 @@ class GuardedBuffer {
     {
         for (size_t i = 0; i < bytes_.size(); ++i) {
             const bool writable = i >= offset_ && i < offset_ + cbWritable;
-            if (!writable && bytes_[i] != kGuardByte)
-                return false;
+            if (!writable && bytes_[i] != kGuardByte) return false;
         }
         return true;
     }
@@ -44,15 +43,14 @@ class GuardedBuffer {
 std::vector<BYTE> EncodeEveryWay(const CodecEntryPoints &codec, const void *pvStructInfo)
 {
     DWORD cbQuery = 0;
-    EXPECT_TRUE(codec.encodeEx(kEncodingType, kStructType, pvStructInfo, 0, nullptr, nullptr,
-                               &cbQuery));
-    if (cbQuery == 0)
-        return {};
+    EXPECT_TRUE(
+        codec.encodeEx(kEncodingType, kStructType, pvStructInfo, 0, nullptr, nullptr, &cbQuery));
+    if (cbQuery == 0) return {};
 
     GuardedBuffer exact(cbQuery);
     DWORD cbExact = cbQuery;
-    EXPECT_TRUE(codec.encodeEx(kEncodingType, kStructType, pvStructInfo, 0, nullptr,
-                               exact.data(), &cbExact));
+    EXPECT_TRUE(codec.encodeEx(kEncodingType, kStructType, pvStructInfo, 0, nullptr, exact.data(),
+                               &cbExact));
     EXPECT_EQ(cbQuery, cbExact);
     EXPECT_TRUE(exact.GuardsIntact(cbQuery));
     std::vector<BYTE> der(exact.data(), exact.data() + cbQuery);
@@ -86,10 +84,9 @@ FlatResult DecodeEveryWay(const CodecEntryPoints &codec, const std::vector<BYTE>
 {
     const DWORD cbDer = static_cast<DWORD>(der.size());
     DWORD cbQuery = 0;
-    EXPECT_TRUE(codec.decodeEx(kEncodingType, kStructType, der.data(), cbDer, 0, nullptr,
-                               nullptr, &cbQuery));
-    if (cbQuery == 0)
-        return nullptr;
+    EXPECT_TRUE(codec.decodeEx(kEncodingType, kStructType, der.data(), cbDer, 0, nullptr, nullptr,
+                               &cbQuery));
+    if (cbQuery == 0) return nullptr;
 
     GuardedBuffer exact(cbQuery);
     DWORD cbExact = cbQuery;
@@ -108,8 +105,8 @@ FlatResult DecodeEveryWay(const CodecEntryPoints &codec, const std::vector<BYTE>
 
     GuardedBuffer larger(cbQuery + 64);
     DWORD cbLarger = cbQuery + 64;
-    EXPECT_TRUE(codec.decode(kEncodingType, kStructType, der.data(), cbDer, 0, larger.data(),
-                             &cbLarger));
+    EXPECT_TRUE(
+        codec.decode(kEncodingType, kStructType, der.data(), cbDer, 0, larger.data(), &cbLarger));
     EXPECT_EQ(cbQuery, cbLarger);
     EXPECT_TRUE(larger.GuardsIntact(cbQuery));
 
@@ -118,8 +115,7 @@ FlatResult DecodeEveryWay(const CodecEntryPoints &codec, const std::vector<BYTE>
     EXPECT_TRUE(codec.decodeEx(kEncodingType, kStructType, der.data(), cbDer,
                                CRYPT_DECODE_ALLOC_FLAG, nullptr, &pvAllocated, &cbAllocated));
     EXPECT_EQ(cbQuery, cbAllocated);
-    if (pcbResult)
-        *pcbResult = cbAllocated;
+    if (pcbResult) *pcbResult = cbAllocated;
     return FlatResult(pvAllocated);
 }
 

@@ -23,8 +23,7 @@ class TraceFileListener : public testing::EmptyTestEventListener {
         const char *dir = std::getenv("KV_TEST_TRACE_DIR");
         std::string name = std::string(info.test_suite_name()) + "." + info.name() + ".log";
         for (char &c : name)
-            if (c == '/')
-                c = '_'; // parameterised tests carry slashes in their names
+            if (c == '/') c = '_'; // parameterised tests carry slashes in their names
         const std::string path = std::string(dir ? dir : "/tmp") + "/" + name;
         setenv("KV_TRACE_FILE", path.c_str(), 1);
         std::remove(path.c_str());
@@ -47,9 +46,15 @@ std::vector<std::string> TraceLines()
     return lines;
 }
 
-void ClearTrace() { std::remove(CurrentTraceFile().c_str()); }
+void ClearTrace()
+{
+    std::remove(CurrentTraceFile().c_str());
+}
 
-std::string DataPath(const std::string &name) { return std::string(KV_TEST_DATA_DIR) + "/" + name; }
+std::string DataPath(const std::string &name)
+{
+    return std::string(KV_TEST_DATA_DIR) + "/" + name;
+}
 
 std::vector<unsigned char> ReadDataFile(const std::string &name)
 {

@@ -36,8 +36,7 @@ extern "C" int __real_rtInitContext(Asn1Context *pctxt, void *pMemHeap);
 extern "C" void __real_rtFreeContext(Asn1Context *pctxt);
 extern "C" int __wrap_rtInitContext(Asn1Context *pctxt, void *pMemHeap)
 {
-    if (g_initFailure)
-        return g_initFailure;
+    if (g_initFailure) return g_initFailure;
     ++g_contextsInitialised;
     return __real_rtInitContext(pctxt, pMemHeap);
 }
@@ -120,18 +119,15 @@ BOOL TestBlobDecodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYT
                       DWORD cbEncoded, DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara,
                       void *pvStructInfo, DWORD *pcbStructInfo)
 {
-    return DecodeStructEx<TestValue, asn1D_TestValue, TestBlob_GetBufferSize,
-                          TestBlob_FillBuffer>(dwCertEncodingType, lpszStructType, pbEncoded,
-                                               cbEncoded, dwFlags, pDecodePara, pvStructInfo,
-                                               pcbStructInfo);
+    return DecodeStructEx<TestValue, asn1D_TestValue, TestBlob_GetBufferSize, TestBlob_FillBuffer>(
+        dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,
+        pvStructInfo, pcbStructInfo);
 }
 
-BOOL OrvaDllTestBlobDecode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                           const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
-                           void *pvStructInfo, DWORD *pcbStructInfo)
+BOOL OrvaDllTestBlobDecode(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded,
+                           DWORD cbEncoded, DWORD dwFlags, void *pvStructInfo, DWORD *pcbStructInfo)
 {
-    if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags))
-        return FALSE;
+    if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags)) return FALSE;
     return TestBlobDecodeEx(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags,
                             nullptr, pvStructInfo, pcbStructInfo);
 }
@@ -159,7 +155,10 @@ void WINAPI CallerFree(LPVOID pv)
     ++g_callerFrees;
     std::free(pv);
 }
-LPVOID WINAPI FailingAlloc(size_t) { return nullptr; }
+LPVOID WINAPI FailingAlloc(size_t)
+{
+    return nullptr;
+}
 
 class FrameTest : public testing::Test {
   protected:
@@ -270,10 +269,9 @@ TEST_F(FrameTest, DecodeRejectsBadArgumentsInOrder)
                                  ? static_cast<void *>(&allocated)
                                  : out.data();
         DWORD cb = 64;
-        EXPECT_FALSE(TestBlobDecodeEx(row.dwCertEncodingType, row.lpszStructType,
-                                      row.nullInfo ? nullptr : kBlobDer.data(), row.cbEncoded,
-                                      row.dwFlags, nullptr, pvStructInfo,
-                                      row.nullSize ? nullptr : &cb));
+        EXPECT_FALSE(TestBlobDecodeEx(
+            row.dwCertEncodingType, row.lpszStructType, row.nullInfo ? nullptr : kBlobDer.data(),
+            row.cbEncoded, row.dwFlags, nullptr, pvStructInfo, row.nullSize ? nullptr : &cb));
         EXPECT_EQ(row.expectedError, GetLastError());
         EXPECT_EQ(64u, cb);
         EXPECT_EQ(nullptr, allocated);
@@ -301,8 +299,8 @@ TEST_F(FrameTest, DecodeWithoutExRefusesFlags)
 {
     DWORD cb = 0;
     EXPECT_FALSE(OrvaDllTestBlobDecode(kX509, kStructType, kBlobDer.data(),
-                                       static_cast<DWORD>(kBlobDer.size()),
-                                       CRYPT_DECODE_ALLOC_FLAG, nullptr, &cb));
+                                       static_cast<DWORD>(kBlobDer.size()), CRYPT_DECODE_ALLOC_FLAG,
+                                       nullptr, &cb));
     EXPECT_EQ(NTE_BAD_FLAGS, GetLastError());
     EXPECT_THAT(kvtest::TraceLines(),
                 ElementsAre(AllOf(HasSubstr("OrvaDllTestBlobDecode("),
@@ -354,16 +352,16 @@ TEST_F(FrameTest, DecodeBufferProtocol)
 {
     const DWORD cbDer = static_cast<DWORD>(kBlobDer.size());
     DWORD cb = 0;
-    ASSERT_TRUE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(), cbDer, 0, nullptr, nullptr,
-                                 &cb));
+    ASSERT_TRUE(
+        TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(), cbDer, 0, nullptr, nullptr, &cb));
     ASSERT_EQ(sizeof(CRYPT_DATA_BLOB) + sizeof kPayload, cb);
     EXPECT_EQ(kLastErrorSentinel, GetLastError());
 
     alignas(CRYPT_DATA_BLOB) std::array<BYTE, 64> out;
     out.fill(0xA5);
     DWORD cbLarge = static_cast<DWORD>(out.size());
-    ASSERT_TRUE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(), cbDer, 0, nullptr,
-                                 out.data(), &cbLarge));
+    ASSERT_TRUE(TestBlobDecodeEx(kX509, kStructType, kBlobDer.data(), cbDer, 0, nullptr, out.data(),
+                                 &cbLarge));
     EXPECT_EQ(cb, cbLarge); // the exact size comes back, not the buffer's
     const auto *blob = reinterpret_cast<const CRYPT_DATA_BLOB *>(out.data());
     ASSERT_EQ(sizeof kPayload, blob->cbData);
@@ -435,8 +433,8 @@ TEST_F(FrameTest, AllocatorFailureIsNoMemory)
     CRYPT_ENCODE_PARA encodePara = {sizeof encodePara, FailingAlloc, CallerFree};
     BYTE *pbEncoded = nullptr;
     DWORD cb = 0;
-    EXPECT_FALSE(TestBlobEncodeEx(kX509, kStructType, &kBlob, CRYPT_ENCODE_ALLOC_FLAG,
-                                  &encodePara, &pbEncoded, &cb));
+    EXPECT_FALSE(TestBlobEncodeEx(kX509, kStructType, &kBlob, CRYPT_ENCODE_ALLOC_FLAG, &encodePara,
+                                  &pbEncoded, &cb));
     EXPECT_EQ(NTE_NO_MEMORY, GetLastError());
     EXPECT_EQ(nullptr, pbEncoded);
     EXPECT_EQ(0u, cb);
@@ -552,8 +550,8 @@ TEST_F(FrameTest, NestedEncodeCopiesOntoTheContextHeap)
     TestValue value = {{sizeof kPayload, kPayload}};
     BYTE *pbFirst = nullptr;
     DWORD cbFirst = 0;
-    ASSERT_TRUE(Asn1cObjectEncodeContextAlloc(&ctx, &value, EncodeAs<asn1E_TestValue>, &pbFirst,
-                                              &cbFirst));
+    ASSERT_TRUE(
+        Asn1cObjectEncodeContextAlloc(&ctx, &value, EncodeAs<asn1E_TestValue>, &pbFirst, &cbFirst));
     // A later encode on the same context must not disturb the copy.
     TestValue other = {{2, kPayload}};
     DWORD cbOther = 0;
@@ -597,9 +595,8 @@ TEST_F(FrameTest, NestedCryptoApiCodecs)
               std::vector<BYTE>(decoded->pbData, decoded->pbData + decoded->cbData));
 
     // The host's own failure code reaches the caller, and its number the trace.
-    EXPECT_FALSE(CryptEncodeObjectContextAlloc(&ctx, X509_ASN_ENCODING,
-                                               reinterpret_cast<LPCSTR>(9999), &serial,
-                                               &pbEncoded, &cbEncoded));
+    EXPECT_FALSE(CryptEncodeObjectContextAlloc(
+        &ctx, X509_ASN_ENCODING, reinterpret_cast<LPCSTR>(9999), &serial, &pbEncoded, &cbEncoded));
     const DWORD hostError = GetLastError();
     EXPECT_NE(0u, hostError);
     const BYTE notAnInteger[] = {0x04, 0x01, 0x00};

@@ -10,21 +10,18 @@ namespace kvhost {
 
 Library::Library(const char *path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL))
 {
-    if (!handle_)
-        std::printf("cannot load %s: %s\n", path, dlerror());
+    if (!handle_) std::printf("cannot load %s: %s\n", path, dlerror());
 }
 
 Library::~Library()
 {
-    if (handle_)
-        dlclose(handle_);
+    if (handle_) dlclose(handle_);
 }
 
 void *Library::Find(const char *name) const
 {
     void *entry = dlsym(handle_, name);
-    if (!entry)
-        std::printf("  %s is not exported\n", name);
+    if (!entry) std::printf("  %s is not exported\n", name);
     return entry;
 }
 
@@ -32,8 +29,7 @@ std::vector<BYTE> EncodeAndShow(const Library &lib, const char *entryPoint, LPCS
                                 const void *pvStructInfo)
 {
     auto encode = reinterpret_cast<EncodeExFn>(lib.Find(entryPoint));
-    if (!encode)
-        return {};
+    if (!encode) return {};
     BYTE *pbEncoded = nullptr;
     DWORD cbEncoded = 0;
     if (!encode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, structType, pvStructInfo,
@@ -51,8 +47,7 @@ void *Decode(const Library &lib, const char *entryPoint, LPCSTR structType,
              const std::vector<BYTE> &der)
 {
     auto decode = reinterpret_cast<DecodeExFn>(lib.Find(entryPoint));
-    if (!decode)
-        return nullptr;
+    if (!decode) return nullptr;
     void *pvStructInfo = nullptr;
     DWORD cbStructInfo = 0;
     if (!decode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, structType, der.data(),
@@ -84,8 +79,7 @@ void PrintHex(const char *label, const BYTE *pb, DWORD cb)
 std::string FileTimeText(const FILETIME &ft)
 {
     SYSTEMTIME st;
-    if (!FileTimeToSystemTime(&ft, &st))
-        return "(out of range)";
+    if (!FileTimeToSystemTime(&ft, &st)) return "(out of range)";
     char text[40];
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u UTC", st.wYear, st.wMonth,
                   st.wDay, st.wHour, st.wMinute, st.wSecond);
@@ -104,6 +98,9 @@ bool RegisterDemo(Demo demo)
     return true;
 }
 
-const std::vector<Demo> &Demos() { return DemoList(); }
+const std::vector<Demo> &Demos()
+{
+    return DemoList();
+}
 
 } // namespace kvhost

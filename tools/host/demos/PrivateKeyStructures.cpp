@@ -18,20 +18,19 @@ void ShowUsagePeriod(const Library &lib)
     SystemTimeToFileTime(&start, &notBefore);
     SystemTimeToFileTime(&end, &notAfter);
     const KVCERT_PRIVATE_KEY_USAGE_PERIOD period = {&notBefore, &notAfter};
-    kvhost::EncodeAndShow(lib, "OrvaDllPrivateKeyUsagePeriodEncodeEx", szOID_PRIVATEKEY_USAGE_PERIOD,
-                          &period);
+    kvhost::EncodeAndShow(lib, "OrvaDllPrivateKeyUsagePeriodEncodeEx",
+                          szOID_PRIVATEKEY_USAGE_PERIOD, &period);
 
     auto *decoded = static_cast<KVCERT_PRIVATE_KEY_USAGE_PERIOD *>(
         kvhost::Decode(lib, "OrvaDllPrivateKeyUsagePeriodDecodeEx", szOID_PRIVATEKEY_USAGE_PERIOD,
                        kvhost::ReadSample("private_key_usage_period.der")));
-    if (!decoded)
-        return;
+    if (!decoded) return;
     std::printf("  notBefore: %s\n", decoded->pNotBefore
-                                          ? kvhost::FileTimeText(*decoded->pNotBefore).c_str()
-                                          : "(absent)");
+                                         ? kvhost::FileTimeText(*decoded->pNotBefore).c_str()
+                                         : "(absent)");
     std::printf("  notAfter:  %s\n", decoded->pNotAfter
-                                          ? kvhost::FileTimeText(*decoded->pNotAfter).c_str()
-                                          : "(absent)");
+                                         ? kvhost::FileTimeText(*decoded->pNotAfter).c_str()
+                                         : "(absent)");
     std::free(decoded);
 }
 
@@ -42,11 +41,10 @@ void ShowIssuerSignTool(const Library &lib)
     const KVCERT_ISSUER_SIGN_TOOL tool = {signTool, caTool, signToolCert, caToolCert};
     kvhost::EncodeAndShow(lib, "OrvaDllIssuerSignToolEncodeEx", "1.2.643.100.112", &tool);
 
-    auto *decoded = static_cast<KVCERT_ISSUER_SIGN_TOOL *>(kvhost::Decode(
-        lib, "OrvaDllIssuerSignToolDecodeEx", "1.2.643.100.112",
-        kvhost::ReadSample("issuer_sign_tool.der")));
-    if (!decoded)
-        return;
+    auto *decoded = static_cast<KVCERT_ISSUER_SIGN_TOOL *>(
+        kvhost::Decode(lib, "OrvaDllIssuerSignToolDecodeEx", "1.2.643.100.112",
+                       kvhost::ReadSample("issuer_sign_tool.der")));
+    if (!decoded) return;
     std::printf("  signTool:     %ls\n  cATool:       %ls\n  signToolCert: %ls\n"
                 "  cAToolCert:   %ls\n",
                 decoded->pwszSignTool, decoded->pwszCATool, decoded->pwszSignToolCert,
@@ -63,17 +61,15 @@ void ShowPrivateStore(const Library &lib)
                                            "1.2.643.2.2.37.3.1", &store);
     auto *decoded = static_cast<CRYPT_BLOB_ARRAY *>(kvhost::Decode(
         lib, "OrvaDllGostPrivateCertificateStoreDecodeEx", "1.2.643.2.2.37.3.1", der));
-    if (!decoded)
-        return;
+    if (!decoded) return;
     for (DWORD i = 0; i < decoded->cBlob; ++i)
         kvhost::PrintHex("  element", decoded->rgBlob[i].pbData, decoded->rgBlob[i].cbData);
     std::free(decoded);
 
-    auto *counter = static_cast<DWORD *>(kvhost::Decode(
-        lib, "OrvaDllPrivateKeyDeriveCounterDecodeEx", "1.2.643.2.2.37.3.6",
-        kvhost::ReadSample("derive_counter.der")));
-    if (counter)
-        std::printf("  derive counter: %u\n", static_cast<unsigned>(*counter));
+    auto *counter = static_cast<DWORD *>(
+        kvhost::Decode(lib, "OrvaDllPrivateKeyDeriveCounterDecodeEx", "1.2.643.2.2.37.3.6",
+                       kvhost::ReadSample("derive_counter.der")));
+    if (counter) std::printf("  derive counter: %u\n", static_cast<unsigned>(*counter));
     std::free(counter);
 }
 
