@@ -760,6 +760,41 @@ TEST(CrlDistPoints, StructuresAtTheCursorKeepTheirAlignment)
     EXPECT_EQ(offset, decoded.cbQueried);
 }
 
+// Empty lists and empty reasons still point into the block, right where their data would go
+// (here its end); absent parts are null.
+TEST(CrlDistPoints, EmptyPartsPointIntoTheBlock)
+{
+    const struct {
+        const char *name;
+        Bytes der;
+        bool fullName, reasons, crlIssuer; // present, and so pointing at the block's end
+    } rows[] = {
+        {"empty point", {0x30, 0x02, 0x30, 0x00}, false, false, false},
+        {"empty full name", {0x30, 0x06, 0x30, 0x04, 0xA0, 0x02, 0xA0, 0x00}, true, false, false},
+        {"reasons of no bit", {0x30, 0x05, 0x30, 0x03, 0x81, 0x01, 0x00}, false, true, false},
+        {"empty CRL issuer", {0x30, 0x04, 0x30, 0x02, 0xA2, 0x00}, false, false, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        Decoded decoded = Decode(row.der);
+        ExpectFlatLayout(decoded);
+        ASSERT_EQ(sizeof(CRL_DIST_POINTS_INFO) + sizeof(CRL_DIST_POINT), decoded.cbQueried);
+        const CRL_DIST_POINT &point = decoded.info()->rgDistPoint[0];
+        const void *end = decoded.block.data() + decoded.block.size();
+        EXPECT_EQ(row.fullName ? end : nullptr, point.DistPointName.FullName.rgAltEntry);
+        EXPECT_EQ(row.reasons ? end : nullptr, point.ReasonFlags.pbData);
+        EXPECT_EQ(row.crlIssuer ? end : nullptr, point.CRLIssuer.rgAltEntry);
+        EXPECT_EQ(0u, point.DistPointName.FullName.cAltEntry + point.ReasonFlags.cbData +
+                          point.ReasonFlags.cUnusedBits + point.CRLIssuer.cAltEntry);
+    }
+
+    Decoded none = Decode({0x30, 0x00}); // no point: only the encoder refuses that
+    ExpectFlatLayout(none);
+    EXPECT_EQ(sizeof(CRL_DIST_POINTS_INFO), none.cbQueried);
+    EXPECT_EQ(0u, none.info()->cDistPoint);
+    EXPECT_EQ(static_cast<const void *>(none.info() + 1), none.info()->rgDistPoint);
+}
+
 // A decoded IA5String holding UTF-8 (not IA5, but met in the wild) is read as UTF-8, in room
 // for one wide character per byte.
 TEST(CrlDistPoints, Utf8InIA5StringIsReadAsUtf8)
