@@ -212,3 +212,9 @@ parameters = NULL
 EOF
 cat name.cnf >>other.cnf
 openssl asn1parse -genconf other.cnf -noout -out "$out/other-mixed.der"
+
+# The example host decodes three of them (tools/host/demos/SigningCertificates.cpp).
+samples="$out/../../../tools/host/samples"
+cp "$out/sc-sha1-chain.der" "$samples/signing_certificate.der"
+cp "$out/scv2-sha512-chain.der" "$samples/signing_certificate_v2.der"
+cp "$out/other-mixed.der" "$samples/other_signing_certificate.der"
