@@ -15,7 +15,7 @@
 // the CRL issuer is reported as CRL_DIST_POINT_ISSUER_RDN_NAME without the RDN itself.
 #include "codecs/GeneralNames.h"
 
-#include "kvext/kvext.h"
+#include "frame/EntryPoints.h"
 
 #include <cstring>
 #include <limits>
@@ -238,47 +238,7 @@ BOOL CrlDistributionPoints_FillBuffer(Asn1Context *ctx, void *value, void *pvBuf
 
 } // namespace
 
-extern "C" {
-
-BOOL WINAPI OrvaDllCrlDistributionPointsEncodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                                 const void *pvStructInfo, DWORD dwFlags,
-                                                 PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
-                                                 DWORD *pcbEncoded)
-{
-    return EncodeStructEx<CRLDistPointsSyntax, asn1E_CRLDistPointsSyntax,
-                          CrlDistributionPoints_FillAsn1cObject>(dwCertEncodingType, lpszStructType,
-                                                                 pvStructInfo, dwFlags, pEncodePara,
-                                                                 pvEncoded, pcbEncoded);
-}
-
-BOOL WINAPI OrvaDllCrlDistributionPointsEncode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                               const void *pvStructInfo, BYTE *pbEncoded,
-                                               DWORD *pcbEncoded)
-{
-    return OrvaDllCrlDistributionPointsEncodeEx(dwCertEncodingType, lpszStructType, pvStructInfo, 0,
-                                                nullptr, pbEncoded, pcbEncoded);
-}
-
-BOOL WINAPI OrvaDllCrlDistributionPointsDecodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                                 const BYTE *pbEncoded, DWORD cbEncoded,
-                                                 DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara,
-                                                 void *pvStructInfo, DWORD *pcbStructInfo)
-{
-    return DecodeStructEx<CRLDistPointsSyntax, asn1D_CRLDistPointsSyntax,
-                          CrlDistributionPoints_GetBufferSize, CrlDistributionPoints_FillBuffer>(
-        dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,
-        pvStructInfo, pcbStructInfo);
-}
-
-BOOL WINAPI OrvaDllCrlDistributionPointsDecode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                               const BYTE *pbEncoded, DWORD cbEncoded,
-                                               DWORD dwFlags, void *pvStructInfo,
-                                               DWORD *pcbStructInfo)
-{
-    if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags)) return FALSE;
-    return OrvaDllCrlDistributionPointsDecodeEx(dwCertEncodingType, lpszStructType, pbEncoded,
-                                                cbEncoded, dwFlags, nullptr, pvStructInfo,
-                                                pcbStructInfo);
-}
-
-} // extern "C"
+KV_DEFINE_ENCODE_ENTRY_POINTS(CrlDistributionPoints, CRLDistPointsSyntax, asn1E_CRLDistPointsSyntax,
+                              CrlDistributionPoints_FillAsn1cObject)
+KV_DEFINE_DECODE_ENTRY_POINTS(CrlDistributionPoints, CRLDistPointsSyntax, asn1D_CRLDistPointsSyntax,
+                              CrlDistributionPoints_GetBufferSize, CrlDistributionPoints_FillBuffer)
