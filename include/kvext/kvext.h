@@ -22,6 +22,7 @@
 
 #include "kvext/certext.h"
 #include "kvext/ess.h"
+#include "kvext/keys.h"
 
 #ifdef __cplusplus
 extern "C" {

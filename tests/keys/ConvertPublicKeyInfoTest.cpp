@@ -1,0 +1,335 @@
+// OrvaConvertPublicKeyInfo: certificate public keys made by OpenSSL's GOST engine become the
+// provider's GOST PUBLICKEYBLOB, checked byte by byte against the blob layout.
+#include "keys/DecodeObj.h"
+#include "kvext/keys.h"
+
+#include "GostKeyVectors.h"
+#include "common/TraceFile.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <asn1rt.h>
+#include <kvcapi_testing.h>
+
+#include <cstdlib>
+
+using kvtest::Bytes;
+using kvtest::TraceLines;
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+using testing::HasSubstr;
+using testing::IsEmpty;
+
+namespace {
+
+int g_initFailure = 0;    // non-zero: rtInitContext answers this
+int g_allocsToGrant = -1; // >= 0: KVSUPAllocMemory fails once this many blocks were given
+int g_allocCount = 0;
+
+} // namespace
+
+// The program is linked with --wrap for these (tests/keys/CMakeLists.txt). The library's
+// allocator has C++ linkage, hence its mangled name.
+extern "C" int __real_rtInitContext(Asn1Context *pctxt, void *pMemHeap);
+extern "C" int __wrap_rtInitContext(Asn1Context *pctxt, void *pMemHeap)
+{
+    return g_initFailure ? g_initFailure : __real_rtInitContext(pctxt, pMemHeap);
+}
+extern "C" void *__real__Z16KVSUPAllocMemorym(size_t cb);
+extern "C" void *__wrap__Z16KVSUPAllocMemorym(size_t cb)
+{
+    if (g_allocsToGrant >= 0 && g_allocCount >= g_allocsToGrant) {
+        SetLastError(NTE_NO_MEMORY);
+        return nullptr;
+    }
+    ++g_allocCount;
+    return __real__Z16KVSUPAllocMemorym(cb);
+}
+
+namespace {
+
+// Blocks of the default allocator come from the C heap.
+using BlobPtr = std::unique_ptr<BYTE, decltype(&std::free)>;
+
+struct Converted {
+    BOOL ok;
+    DWORD error;
+    Bytes blob;
+};
+
+Converted Convert(CERT_PUBLIC_KEY_INFO info)
+{
+    BYTE *pbBlob = nullptr;
+    DWORD cbBlob = 0xDEADBEEF;
+    SetLastError(0x1234);
+    const BOOL ok = OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, &pbBlob, &cbBlob);
+    BlobPtr release(pbBlob, std::free);
+    return {ok, GetLastError(), ok ? Bytes(pbBlob, pbBlob + cbBlob) : Bytes{}};
+}
+
+class ConvertPublicKeyInfo : public testing::Test {
+  protected:
+    void TearDown() override
+    {
+        g_initFailure = 0;
+        g_allocsToGrant = -1;
+        g_allocCount = 0;
+        KvCapiResetOIDInfo();
+    }
+};
+
+// Every OpenSSL-made key, each size and parameter set: header, parameters as the certificate
+// holds them, the OCTET STRING's contents; a size query gives the same size.
+TEST_F(ConvertPublicKeyInfo, CertificateKeysBecomeGostPublicKeyBlobs)
+{
+    const auto vectors = kvtest::LoadGostKeyVectors();
+    ASSERT_EQ(11u, vectors.size());
+    for (const auto &v : vectors) {
+        SCOPED_TRACE(v.name);
+        const Bytes expected = kvtest::GostPublicKeyBlob(
+            PUBLICKEYBLOB, 1, kvtest::SignAlgIdOf(v.algorithmOid), v.params, v.rawKey);
+        const Converted converted = Convert(kvtest::PublicKeyInfoOf(v));
+        ASSERT_TRUE(converted.ok);
+        EXPECT_EQ(0x1234u, converted.error); // success leaves the last error alone
+        EXPECT_THAT(converted.blob, ElementsAreArray(expected));
+
+        CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
+        DWORD cbQueried = 0;
+        ASSERT_TRUE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, nullptr, &cbQueried));
+        EXPECT_EQ(expected.size(), cbQueried);
+    }
+    EXPECT_THAT(TraceLines(), IsEmpty());
+}
+
+// The layout's fixed points: a 2001 key with 20 bytes of parameters is 100 bytes long, says
+// 512 bits and starts its key at 36; without parameters 05 00 stands at 16 and the key at 18;
+// a 512-bit key says 1024 bits.
+TEST_F(ConvertPublicKeyInfo, BlobLayout)
+{
+    const auto vectors = kvtest::LoadGostKeyVectors();
+    const auto &v2001 = vectors.at(0);
+    ASSERT_EQ("gost2001_A", v2001.name);
+    ASSERT_EQ(20u, v2001.params.size());
+    Converted converted = Convert(kvtest::PublicKeyInfoOf(v2001));
+    ASSERT_TRUE(converted.ok);
+    ASSERT_EQ(100u, converted.blob.size());
+    EXPECT_THAT(Bytes(converted.blob.begin() + 12, converted.blob.begin() + 16),
+                ElementsAre(0x00, 0x02, 0x00, 0x00));
+    EXPECT_THAT(Bytes(converted.blob.begin() + 36, converted.blob.end()),
+                ElementsAreArray(v2001.rawKey));
+
+    CERT_PUBLIC_KEY_INFO noParams = kvtest::PublicKeyInfoOf(v2001);
+    noParams.Algorithm.Parameters = {0, nullptr};
+    converted = Convert(noParams);
+    ASSERT_TRUE(converted.ok);
+    ASSERT_EQ(16u + 2 + 64, converted.blob.size());
+    EXPECT_THAT(Bytes(converted.blob.begin() + 16, converted.blob.begin() + 18),
+                ElementsAre(0x05, 0x00));
+    EXPECT_THAT(Bytes(converted.blob.begin() + 18, converted.blob.end()),
+                ElementsAreArray(v2001.rawKey));
+
+    const auto &v512 = vectors.at(8);
+    ASSERT_EQ("gost2012_512_A", v512.name);
+    converted = Convert(kvtest::PublicKeyInfoOf(v512));
+    ASSERT_TRUE(converted.ok);
+    EXPECT_THAT(Bytes(converted.blob.begin() + 12, converted.blob.begin() + 16),
+                ElementsAre(0x00, 0x04, 0x00, 0x00));
+}
+
+// aiKeyAlg: the three signature-key OIDs by name, others by CryptoAPI's public-key group.
+TEST_F(ConvertPublicKeyInfo, AlgorithmFromTheOidTable)
+{
+    const CRYPT_OID_INFO added = {sizeof(CRYPT_OID_INFO),        "1.2.643.100.999", L"test key",
+                                  CRYPT_PUBKEY_ALG_OID_GROUP_ID, {0x1234},          {}};
+    ASSERT_TRUE(KvCapiSetOIDInfo(&added));
+    // The table's entries are not consulted for the three compared texts.
+    const CRYPT_OID_INFO renumbered = {sizeof(CRYPT_OID_INFO),        "1.2.643.2.2.19", nullptr,
+                                       CRYPT_PUBKEY_ALG_OID_GROUP_ID, {0x5678},         {}};
+    ASSERT_TRUE(KvCapiSetOIDInfo(&renumbered));
+    const struct {
+        const char *name;
+        const char *oid;
+        ALG_ID expected;
+    } rows[] = {
+        {"2001 signature key", "1.2.643.2.2.19", 0x2E23},
+        {"2012 256-bit key", "1.2.643.7.1.1.1.1", 0x2E49},
+        {"2012 512-bit key", "1.2.643.7.1.1.1.2", 0x2E3D},
+        {"2001 key exchange, by the table", "1.2.643.2.2.98", 0xAA24},
+        {"2012 256-bit key exchange, by the table", "1.2.643.7.1.1.6.1", 0xAA46},
+        {"an entry added to the table", "1.2.643.100.999", 0x1234},
+    };
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
+        info.Algorithm.pszObjId = const_cast<LPSTR>(row.oid);
+        const Converted converted = Convert(info);
+        ASSERT_TRUE(converted.ok);
+        EXPECT_EQ(kvtest::GostPublicKeyBlob(PUBLICKEYBLOB, 1, row.expected, v.params, v.rawKey),
+                  converted.blob);
+    }
+}
+
+// OIDs that give no algorithm: unknown to CryptoAPI (its code stands), or known only with
+// parameters or only to CNG.
+TEST_F(ConvertPublicKeyInfo, RefusedAlgorithms)
+{
+    const CRYPT_OID_INFO cngOnly = {
+        sizeof(CRYPT_OID_INFO),        "1.2.643.100.998",        nullptr,
+        CRYPT_PUBKEY_ALG_OID_GROUP_ID, {CALG_OID_INFO_CNG_ONLY}, {}};
+    ASSERT_TRUE(KvCapiSetOIDInfo(&cngOnly));
+    const struct {
+        const char *name;
+        const char *oid;
+        const char *message;
+    } rows[] = {
+        {"unknown OID", "1.2.643.100.997", "CryptFindOIDInfo"},
+        {"signature OID in another group only", "1.2.643.2.2.21", "CryptFindOIDInfo"},
+        {"not dotted decimal", "GOST R 34.10-2001", "CryptFindOIDInfo"},
+        {"parameters-only entry", "1.2.840.10045.2.1", "Unknown CNG algorithm."},
+        {"CNG-only entry", "1.2.643.100.998", "Unknown CNG algorithm."},
+    };
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        kvtest::ClearTrace();
+        CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
+        info.Algorithm.pszObjId = const_cast<LPSTR>(row.oid);
+        const Converted converted = Convert(info);
+        EXPECT_FALSE(converted.ok);
+        EXPECT_EQ(0x1234u, converted.error); // no code of the library's own
+        EXPECT_THAT(TraceLines(), ElementsAre(HasSubstr(row.message)));
+    }
+}
+
+// GostR3410-PublicKey ::= OCTET STRING of 64 or 128 octets, in DER; nothing else passes.
+TEST_F(ConvertPublicKeyInfo, MalformedKeysAreRefused)
+{
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    auto octets = [](size_t count) {
+        Bytes der = {0x04, static_cast<BYTE>(count)};
+        der.resize(2 + count, 0x5A);
+        return der;
+    };
+    Bytes longForm96 = {0x04, 0x81, 0x60};
+    longForm96.resize(3 + 96, 0x5A);
+    Bytes bitStringTag = v.publicKey;
+    bitStringTag[0] = 0x03;
+    const struct {
+        const char *name;
+        Bytes publicKey;
+    } rows[] = {
+        {"32 octets", octets(32)},
+        {"96 octets", longForm96},
+        {"no octets at all", Bytes{}},
+        {"identifier only", Bytes{0x04}},
+        {"BIT STRING instead of OCTET STRING", bitStringTag},
+        {"announces 129 octets", Bytes{0x04, 0x81, 0x81, 0x00}},
+        {"announces 2^31 octets", Bytes{0x04, 0x84, 0x80, 0x00, 0x00, 0x00}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        kvtest::ClearTrace();
+        CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
+        info.PublicKey = {static_cast<DWORD>(row.publicKey.size()),
+                          const_cast<BYTE *>(row.publicKey.data()), 0};
+        const Converted converted = Convert(info);
+        EXPECT_FALSE(converted.ok);
+        EXPECT_EQ(DWORD{CRYPT_E_ASN1_INTERNAL}, converted.error);
+        EXPECT_THAT(TraceLines(), ElementsAre(HasSubstr("() asn1D_GostR3410_PublicKey failed")));
+    }
+}
+
+// An OCTET STRING that announces 64 octets but carries 40 is read from a zero-filled copy
+// of 66 bytes, not past the caller's block (the sanitizer build would see that).
+TEST_F(ConvertPublicKeyInfo, TruncatedKeyIsReadFromAZeroFilledCopy)
+{
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    const auto truncated = std::make_unique<BYTE[]>(2 + 40); // its own heap block
+    std::copy_n(v.publicKey.begin(), 2 + 40, truncated.get());
+    CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
+    info.PublicKey = {2 + 40, truncated.get(), 0};
+    const Converted converted = Convert(info);
+    ASSERT_TRUE(converted.ok);
+    Bytes rawKey(v.rawKey.begin(), v.rawKey.begin() + 40);
+    rawKey.resize(64, 0x00);
+    EXPECT_EQ(kvtest::GostPublicKeyBlob(PUBLICKEYBLOB, 1, 0x2E23, v.params, rawKey),
+              converted.blob);
+}
+
+// The library's own allocations (working copy, result) and the context: each failure has
+// its code, and nothing allocated outlives the call (the sanitizer build checks for leaks).
+TEST_F(ConvertPublicKeyInfo, ResourceFailures)
+{
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    for (int granted : {0, 1}) {
+        SCOPED_TRACE(granted);
+        g_allocsToGrant = granted;
+        g_allocCount = 0;
+        const Converted converted = Convert(kvtest::PublicKeyInfoOf(v));
+        EXPECT_FALSE(converted.ok);
+        EXPECT_EQ(DWORD{CRYPT_E_ASN1_MEMORY}, converted.error);
+    }
+    EXPECT_THAT(TraceLines(), IsEmpty());
+    g_allocsToGrant = -1;
+
+    g_initFailure = ASN_E_NOMEM;
+    const Converted converted = Convert(kvtest::PublicKeyInfoOf(v));
+    EXPECT_FALSE(converted.ok);
+    EXPECT_EQ(DWORD{CRYPT_E_ASN1_INTERNAL}, converted.error);
+    EXPECT_THAT(TraceLines(), ElementsAre(HasSubstr("rtInitContext")));
+}
+
+// A size query allocates nothing that outlives the call: one working copy, released.
+TEST_F(ConvertPublicKeyInfo, SizeQueryAllocatesOnlyTheWorkingCopy)
+{
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
+    DWORD cbBlob = 0;
+    g_allocCount = 0;
+    ASSERT_TRUE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, nullptr, &cbBlob));
+    EXPECT_EQ(1, g_allocCount);
+    EXPECT_EQ(100u, cbBlob);
+}
+
+// b2e_CRYPT_PUBKEY_INFO: the size pass counts what the write pass lays down, and both add to
+// a running total.
+TEST_F(ConvertPublicKeyInfo, BlobWriterPasses)
+{
+    const BYTE params[] = {0x30, 0x00};
+    BYTE key[64];
+    std::fill(std::begin(key), std::end(key), 0xC3);
+    const CRYPT_OBJID_BLOB parameters = {sizeof params, const_cast<BYTE *>(params)};
+    const CRYPT_DATA_BLOB keyBlob = {sizeof key, key};
+    DWORD cbCounted = 5;
+    b2e_CRYPT_PUBKEY_INFO(nullptr, &cbCounted, &parameters, &keyBlob, 0xAA24);
+    EXPECT_EQ(5u + 16 + 2 + 64, cbCounted);
+
+    Bytes out(16 + 2 + 64 + 8, 0xEE);
+    BYTE *cursor = out.data();
+    DWORD cbWritten = 0;
+    b2e_CRYPT_PUBKEY_INFO(&cursor, &cbWritten, &parameters, &keyBlob, 0xAA24);
+    EXPECT_EQ(out.data() + 16 + 2 + 64, cursor);
+    EXPECT_EQ(16u + 2 + 64, cbWritten);
+    Bytes expected = kvtest::GostPublicKeyBlob(PUBLICKEYBLOB, 1, 0xAA24, Bytes(params, params + 2),
+                                               Bytes(key, key + 64));
+    expected.resize(out.size(), 0xEE); // nothing written past the blob
+    EXPECT_EQ(expected, out);
+}
+
+TEST_F(ConvertPublicKeyInfo, MalformedArguments)
+{
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
+    DWORD cbBlob = 0;
+    EXPECT_FALSE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, nullptr, 0, 0, nullptr, &cbBlob));
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+    EXPECT_FALSE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, nullptr, nullptr));
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+    info.PublicKey.pbData = nullptr;
+    EXPECT_FALSE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, nullptr, &cbBlob));
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+}
+
+} // namespace

@@ -1,0 +1,175 @@
+// OrvaEncodePublicKeyAndParameters: a provider's GOST public-key blob becomes exactly the
+// parameters and GostR3410-PublicKey that OpenSSL's GOST engine wrote for the same key.
+#include "keys/EncodeObj.h"
+#include "kvext/keys.h"
+
+#include "GostKeyVectors.h"
+#include "common/TraceFile.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using kvtest::Bytes;
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+using testing::IsEmpty;
+
+namespace {
+
+struct Encoded {
+    BOOL ok;
+    DWORD error;
+    Bytes key;
+    Bytes params;
+    bool keyStored;
+    bool paramsStored;
+};
+
+using EncodeFn = BOOL (*)(const Bytes &blob, BYTE **, DWORD *, BYTE **, DWORD *);
+
+BOOL EncodeExported(const Bytes &blob, BYTE **ppKey, DWORD *pcbKey, BYTE **ppParams,
+                    DWORD *pcbParams)
+{
+    return OrvaEncodePublicKeyAndParameters(
+        X509_ASN_ENCODING, nullptr, const_cast<BYTE *>(blob.data()),
+        static_cast<DWORD>(blob.size()), 0, nullptr, ppKey, pcbKey, ppParams, pcbParams);
+}
+
+// Runs an encoder; whatever it stored is copied out and released with free().
+Encoded EncodeBlob(const Bytes &blob, EncodeFn encode = EncodeExported)
+{
+    BYTE *pbKey = reinterpret_cast<BYTE *>(1); // must come back null or a block
+    BYTE *pbParams = reinterpret_cast<BYTE *>(1);
+    DWORD cbKey = 0, cbParams = 0;
+    SetLastError(0x1234);
+    const BOOL ok = encode(blob, &pbKey, &cbKey, &pbParams, &cbParams);
+    Encoded result = {ok, GetLastError(), {}, {}, pbKey != nullptr, pbParams != nullptr};
+    if (pbKey) result.key.assign(pbKey, pbKey + cbKey);
+    if (pbParams) result.params.assign(pbParams, pbParams + cbParams);
+    std::free(pbKey);
+    std::free(pbParams);
+    return result;
+}
+
+// Each OpenSSL key, as the provider would export it (PUBLICKEYBLOBEX): the parameters come
+// back as the certificate holds them, the key as 04 40 or 04 81 80 and its octets.
+TEST(EncodePublicKeyAndParameters, GivesWhatOpenSslWrote)
+{
+    for (const auto &v : kvtest::LoadGostKeyVectors()) {
+        SCOPED_TRACE(v.name);
+        const Bytes blob = kvtest::GostPublicKeyBlob(
+            PUBLICKEYBLOBEX, 0, kvtest::SignAlgIdOf(v.algorithmOid), v.params, v.rawKey);
+        const Encoded encoded = EncodeBlob(blob);
+        ASSERT_TRUE(encoded.ok);
+        EXPECT_EQ(0x1234u, encoded.error);
+        EXPECT_EQ(v.params, encoded.params);
+        EXPECT_EQ(v.publicKey, encoded.key);
+        const Bytes header = v.rawKey.size() == 64 ? Bytes{0x04, 0x40} : Bytes{0x04, 0x81, 0x80};
+        EXPECT_EQ(header.size() + v.rawKey.size(), encoded.key.size());
+        EXPECT_TRUE(std::equal(header.begin(), header.end(), encoded.key.begin()));
+    }
+}
+
+// The header fields other than the bit length are not read: a NULL parameters TLV, any
+// algorithm, any blob type.
+TEST(EncodePublicKeyAndParameters, OnlyBitLengthParametersAndKeyAreRead)
+{
+    const Bytes rawKey(64, 0x11);
+    const Encoded encoded =
+        EncodeBlob(kvtest::GostPublicKeyBlob(0xFF, 0xFFFF, 0, {0x05, 0x00}, rawKey));
+    ASSERT_TRUE(encoded.ok);
+    EXPECT_THAT(encoded.params, ElementsAre(0x05, 0x00));
+    Bytes expectedKey = {0x04, 0x40};
+    expectedKey.insert(expectedKey.end(), rawKey.begin(), rawKey.end());
+    EXPECT_EQ(expectedKey, encoded.key);
+}
+
+// A key of neither 64 nor 128 octets fails in the encoder, after the parameters were stored
+// for the caller to release; blobs that run past their size are refused outright.
+TEST(EncodePublicKeyAndParameters, MalformedBlobs)
+{
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    const Bytes blob64 = kvtest::GostPublicKeyBlob(PUBLICKEYBLOBEX, 0, 0xAA24, v.params, v.rawKey);
+    Bytes blobCutShort = blob64;
+    blobCutShort.pop_back();
+    Bytes paramsRunPast = kvtest::GostPublicKeyBlob(PUBLICKEYBLOBEX, 0, 0xAA24, {0x30, 0x7F}, {});
+    const struct {
+        const char *name;
+        Bytes blob;
+        bool paramsStored;
+    } rows[] = {
+        {"48-byte key", kvtest::GostPublicKeyBlob(6, 0, 0xAA24, v.params, Bytes(48, 1)), true},
+        {"96-byte key", kvtest::GostPublicKeyBlob(6, 0, 0xAA24, v.params, Bytes(96, 1)), true},
+        {"256-byte key", kvtest::GostPublicKeyBlob(6, 0, 0xAA24, v.params, Bytes(256, 1)), true},
+        {"no key bytes", kvtest::GostPublicKeyBlob(6, 0, 0xAA24, v.params, {}), true},
+        {"key bytes past the blob", blobCutShort, false},
+        {"parameters past the blob", paramsRunPast, false},
+        {"header only", Bytes(blob64.begin(), blob64.begin() + 16), false},
+        {"empty", Bytes{}, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const Encoded encoded = EncodeBlob(row.blob);
+        EXPECT_FALSE(encoded.ok);
+        EXPECT_FALSE(encoded.keyStored);
+        EXPECT_EQ(row.paramsStored, encoded.paramsStored);
+        EXPECT_EQ(row.paramsStored ? v.params : Bytes{}, encoded.params);
+    }
+    EXPECT_THAT(kvtest::TraceLines(), IsEmpty()); // this part traces nothing
+}
+
+// The allocator argument: its failure is the call's, with its code and no other; a block
+// already stored stays with the caller.
+int g_allocsToGrant = 0;
+LPVOID WINAPI CountingAlloc(size_t cb)
+{
+    if (g_allocsToGrant-- <= 0) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return std::malloc(cb);
+}
+BOOL EncodeWithCountingAlloc(const Bytes &blob, BYTE **ppKey, DWORD *pcbKey, BYTE **ppParams,
+                             DWORD *pcbParams)
+{
+    return OrvaEncodePublicKeyAndParametersEx(X509_ASN_ENCODING, nullptr, blob.data(),
+                                              static_cast<DWORD>(blob.size()), 0, nullptr, ppKey,
+                                              pcbKey, ppParams, pcbParams, CountingAlloc);
+}
+
+TEST(EncodePublicKeyAndParameters, AllocatorFailures)
+{
+    const auto v = kvtest::LoadGostKeyVectors().at(8); // a 512-bit key
+    const Bytes blob = kvtest::GostPublicKeyBlob(PUBLICKEYBLOBEX, 0, 0xAA42, v.params, v.rawKey);
+    for (int granted : {0, 1}) {
+        SCOPED_TRACE(granted);
+        g_allocsToGrant = granted;
+        const Encoded encoded = EncodeBlob(blob, EncodeWithCountingAlloc);
+        EXPECT_FALSE(encoded.ok);
+        EXPECT_EQ(DWORD{ERROR_NOT_ENOUGH_MEMORY}, encoded.error);
+        EXPECT_FALSE(encoded.keyStored);
+        EXPECT_EQ(granted == 1, encoded.paramsStored);
+    }
+    g_allocsToGrant = 2;
+    const Encoded encoded = EncodeBlob(blob, EncodeWithCountingAlloc);
+    ASSERT_TRUE(encoded.ok);
+    EXPECT_EQ(v.publicKey, encoded.key);
+}
+
+// pfnAllocMemory is the library's allocator: zero-filled, and for 0 bytes what calloc gives.
+TEST(EncodePublicKeyAndParameters, DefaultAllocator)
+{
+    BYTE *pb = static_cast<BYTE *>(pfnAllocMemory(32));
+    ASSERT_NE(nullptr, pb);
+    EXPECT_THAT(Bytes(pb, pb + 32), testing::Each(0));
+    std::free(pb);
+    void *pvEmpty = pfnAllocMemory(0);
+    void *pvCalloc = std::calloc(0, 1);
+    EXPECT_EQ(pvCalloc == nullptr, pvEmpty == nullptr);
+    std::free(pvEmpty);
+    std::free(pvCalloc);
+}
+
+} // namespace
