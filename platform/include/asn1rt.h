@@ -223,7 +223,9 @@ void *rtMemHeapAllocZ(void **ppvMemHeap, size_t nbytes);
 #define ASN1MALLOCZ(pctxt, nbytes) rtMemHeapAllocZ(&(pctxt)->pMemHeap, nbytes)
 
 /* Error record. rtErrSetData records `status` (keeping parameters attached so far) and
- * returns it; rtErrReset clears the record and returns 0. Parameters are kept as text. */
+ * returns it; rtErrReset clears the record and returns 0. Parameters are kept as text, cut
+ * to ASN_K_ERRPARMLEN - 1 characters; adding one returns 0, or ASN_E_STROVFLW when all
+ * ASN_K_MAXERRP slots are taken. */
 int rtErrSetData(Asn1ErrInfo *pErrInfo, int status, const char *module, int lineno);
 int rtErrReset(Asn1ErrInfo *pErrInfo);
 int rtErrAddStrParm(Asn1ErrInfo *pErrInfo, const char *text);
@@ -267,7 +269,9 @@ int xe_unsigned(Asn1Context *pctxt, const ASN1UINT *pvalue, ASN1TagType tagging)
 int xe_uint16(Asn1Context *pctxt, const ASN1USINT *pvalue, ASN1TagType tagging);
 int xe_enum(Asn1Context *pctxt, const ASN1INT *pvalue, ASN1TagType tagging);
 /* Big-integer text: "0x" followed by the hexadecimal digits of the two's-complement content
- * octets, most significant first (what xd_bigint produces). */
+ * octets, most significant first (what xd_bigint produces, in lower case; either case is
+ * taken). Redundant leading sign octets are dropped, as DER wants; ASN_E_INVHEXS for text
+ * of another form. */
 int xe_bigint(Asn1Context *pctxt, const char *pvalue, ASN1TagType tagging);
 int xe_null(Asn1Context *pctxt, ASN1TagType tagging);
 int xe_objid(Asn1Context *pctxt, const ASN1OBJID *pvalue, ASN1TagType tagging);
@@ -288,14 +292,18 @@ int xe_OpenTypeExt(Asn1Context *pctxt, const DList *pElemList);
 /* SET OF in DER order: record each element right after encoding it, then sort. */
 int xe_getBufLocDescr(Asn1Context *pctxt, ASN1UINT length, Asn1BufLocDescr *pDescr);
 /* Rearranges the described element encodings (which lie together at the front of the
- * buffer) into X.690 SET OF order, in place; returns their total length or a status. */
+ * buffer) into X.690 SET OF order, in place; returns their total length or a status
+ * (ASN_E_INVPARAM when the descriptors do not cover the front of the buffer exactly).
+ * Equal encodings keep their order; the descriptors are updated to the new places. */
 int xe_derCanonicalSort(Asn1Context *pctxt, SList *pList);
 
 /* ------------------------------------------------------------------ decoding */
 
 /* Starts decoding `size` octets at `data`. size 0 takes the extent from the outermost
- * element's header (definite or indefinite). A non-null tag_p / len_p receives the outer
- * identifier and its length without consuming them. 0 on success. */
+ * element's header (definite or indefinite); the element must then be complete, as its
+ * octets are read up to where it says it ends. A non-null tag_p / len_p receives the outer
+ * identifier and its length (ASN_K_INDEFLEN for the indefinite form; buffer.size holds the
+ * extent) without consuming them. 0 on success. */
 int xd_setp(Asn1Context *pctxt, const ASN1OCTET *data, int size, ASN1TAG *tag_p, int *len_p);
 
 /* Matches the next identifier against `tagbyte` (its first octet with the constructed bit
@@ -305,7 +313,13 @@ int xd_match1(Asn1Context *pctxt, ASN1OCTET tagbyte, int *len_p);
 /* Consumes a one-octet identifier and its length. */
 int xd_Tag1AndLen(Asn1Context *pctxt, int *len_p);
 /* Reads identifier and length; `mode` XM_ADVANCE consumes them, XM_SEEK only looks. The tag
- * comes back in the 32-bit form (class, constructed bit, number). */
+ * comes back in the 32-bit form (class, constructed bit, number).
+ *
+ * Every function that reads an identifier records where it began (buffer.lastIdIndex) and
+ * whether it was constructed (buffer.lastIdConstructed). Header faults: ASN_E_ENDOFBUF for
+ * a truncated header, ASN_E_BUFOVFLW for a length past the input, ASN_E_INVLEN for more
+ * than 4 length octets, a length above INT32_MAX or the indefinite form on a primitive,
+ * ASN_E_BADTAG for a malformed tag number (tag numbers have at most 29 bits). */
 int xd_tag_len(Asn1Context *pctxt, ASN1TAG *tag_p, int *len_p, ASN1OCTET mode);
 
 /* Contents of a constructed value: remember its start and length right after the header,
@@ -325,8 +339,12 @@ int xd_peekTagByte(Asn1Context *pctxt, ASN1OCTET *pbyte);
 void xd_resetToLastId(Asn1Context *pctxt);
 
 /* With tagging ASN1EXPL these read their own universal identifier and ignore `length`;
- * with ASN1IMPL the caller consumed an implicit tag and passes its contents length.
- * String decoders also take the constructed (BER) form, definite or indefinite. */
+ * with ASN1IMPL the caller consumed an implicit tag and passes its contents length, and the
+ * form comes from that tag (buffer.lastIdConstructed): non-string types then refuse the
+ * constructed form with ASN_E_BADTAG. String decoders also take the constructed (BER) form,
+ * definite or indefinite, nested at most ASN_K_MAXDEPTH deep (ASN_E_TOODEEP); its segments
+ * are OCTET STRINGs (BIT STRINGs for bit strings), character strings also take segments of
+ * their own tag. Integer decoders return ASN_E_INTOVFLW when the value does not fit. */
 int xd_boolean(Asn1Context *pctxt, ASN1BOOL *pvalue, ASN1TagType tagging, int length);
 int xd_integer(Asn1Context *pctxt, ASN1INT *pvalue, ASN1TagType tagging, int length);
 int xd_unsigned(Asn1Context *pctxt, ASN1UINT *pvalue, ASN1TagType tagging, int length);
@@ -347,7 +365,8 @@ int xd_octstr_s(Asn1Context *pctxt, ASN1OCTET *pdata, ASN1UINT *pnumocts, ASN1Ta
                 int length);
 int xd_bitstr_s(Asn1Context *pctxt, ASN1OCTET *pdata, ASN1UINT *pnumbits, ASN1TagType tagging,
                 int length);
-/* A new zero-terminated heap text; `tag` is the universal tag number. */
+/* A new zero-terminated heap text; `tag` is the universal tag number. ASN_E_BADVALUE when
+ * the contents hold a zero octet, or are not UTF-8 for a UTF8String. */
 int xd_charstr(Asn1Context *pctxt, const char **ppvalue, ASN1TagType tagging, ASN1TAG tag,
                int length);
 int xd_16BitCharStr(Asn1Context *pctxt, Asn116BitCharString *pvalue, ASN1TagType tagging,
@@ -355,7 +374,7 @@ int xd_16BitCharStr(Asn1Context *pctxt, Asn116BitCharString *pvalue, ASN1TagType
 int xd_32BitCharStr(Asn1Context *pctxt, Asn132BitCharString *pvalue, ASN1TagType tagging,
                     ASN1TAG tag, int length);
 /* Takes the next complete element (identifier, length, contents) as raw octets; the data
- * points into the decode buffer. */
+ * points into the decode buffer. ASN_E_BADTAG at an end-of-contents. */
 int xd_OpenType(Asn1Context *pctxt, const ASN1OCTET **ppdata, ASN1UINT *pnumocts);
 
 /* ------------------------------------------------------------------ text */
@@ -370,11 +389,15 @@ size_t rtOidToStrLen(const ASN1OBJID *pOID);
 int rtStrToOid(const char *text, ASN1OBJID *pOID);
 
 /* Strict GeneralizedTime parser: YYYYMMDDHHMM[SS[.f+]][Z|+hhmm|-hhmm], every field in range
- * (a day past the end of its month is rejected). 0 or ASN_E_BADVALUE. */
+ * (a day past the end of its month is rejected), at most 9 fraction digits after "." or ",".
+ * "Z" sets utc; an offset goes to diffMinutes. 0, ASN_E_BADVALUE, or ASN_E_INVPARAM for a
+ * null argument; a failure leaves the record alone. pctxt may be null. */
 int rtParseGeneralizedTime(Asn1Context *pctxt, const char *text, Asn1DateTime *pDateTime);
-/* Makes the DER text YYYYMMDDHHMMSS[.f]Z (the fraction without trailing zeros). With
- * bufsize 0 the text is allocated on the heap and *ppText set to it; otherwise *ppText is a
- * caller buffer of bufsize octets. 0 or a status. */
+/* Makes the DER text YYYYMMDDHHMMSS[.f]Z (the fraction without trailing zeros). A record
+ * with utc 0 is local time and is moved to UTC by diffMinutes. With bufsize 0 the text is
+ * allocated on the heap and *ppText set to it; otherwise *ppText is a caller buffer of
+ * bufsize octets (ASN_E_STROVFLW when the text and its zero do not fit). 0 or a status
+ * (ASN_E_BADVALUE for a field out of range). */
 int rtMakeGeneralizedTime(Asn1Context *pctxt, const Asn1DateTime *pDateTime, char **ppText,
                           size_t bufsize);
 
