@@ -1,0 +1,285 @@
+// Key agreement and SIMPLEBLOBs: the VKO key the provider derives, its key wrap and MAC, all
+// checked with the GOST engine on the other side.
+#include "CspTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace csptest;
+
+namespace {
+
+struct AgreementCase {
+    const char *name;
+    const char *ours, *peer; // key files: our container, the peer's key pair
+    const char *keyOid;
+    ALG_ID wrapAlgId;
+    const char *wrapParamSet, *contentParamSet;
+};
+
+const AgreementCase kAgreements[] = {
+    {"2001 divers", "gost2001-A-1", "gost2001-A-2", "1.2.643.2.2.19", ALG_GOST_KEY_WRAP_DIVERS,
+     szOID_Gost28147_89_CryptoPro_A_ParamSet, szOID_Gost28147_89_CryptoPro_A_ParamSet},
+    {"2001 XA simple", "gost2001-XA-2", "gost2001-XA-1", "1.2.643.2.2.19", ALG_GOST_KEY_WRAP_SIMPLE,
+     szOID_Gost28147_89_CryptoPro_B_ParamSet, szOID_Gost28147_89_CryptoPro_C_ParamSet},
+    {"2012-256 divers", "gost2012_256-A-1", "gost2012_256-A-2", "1.2.643.7.1.1.1.1",
+     ALG_GOST_KEY_WRAP_DIVERS, szOID_tc26_gost_28147_param_Z,
+     szOID_Gost28147_89_CryptoPro_A_ParamSet},
+    {"2012-256 TC26 simple", "gost2012_256-TCA-1", "gost2012_256-TCA-2", "1.2.643.7.1.1.1.1",
+     ALG_GOST_KEY_WRAP_SIMPLE, szOID_Gost28147_89_CryptoPro_A_ParamSet,
+     szOID_tc26_gost_28147_param_Z},
+    {"2012-512 divers", "gost2012_512-A-2", "gost2012_512-A-1", "1.2.643.7.1.1.1.2",
+     ALG_GOST_KEY_WRAP_DIVERS, szOID_Gost28147_89_CryptoPro_D_ParamSet,
+     szOID_Gost28147_89_CryptoPro_B_ParamSet},
+    {"2012-512 C simple", "gost2012_512-C-1", "gost2012_512-C-2", "1.2.643.7.1.1.1.2",
+     ALG_GOST_KEY_WRAP_SIMPLE, szOID_tc26_gost_28147_param_Z, szOID_tc26_gost_28147_param_Z},
+};
+
+const Bytes kMessage = FromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
+                               "2021222324252627282930313233343536373839");
+
+std::span<const unsigned char, 8> Ukm(const Bytes &blob)
+{
+    return std::span<const unsigned char, 8>(blob.data() + offsetof(GOST_SIMPLEBLOB, bUkm), 8);
+}
+
+// Our container's key with the peer's public key, and the wrap set on the agreement key.
+void Agree(const AgreementCase &c, ProvHandle *prov, KeyHandle *user, KeyHandle *agreement)
+{
+    AcquireContainer(c.ours, prov);
+    ASSERT_TRUE(CryptGetUserKey(prov->h, AT_KEYEXCHANGE, &user->h));
+    const Bytes peer = PublicKeyBlobOf(c.peer);
+    ASSERT_TRUE(CryptImportKey(prov->h, peer.data(), static_cast<DWORD>(peer.size()), user->h, 0,
+                               &agreement->h))
+        << std::hex << GetLastError();
+    EXPECT_EQ(DWORD{ALG_GOST_KEY_WRAP_DIVERS}, GetDwordParam(agreement->h, KP_ALGID));
+    ASSERT_TRUE(
+        CryptSetKeyParam(agreement->h, KP_ALGID, reinterpret_cast<const BYTE *>(&c.wrapAlgId), 0));
+    ASSERT_TRUE(CryptSetKeyParam(agreement->h, KP_GOST_CIPHER_PARAMSET,
+                                 reinterpret_cast<const BYTE *>(c.wrapParamSet), 0));
+}
+
+// The content key inside a SIMPLEBLOB, unwrapped by the engine under the VKO the engine derives
+// for the peer's private key and our public key with the blob's UKM.
+std::array<unsigned char, 32> EngineUnwrap(const AgreementCase &c, const Bytes &blob,
+                                           EVP_PKEY *ourPublic, EVP_PKEY *peerPrivate)
+{
+    const auto kek = EngineVko(peerPrivate, ourPublic, Ukm(blob));
+    EngineGost89 engine(c.wrapParamSet);
+    std::array<unsigned char, 32> cek{};
+    const auto wrapped = std::span(blob).subspan(offsetof(GOST_SIMPLEBLOB, bUkm), 44);
+    if (c.wrapAlgId == ALG_GOST_KEY_WRAP_DIVERS) {
+        EXPECT_TRUE(engine.UnwrapCryptoPro(kek, std::span<const unsigned char, 44>(wrapped), &cek));
+        return cek;
+    }
+    const Bytes plain = engine.DecryptEcb(kek, wrapped.subspan(8, 32));
+    std::memcpy(cek.data(), plain.data(), cek.size());
+    EXPECT_EQ(ToHex(wrapped.subspan(40, 4)), ToHex(engine.MacWithIv(kek, Ukm(blob), cek)));
+    return cek;
+}
+
+} // namespace
+
+// SIMPLEBLOB export: its layout, and a content key the engine unwraps (so its VKO, key wrap
+// and MAC agree with ours) and with which the engine's CFB gives our ciphertext.
+TEST(CspKeyExchange, SimpleBlobExportOpensWithEngine)
+{
+    for (const AgreementCase &c : kAgreements) {
+        SCOPED_TRACE(c.name);
+        ProvHandle prov;
+        KeyHandle user, agreement, session;
+        Agree(c, &prov, &user, &agreement);
+        ASSERT_TRUE(CryptGenKey(prov.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &session.h));
+        ASSERT_TRUE(CryptSetKeyParam(session.h, KP_GOST_CIPHER_PARAMSET,
+                                     reinterpret_cast<const BYTE *>(c.contentParamSet), 0));
+        const Bytes blob = ExportBlob(session.h, agreement.h, SIMPLEBLOB);
+        const Bytes parameters = BlobParameters(c.contentParamSet);
+        ASSERT_EQ(sizeof(GOST_SIMPLEBLOB) + parameters.size(), blob.size());
+        EXPECT_EQ("01200000"
+                  "1e660000"
+                  "fd514a37"
+                  "1e660000",
+                  ToHex(std::span(blob).first(16)));
+        EXPECT_EQ(ToHex(parameters), ToHex(std::span(blob).subspan(sizeof(GOST_SIMPLEBLOB))));
+        const auto cek =
+            EngineUnwrap(c, blob, ReadPrivateKey(c.ours).get(), ReadPrivateKey(c.peer).get());
+        const Bytes iv = GetBytesParam(session.h, KP_IV);
+        EXPECT_EQ(
+            ToHex(EngineGost89(c.contentParamSet)
+                      .EncryptCfb(cek, std::span<const unsigned char, 8>(iv.data(), 8), kMessage)),
+            ToHex(Encrypt(session.h, kMessage)));
+        // Each export draws a new UKM.
+        EXPECT_NE(ToHex(Ukm(blob)), ToHex(Ukm(ExportBlob(session.h, agreement.h, SIMPLEBLOB))));
+    }
+}
+
+// SIMPLEBLOB import of a key the engine wrapped: the content key works as the engine's key.
+TEST(CspKeyExchange, SimpleBlobImportOfEngineWrap)
+{
+    const Bytes cek = FromHex("5c2d8ca34ee901e5c2d8ca3d4ee901e5fedcba9876543210f0f1f2f3f4f5f6f7");
+    const Bytes ukm = FromHex("0102030405060708");
+    const Bytes iv = FromHex("1122334455667788");
+    for (const AgreementCase &c : kAgreements) {
+        SCOPED_TRACE(c.name);
+        ProvHandle prov;
+        KeyHandle user, agreement, session;
+        Agree(c, &prov, &user, &agreement);
+        const auto ukm8 = std::span<const unsigned char, 8>(ukm.data(), 8);
+        const auto kek =
+            EngineVko(ReadPrivateKey(c.peer).get(), ReadPrivateKey(c.ours).get(), ukm8);
+        EngineGost89 engine(c.wrapParamSet);
+        const auto cek32 = std::span<const unsigned char, 32>(cek.data(), 32);
+        Bytes wrapped;
+        if (c.wrapAlgId == ALG_GOST_KEY_WRAP_DIVERS) {
+            const Bytes full = engine.WrapCryptoPro(kek, ukm8, cek32);
+            wrapped.assign(full.begin() + 8, full.end());
+        } else {
+            wrapped = engine.EncryptEcb(kek, cek);
+            const auto mac = engine.MacWithIv(kek, ukm8, cek);
+            wrapped.insert(wrapped.end(), mac.begin(), mac.end());
+        }
+        const Bytes blob = SimpleBlob(ukm, std::span(wrapped).first(32), std::span(wrapped).last(4),
+                                      c.contentParamSet);
+        ASSERT_TRUE(CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()),
+                                   agreement.h, 0, &session.h))
+            << std::hex << GetLastError();
+        EXPECT_EQ(c.contentParamSet, GetTextParam(session.h, KP_GOST_CIPHER_PARAMSET));
+        ASSERT_TRUE(CryptSetKeyParam(session.h, KP_IV, iv.data(), 0));
+        EXPECT_EQ(ToHex(EngineGost89(c.contentParamSet)
+                            .EncryptCfb(cek32, std::span<const unsigned char, 8>(iv.data(), 8),
+                                        kMessage)),
+                  ToHex(Encrypt(session.h, kMessage)));
+        // Imported without CRYPT_EXPORTABLE, the key stays inside.
+        DWORD cb = 0;
+        EXPECT_FALSE(CryptExportKey(session.h, agreement.h, SIMPLEBLOB, 0, nullptr, &cb));
+        EXPECT_EQ(DWORD{NTE_BAD_KEY_STATE}, GetLastError());
+    }
+}
+
+// A SIMPLEBLOB that does not come out of the wrap it claims is refused, and no key is made.
+TEST(CspKeyExchange, DamagedSimpleBlobRefused)
+{
+    const AgreementCase &c = kAgreements[0];
+    ProvHandle prov;
+    KeyHandle user, agreement, session;
+    Agree(c, &prov, &user, &agreement);
+    ASSERT_TRUE(CryptGenKey(prov.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &session.h));
+    const Bytes good = ExportBlob(session.h, agreement.h, SIMPLEBLOB);
+    const Bytes unknownParamSet = BlobParameters("1.2.643.2.2.31.7");
+    static const struct {
+        const char *name;
+        size_t offset; // byte flipped, or SIZE_MAX for none
+        int truncateBy;
+        bool otherWrap, unknownParamSet;
+        DWORD error;
+    } kCases[] = {
+        {"MAC", offsetof(GOST_SIMPLEBLOB, bMacKey) + 3, 0, false, false, NTE_BAD_DATA},
+        {"encrypted key", offsetof(GOST_SIMPLEBLOB, bEncryptedKey) + 17, 0, false, false,
+         NTE_BAD_DATA},
+        {"UKM", offsetof(GOST_SIMPLEBLOB, bUkm), 0, false, false, NTE_BAD_DATA},
+        {"wrap without diversification", SIZE_MAX, 0, true, false, NTE_BAD_DATA},
+        {"magic", offsetof(GOST_SIMPLEBLOB, Magic), 0, false, false, NTE_BAD_DATA},
+        {"key algorithm", offsetof(GOST_SIMPLEBLOB, BlobHeader.aiKeyAlg), 0, false, false,
+         NTE_BAD_ALGID},
+        {"encrypting key algorithm", offsetof(GOST_SIMPLEBLOB, EncryptKeyAlgId), 0, false, false,
+         NTE_BAD_ALGID},
+        {"version", offsetof(GOST_SIMPLEBLOB, BlobHeader.bVersion), 0, false, false, NTE_BAD_VER},
+        {"truncated parameters", SIZE_MAX, 1, false, false, NTE_BAD_DATA},
+        {"shorter than the fixed part", SIZE_MAX, 12, false, false, NTE_BAD_DATA},
+        {"unknown parameter set", SIZE_MAX, 0, false, true, NTE_BAD_DATA},
+    };
+    for (const auto &k : kCases) {
+        SCOPED_TRACE(k.name);
+        Bytes blob = good;
+        if (k.offset != SIZE_MAX) blob[k.offset] ^= 0x04;
+        if (k.unknownParamSet) {
+            blob.resize(sizeof(GOST_SIMPLEBLOB));
+            blob.insert(blob.end(), unknownParamSet.begin(), unknownParamSet.end());
+        }
+        if (k.truncateBy == 12)
+            blob.resize(sizeof(GOST_SIMPLEBLOB) - 1);
+        else
+            blob.resize(blob.size() - k.truncateBy);
+        const ALG_ID wrap = k.otherWrap ? ALG_GOST_KEY_WRAP_SIMPLE : ALG_GOST_KEY_WRAP_DIVERS;
+        ASSERT_TRUE(
+            CryptSetKeyParam(agreement.h, KP_ALGID, reinterpret_cast<const BYTE *>(&wrap), 0));
+        HCRYPTKEY imported = 0;
+        EXPECT_FALSE(CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()),
+                                    agreement.h, 0, &imported));
+        EXPECT_EQ(k.error, GetLastError());
+        EXPECT_EQ(HCRYPTKEY{0}, imported);
+    }
+}
+
+// An ephemeral key made with CRYPT_PREGEN takes the recipient's curve, is completed by KP_X,
+// and agrees with the recipient both in the engine and in the provider's own import.
+TEST(CspKeyExchange, EphemeralKeyAgreesWithRecipient)
+{
+    static const struct {
+        const char *recipient;
+        ALG_ID ephemeralAlgId;
+        const char *keyOid, *paramSet, *digestParamSet;
+    } kCases[] = {
+        {"gost2001-XA-1", ALG_GOST_DH_2001_EPHEM, "1.2.643.2.2.19", "1.2.643.2.2.36.0",
+         "1.2.643.2.2.30.1"},
+        {"gost2012_256-TCA-2", ALG_GOST_DH_2012_256_EPHEM, "1.2.643.7.1.1.1.1",
+         "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.2.2"},
+        {"gost2012_512-C-2", ALG_GOST_DH_2012_512_EPHEM, "1.2.643.7.1.1.1.2", "1.2.643.7.1.2.1.2.3",
+         "1.2.643.7.1.1.2.3"},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.recipient);
+        ProvHandle sender;
+        AcquireVerify(&sender);
+        KeyHandle ephemeral, agreement, content;
+        ASSERT_TRUE(
+            CryptGenKey(sender.h, c.ephemeralAlgId, CRYPT_EXPORTABLE | CRYPT_PREGEN, &ephemeral.h));
+        DWORD cb = 0;
+        EXPECT_FALSE(CryptExportKey(ephemeral.h, 0, PUBLICKEYBLOBEX, 0, nullptr, &cb));
+        EXPECT_EQ(DWORD{NTE_BAD_KEY_STATE}, GetLastError());
+        ASSERT_TRUE(CryptSetKeyParam(ephemeral.h, KP_GOST_PUBKEY_PARAMSET,
+                                     reinterpret_cast<const BYTE *>(c.paramSet), 0));
+        ASSERT_TRUE(CryptSetKeyParam(ephemeral.h, KP_GOST_HASH_PARAMSET,
+                                     reinterpret_cast<const BYTE *>(c.digestParamSet), 0));
+        ASSERT_TRUE(CryptSetKeyParam(ephemeral.h, KP_X, nullptr, 0)) << std::hex << GetLastError();
+        EXPECT_EQ(c.paramSet, GetTextParam(ephemeral.h, KP_GOST_PUBKEY_PARAMSET));
+        EXPECT_EQ(c.ephemeralAlgId, GetDwordParam(ephemeral.h, KP_ALGID));
+        const Bytes ephemeralBlob = ExportBlob(ephemeral.h, 0, PUBLICKEYBLOBEX);
+        const Bytes recipientBlob = PublicKeyBlobOf(c.recipient);
+        ASSERT_TRUE(CryptImportKey(sender.h, recipientBlob.data(),
+                                   static_cast<DWORD>(recipientBlob.size()), ephemeral.h, 0,
+                                   &agreement.h))
+            << std::hex << GetLastError();
+        ASSERT_TRUE(CryptGenKey(sender.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &content.h));
+        const Bytes simpleBlob = ExportBlob(content.h, agreement.h, SIMPLEBLOB);
+        const Bytes iv = GetBytesParam(content.h, KP_IV);
+
+        // The engine, as recipient, opens the blob with the ephemeral public key.
+        const AgreementCase engineSide{
+            "", "", "", c.keyOid, ALG_GOST_KEY_WRAP_DIVERS, szOID_Gost28147_89_CryptoPro_A_ParamSet,
+            ""};
+        const auto cek =
+            EngineUnwrap(engineSide, simpleBlob, PublicKeyFromBlob(ephemeralBlob, c.keyOid).get(),
+                         ReadPrivateKey(c.recipient).get());
+        const Bytes expected =
+            EngineGost89(szOID_Gost28147_89_CryptoPro_A_ParamSet)
+                .EncryptCfb(cek, std::span<const unsigned char, 8>(iv.data(), 8), kMessage);
+        EXPECT_EQ(ToHex(expected), ToHex(Encrypt(content.h, kMessage)));
+
+        // The provider, as recipient, does the same from its container.
+        ProvHandle recipient;
+        AcquireContainer(c.recipient, &recipient);
+        KeyHandle user, recipientAgreement, imported;
+        ASSERT_TRUE(CryptGetUserKey(recipient.h, AT_KEYEXCHANGE, &user.h));
+        ASSERT_TRUE(CryptImportKey(recipient.h, ephemeralBlob.data(),
+                                   static_cast<DWORD>(ephemeralBlob.size()), user.h, 0,
+                                   &recipientAgreement.h));
+        ASSERT_TRUE(CryptImportKey(recipient.h, simpleBlob.data(),
+                                   static_cast<DWORD>(simpleBlob.size()), recipientAgreement.h, 0,
+                                   &imported.h))
+            << std::hex << GetLastError();
+        ASSERT_TRUE(CryptSetKeyParam(imported.h, KP_IV, iv.data(), 0));
+        EXPECT_EQ(ToHex(expected), ToHex(Encrypt(imported.h, kMessage)));
+    }
+}
