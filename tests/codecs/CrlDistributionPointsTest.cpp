@@ -4,11 +4,15 @@
 // re-encode byte for byte.
 #include "kvext/kvext.h"
 
+#include <asn1rt.h>
+
 #include "common/EntryPoints.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -17,11 +21,52 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 using testing::ElementsAre;
 using testing::HasSubstr;
+
+// ------------------------------------------------------------------ a heap that can fail
+
+// The test program defines the runtime's heap functions itself: an executable's symbols come
+// before those of the shared runtime, so every call the library makes lands here and goes on
+// to the runtime's own, except the one a countdown picks to fail.
+namespace {
+
+int g_allocationsBeforeFailure = -1; // -1: none fails
+
+bool FailThisAllocation()
+{
+    return g_allocationsBeforeFailure >= 0 && g_allocationsBeforeFailure-- == 0;
+}
+
+template <typename Fn> Fn RuntimeFunction(const char *name)
+{
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" void *rtMemHeapAlloc(void **ppvMemHeap, size_t nbytes)
+{
+    static const auto next = RuntimeFunction<void *(*)(void **, size_t)>("rtMemHeapAlloc");
+    return FailThisAllocation() ? nullptr : next(ppvMemHeap, nbytes);
+}
+
+extern "C" void *rtMemHeapAllocZ(void **ppvMemHeap, size_t nbytes)
+{
+    static const auto next = RuntimeFunction<void *(*)(void **, size_t)>("rtMemHeapAllocZ");
+    return FailThisAllocation() ? nullptr : next(ppvMemHeap, nbytes);
+}
+
+extern "C" void *rtDListNewNodeAndData(Asn1Context *pctxt, size_t elemSize)
+{
+    static const auto next =
+        RuntimeFunction<void *(*)(Asn1Context *, size_t)>("rtDListNewNodeAndData");
+    return FailThisAllocation() ? nullptr : next(pctxt, elemSize);
+}
 
 namespace {
 
@@ -755,6 +800,77 @@ TEST(CrlDistPoints, Utf8InIA5StringIsReadAsUtf8)
               decoded.cb);
     EXPECT_EQ(std::wstring(L"\u00e9"),
               decoded.info()->rgDistPoint[0].DistPointName.FullName.rgAltEntry->pwszURL);
+}
+
+// Each allocation of a call fails in turn: the call fails cleanly with NTE_NO_MEMORY (or, for
+// the runtime's own, CRYPT_E_ASN1_ERROR) and one trace line, until every allocation succeeds.
+// Returns the messages seen.
+template <typename Call> std::set<std::string> FailEachAllocation(Call call)
+{
+    std::set<std::string> messages;
+    for (int failing = 0;; ++failing) {
+        SCOPED_TRACE("allocation " + std::to_string(failing));
+        kvtest::ClearTrace();
+        g_allocationsBeforeFailure = failing;
+        const BOOL ok = call();
+        const DWORD error = GetLastError();
+        const bool allUsed = g_allocationsBeforeFailure >= 0;
+        g_allocationsBeforeFailure = -1;
+        if (ok) {
+            EXPECT_TRUE(allUsed);
+            return messages;
+        }
+        EXPECT_TRUE(error == NTE_NO_MEMORY || error == CRYPT_E_ASN1_ERROR) << error;
+        const std::vector<std::string> lines = kvtest::TraceLines();
+        EXPECT_EQ(1u, lines.size());
+        for (const std::string &line : lines)
+            messages.insert(line.substr(line.find("): ") + 3));
+    }
+}
+
+TEST(CrlDistPoints, EveryAllocationFailureIsClean)
+{
+    Bytes orAddress = ReadVector("or-address.der"), ediParty = ReadVector("edi-party-1.der");
+    BYTE name[] = {0x30, 0x0C, 0x31, 0x0A, 0x30, 0x08, 0x06,
+                   0x03, 0x55, 0x04, 0x03, 0x0C, 0x01, 'x'};
+    BYTE address[] = {192, 0, 2, 7}, value[] = {0x0C, 0x01, 'x'};
+    static char oid[] = "1.2.3.4";
+    CERT_OTHER_NAME otherName = {oid, {sizeof value, value}};
+    CERT_ALT_NAME_ENTRY names[7] = {UrlEntry(L"a"),
+                                    BlobEntry(CERT_ALT_NAME_X400_ADDRESS, orAddress),
+                                    BlobEntry(CERT_ALT_NAME_EDI_PARTY_NAME, ediParty)};
+    names[3].dwAltNameChoice = CERT_ALT_NAME_DIRECTORY_NAME;
+    names[3].DirectoryName = {sizeof name, name};
+    names[4].dwAltNameChoice = CERT_ALT_NAME_IP_ADDRESS;
+    names[4].IPAddress = {sizeof address, address};
+    names[5].dwAltNameChoice = CERT_ALT_NAME_OTHER_NAME;
+    names[5].pOtherName = &otherName;
+    names[6].dwAltNameChoice = CERT_ALT_NAME_REGISTERED_ID;
+    names[6].pszRegisteredID = oid;
+    CRL_DIST_POINT point = FullNamePoint(names, 7);
+    const CRL_DIST_POINTS_INFO info = Points(&point, 1);
+    BYTE *pbEncoded = nullptr;
+    DWORD cbEncoded = 0;
+    const std::set<std::string> encodeMessages = FailEachAllocation([&] {
+        return OrvaDllCrlDistributionPointsEncodeEx(kEncoding, X509_CRL_DIST_POINTS, &info,
+                                                    CRYPT_ENCODE_ALLOC_FLAG, nullptr, &pbEncoded,
+                                                    &cbEncoded);
+    });
+    std::free(pbEncoded);
+    for (const char *message : {"ALLOC_ASN1ELEMDNODE() failed", "ALLOC_ASN1ELEM() failed",
+                                "ASN1MALLOC() failed", "ASN1MALLOCZ() failed"})
+        EXPECT_EQ(1u, encodeMessages.count(message)) << message;
+
+    const Bytes der = ReadVector("x400-edi.der");
+    void *pvDecoded = nullptr;
+    DWORD cbDecoded = 0;
+    const std::set<std::string> decodeMessages = FailEachAllocation([&] {
+        return OrvaDllCrlDistributionPointsDecodeEx(
+            kEncoding, X509_CRL_DIST_POINTS, der.data(), static_cast<DWORD>(der.size()),
+            CRYPT_DECODE_ALLOC_FLAG, nullptr, &pvDecoded, &cbDecoded);
+    });
+    std::free(pvDecoded);
+    EXPECT_EQ(1u, decodeMessages.count("ASN1MALLOCZ() failed"));
 }
 
 // The non-Ex decode has no allocation mode and says so under its own name.
