@@ -100,8 +100,14 @@ bool IsMissingData(const CERT_ALT_NAME_ENTRY *entry)
         return !entry->DirectoryName.cbData || !entry->DirectoryName.pbData;
     case CERT_ALT_NAME_IP_ADDRESS:
         return entry->IPAddress.cbData && !entry->IPAddress.pbData;
-    default: // every other alternative is one pointer at the union's start
+    case CERT_ALT_NAME_RFC822_NAME:
+        return !entry->pwszRfc822Name;
+    case CERT_ALT_NAME_DNS_NAME:
+        return !entry->pwszDNSName;
+    case CERT_ALT_NAME_URL:
         return !entry->pwszURL;
+    default:
+        return !entry->pszRegisteredID;
     }
 }
 
