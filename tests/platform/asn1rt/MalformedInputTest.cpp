@@ -92,7 +92,7 @@ std::string OidOfArcs(size_t arcs)
 
 } // namespace
 
-TEST(MalformedInput, HeaderFaults)
+TEST(BerMalformedInput, HeaderFaults)
 {
     static const struct {
         const char *name;
@@ -134,7 +134,7 @@ TEST(MalformedInput, HeaderFaults)
 
 // Every proper prefix of a good encoding fails with a negative status, and the full
 // encoding decodes.
-TEST(MalformedInput, TruncationAtEveryOffset)
+TEST(BerMalformedInput, TruncationAtEveryOffset)
 {
     const struct {
         const char *name;
@@ -167,7 +167,7 @@ TEST(MalformedInput, TruncationAtEveryOffset)
 }
 
 // Constructed strings nest at most ASN_K_MAXDEPTH deep; the guard is back to zero after.
-TEST(MalformedInput, DeepConstructedStrings)
+TEST(BerMalformedInput, DeepConstructedStrings)
 {
     static const struct {
         int levels;
@@ -182,7 +182,7 @@ TEST(MalformedInput, DeepConstructedStrings)
     }
 }
 
-TEST(MalformedInput, ObjectIdentifiers)
+TEST(BerMalformedInput, ObjectIdentifiers)
 {
     const struct {
         const char *name;
@@ -208,7 +208,7 @@ TEST(MalformedInput, ObjectIdentifiers)
     }
 }
 
-TEST(MalformedInput, StringContents)
+TEST(BerMalformedInput, StringContents)
 {
     const struct {
         const char *name;
@@ -256,7 +256,7 @@ TEST(MalformedInput, StringContents)
 }
 
 // An implicit tag read in constructed form does not suit a primitive-only type.
-TEST(MalformedInput, ConstructedImplicitPrimitive)
+TEST(BerMalformedInput, ConstructedImplicitPrimitive)
 {
     TestContext ctx;
     ASSERT_EQ(0, ctx.Decode(Hex("a103 020105")));

@@ -20,7 +20,7 @@ std::string ArcsText(size_t count)
 
 } // namespace
 
-TEST(OidText, ParseAndPrint)
+TEST(Asn1OidText, ParseAndPrint)
 {
     const struct {
         const char *name;
@@ -62,7 +62,7 @@ TEST(OidText, ParseAndPrint)
     }
 }
 
-TEST(OidText, PrintNeedsRoomForTheZero)
+TEST(Asn1OidText, PrintNeedsRoomForTheZero)
 {
     const ASN1OBJID oid{3, {1, 2, 643}};
     char text[8];
@@ -78,7 +78,7 @@ TEST(OidText, PrintNeedsRoomForTheZero)
     EXPECT_EQ(10u, rtOidToStrLen(&arc));
 }
 
-TEST(GeneralizedTime, ParseAcceptsValidTimes)
+TEST(Asn1GeneralizedTime, ParseAcceptsValidTimes)
 {
     static const struct {
         const char *text;
@@ -117,7 +117,7 @@ TEST(GeneralizedTime, ParseAcceptsValidTimes)
 
 // Each field in range; a day past the end of its month is refused (the decoder of the
 // private key usage period repairs such dates itself).
-TEST(GeneralizedTime, ParseRejectsInvalidTimes)
+TEST(Asn1GeneralizedTime, ParseRejectsInvalidTimes)
 {
     static const char *const kRows[] = {
         "20100230120000Z", // 30 February
@@ -150,7 +150,7 @@ TEST(GeneralizedTime, ParseRejectsInvalidTimes)
     }
 }
 
-TEST(GeneralizedTime, MakeText)
+TEST(Asn1GeneralizedTime, MakeText)
 {
     static const struct {
         const char *name;
@@ -180,7 +180,7 @@ TEST(GeneralizedTime, MakeText)
     }
 }
 
-TEST(GeneralizedTime, MakeRefusesInvalidRecords)
+TEST(Asn1GeneralizedTime, MakeRefusesInvalidRecords)
 {
     static const struct {
         const char *name;
@@ -203,7 +203,7 @@ TEST(GeneralizedTime, MakeRefusesInvalidRecords)
     }
 }
 
-TEST(GeneralizedTime, MakeIntoCallerBuffer)
+TEST(Asn1GeneralizedTime, MakeIntoCallerBuffer)
 {
     const Asn1DateTime dt{2010, 3, 2, 12, 0, 0, 0, 0, 0, 1};
     char buffer[17];
@@ -217,7 +217,7 @@ TEST(GeneralizedTime, MakeIntoCallerBuffer)
     EXPECT_EQ('x', buffer[16]);
 }
 
-TEST(Utf8, CountsCharactersAndRefusesMalformed)
+TEST(Asn1Utf8, CountsCharactersAndRefusesMalformed)
 {
     static const struct {
         const char *name;
