@@ -33,15 +33,15 @@ BOOL FailWith(DWORD dwError)
     return FALSE;
 }
 
-// The algorithms whose OID text is compared exactly, before any lookup.
+// The GOST R 34.10 signature-key OIDs, compared exactly before any lookup.
 bool KnownPublicKeyAlgorithm(LPCSTR pszObjId, ALG_ID *paiKeyAlg)
 {
-    constexpr ALG_ID kCompared[] = {ALG_GOST_SIGN_2001, ALG_GOST_SIGN_2012_256,
-                                    ALG_GOST_SIGN_2012_512};
-    for (const GostAlgorithmOid &entry : kGostAlgorithmOids) {
-        if (std::find(std::begin(kCompared), std::end(kCompared), entry.algId) ==
-            std::end(kCompared))
-            continue;
+    constexpr GostAlgorithmOid kSignatureKeys[] = {
+        {ALG_GOST_SIGN_2001, szOID_GostR3410_2001},
+        {ALG_GOST_SIGN_2012_256, szOID_GostR3410_2012_256},
+        {ALG_GOST_SIGN_2012_512, szOID_GostR3410_2012_512},
+    };
+    for (const GostAlgorithmOid &entry : kSignatureKeys) {
         if (std::strcmp(entry.oid, pszObjId) == 0) {
             *paiKeyAlg = entry.algId;
             return true;

@@ -43,8 +43,7 @@ inline constexpr char szOID_GostR3410_2012_512_DH[] = "1.2.643.7.1.1.6.2";
 // id-GostR3410-2001-Kelvarine-ESDH: the 2001 key-agreement algorithm.
 inline constexpr char szOID_GostR3410_2001_Kelvarine_ESDH[] = "1.2.643.2.2.96";
 
-// The algorithms that have an object identifier in this library; ALGID_2_OID and
-// OrvaConvertPublicKeyInfo both follow this table.
+// The algorithms that have an object identifier in this library (ALGID_2_OID).
 struct GostAlgorithmOid {
     ALG_ID algId;
     const char *oid;
