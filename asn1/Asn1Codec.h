@@ -174,6 +174,14 @@ template <typename T> int EncodeAlternative(Asn1Context *pctxt, Encoder<T> encod
 
 // ------------------------------------------------------------------ decoding
 
+// Clears the whole presence word, the padding bits in front of the flags included (an
+// assignment copies only the named bit-fields).
+template <typename PresenceWord> void ClearPresence(PresenceWord *pm)
+{
+    static_assert(sizeof(PresenceWord) == sizeof(ASN1UINT));
+    std::memset(pm, 0, sizeof *pm);
+}
+
 // Own identifier (tagging ASN1EXPL) and the start of the contents of a constructed value.
 // `tagbyte` is the identifier octet with the constructed bit cleared.
 inline int BeginContents(Asn1Context *pctxt, ASN1OCTET tagbyte, ASN1TagType tagging, int length,

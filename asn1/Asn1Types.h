@@ -18,7 +18,8 @@
 //
 // Presence word: the first flagged component owns 0x80000000, the next 0x40000000, and so
 // on. Bit-fields are laid out from the least significant bit on the compilers we build
-// with, so the flags are declared last-first behind a padding field.
+// with, so the flags are declared last-first behind a padding field. Clear a value with
+// `T value{}` or memset: assigning `m = {}` leaves the padding bits as they were.
 //
 // Encoders return the number of octets written or a negative status; with tagging
 // ASN1IMPL they write the contents only. Decoders return 0 or a negative status; with

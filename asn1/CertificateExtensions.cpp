@@ -207,7 +207,7 @@ int asn1D_EDIPartyName(Asn1Context *pctxt, EDIPartyName *pvalue, ASN1TagType tag
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeOptional(pctxt, ccb, asn1D_EDIPartyName_nameAssigner,
                                 &pvalue->nameAssigner)) < 0)
         return found;
@@ -393,7 +393,7 @@ int asn1D_DistributionPoint(Asn1Context *pctxt, DistributionPoint *pvalue, ASN1T
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeExplicit(pctxt, ccb, 0, asn1D_DistributionPointName,
                                 &pvalue->distributionPoint)) < 0)
         return found;
@@ -454,7 +454,7 @@ int asn1D_PrivateKeyUsagePeriod(Asn1Context *pctxt, PrivateKeyUsagePeriod *pvalu
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeImplicit(pctxt, ccb, 0, DecodeGeneralizedTime, &pvalue->notBefore)) < 0)
         return found;
     pvalue->m.notBeforePresent = found;
@@ -489,7 +489,7 @@ int asn1D_PolicyQualifierInfo(Asn1Context *pctxt, PolicyQualifierInfo *pvalue, A
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, DecodeObjid, &pvalue->policyQualifierId)) < 0)
         return found;
     if ((found = DecodeOptional(pctxt, ccb, DecodeOpenType, &pvalue->qualifier)) < 0) return found;
@@ -541,7 +541,7 @@ int asn1D_PolicyInformation(Asn1Context *pctxt, PolicyInformation *pvalue, ASN1T
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_CertPolicyId, &pvalue->policyIdentifier)) < 0)
         return found;
     if ((found = DecodeOptional(pctxt, ccb, asn1D_PolicyInformation_policyQualifiers,

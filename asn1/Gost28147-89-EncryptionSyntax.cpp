@@ -91,7 +91,7 @@ int asn1D_Gost28147_89_EncryptedKey(Asn1Context *pctxt, Gost28147_89_EncryptedKe
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_Gost28147_89_Key, &pvalue->encryptedKey)) < 0)
         return found;
     if ((found = DecodeImplicit(pctxt, ccb, 0, asn1D_Gost28147_89_Key, &pvalue->maskKey)) < 0)

@@ -14,7 +14,7 @@ int asn1D_GostR3410_2001_PublicKeyParameters(Asn1Context *pctxt,
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, DecodeObjid, &pvalue->publicKeyParamSet)) < 0)
         return found;
     if ((found = DecodeRequired(pctxt, ccb, DecodeObjid, &pvalue->digestParamSet)) < 0)

@@ -75,7 +75,7 @@ int asn1D_Gost28147_89_KeyWrapParameters(Asn1Context *pctxt, Gost28147_89_KeyWra
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_Gost28147_89_ParamSet,
                                 &pvalue->encryptionParamSet)) < 0)
         return found;
@@ -115,7 +115,7 @@ int asn1D_GostR3410_TransportParameters(Asn1Context *pctxt, GostR3410_TransportP
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_Gost28147_89_ParamSet,
                                 &pvalue->encryptionParamSet)) < 0)
         return found;
@@ -154,7 +154,7 @@ int asn1D_GostR3410_KeyTransport(Asn1Context *pctxt, GostR3410_KeyTransport *pva
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_Gost28147_89_EncryptedKey,
                                 &pvalue->sessionEncryptedKey)) < 0)
         return found;

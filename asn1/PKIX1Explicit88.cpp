@@ -210,7 +210,7 @@ int asn1D_AlgorithmIdentifier(Asn1Context *pctxt, AlgorithmIdentifier *pvalue, A
     Asn1Ccb ccb;
     int stat;
     if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((stat = DecodeRequired(pctxt, ccb, DecodeObjid, &pvalue->algorithm)) < 0) return stat;
     if ((stat = DecodeOptional(pctxt, ccb, DecodeOpenType, &pvalue->parameters)) < 0) return stat;
     pvalue->m.parametersPresent = stat;
@@ -492,7 +492,7 @@ int asn1D_PersonalName(Asn1Context *pctxt, PersonalName *pvalue, ASN1TagType tag
     Asn1Ccb ccb;
     int stat;
     if ((stat = BeginContents(pctxt, ASN_ID_SET, tagging, length, &ccb)) < 0) return stat;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     bool surnameSeen = false;
     while (xd_chkend(pctxt, &ccb)) {
         ASN1TAG tag = 0;
@@ -614,7 +614,7 @@ int asn1D_BuiltInStandardAttributes(Asn1Context *pctxt, BuiltInStandardAttribute
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     auto *p = pvalue;
     if ((found = DecodeOptional(pctxt, ccb, asn1D_CountryName, &p->country_name)) < 0) return found;
     p->m.country_namePresent = found;
@@ -801,7 +801,7 @@ int asn1D_ORAddress(Asn1Context *pctxt, ORAddress *pvalue, ASN1TagType tagging, 
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_BuiltInStandardAttributes,
                                 &pvalue->built_in_standard_attributes)) < 0)
         return found;
@@ -843,7 +843,7 @@ int asn1D_IssuerSerial(Asn1Context *pctxt, IssuerSerial *pvalue, ASN1TagType tag
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_GeneralNames, &pvalue->issuer)) < 0) return found;
     if ((found = DecodeRequired(pctxt, ccb, asn1D_CertificateSerialNumber, &pvalue->serialNumber)) <
         0)
@@ -874,7 +874,7 @@ int asn1D_ESSCertID(Asn1Context *pctxt, ESSCertID *pvalue, ASN1TagType tagging, 
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_CertHash, &pvalue->certHash)) < 0) return found;
     if ((found = DecodeOptional(pctxt, ccb, asn1D_IssuerSerial, &pvalue->issuerSerial)) < 0)
         return found;
@@ -930,7 +930,7 @@ static int DecodeCertsAndPolicies(Asn1Context *pctxt, Value *pvalue, Decoder<DLi
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, decodeCerts, &pvalue->certs)) < 0) return found;
     if ((found = DecodeOptional(pctxt, ccb, asn1D__SeqOfPolicyInformation, &pvalue->policies)) < 0)
         return found;
@@ -980,7 +980,7 @@ int asn1D_ESSCertIDv2(Asn1Context *pctxt, ESSCertIDv2 *pvalue, ASN1TagType taggi
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeOptional(pctxt, ccb, asn1D_AlgorithmIdentifier, &pvalue->hashAlgorithm)) < 0)
         return found;
     pvalue->m.hashAlgorithmPresent = found;
@@ -1106,7 +1106,7 @@ int asn1D_OtherCertID(Asn1Context *pctxt, OtherCertID *pvalue, ASN1TagType taggi
     Asn1Ccb ccb;
     int found;
     if ((found = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return found;
-    pvalue->m = {};
+    ClearPresence(&pvalue->m);
     if ((found = DecodeRequired(pctxt, ccb, asn1D_OtherHash, &pvalue->otherCertHash)) < 0)
         return found;
     if ((found = DecodeOptional(pctxt, ccb, asn1D_IssuerSerial, &pvalue->issuerSerial)) < 0)
