@@ -12,6 +12,8 @@ namespace {
 template <class... Handlers> struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 using Bytes = std::vector<BYTE>;
 
