@@ -189,12 +189,14 @@ extern "C" int xd_tag_len(Asn1Context *pctxt, ASN1TAG *tag_p, int *len_p, ASN1OC
 
 extern "C" void xd_ccbInit(Asn1Context *pctxt, Asn1Ccb *pccb, int len)
 {
+    if (!pctxt || !pccb) return;
     pccb->start = pctxt->buffer.byteIndex;
     pccb->len = len;
 }
 
 extern "C" int xd_chkend(Asn1Context *pctxt, const Asn1Ccb *pccb)
 {
+    if (!pctxt || !pccb) return 0;
     const Asn1DecodeBuffer *buffer = &pctxt->buffer;
     if (buffer->byteIndex >= buffer->size) return 0;
     if (pccb->len == ASN_K_INDEFLEN) {
@@ -209,6 +211,7 @@ extern "C" int xd_chkend(Asn1Context *pctxt, const Asn1Ccb *pccb)
 
 extern "C" int xd_endcons(Asn1Context *pctxt, const Asn1Ccb *pccb)
 {
+    if (!pctxt || !pccb) return ASN_E_INVPARAM;
     Asn1DecodeBuffer *buffer = &pctxt->buffer;
     if (pccb->len != ASN_K_INDEFLEN) {
         const bool atEnd = pccb->len >= 0 && buffer->byteIndex >= pccb->start &&

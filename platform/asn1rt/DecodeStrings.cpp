@@ -12,6 +12,22 @@ using namespace asn1rt;
 
 namespace {
 
+// Collects the contents of a string type in primitive or constructed form. `segmentTags`
+// lists the universal tag numbers accepted for segments of the constructed form. On success
+// the octets are in a heap block (with `extra` zero octets after them) and the position is
+// past the value.
+struct StringRequest {
+    ASN1TAG tagNumber;
+    std::span<const ASN1TAG> segmentTags;
+    bool bitString; // segments carry an unused-bits octet
+    size_t extra;   // zeroed octets to reserve after the contents
+};
+struct StringValue {
+    ASN1OCTET *data;
+    size_t numocts;
+    unsigned unusedBits; // bit strings: unused bits of the last octet
+};
+
 struct Segments {
     std::vector<std::span<const ASN1OCTET>> pieces;
     size_t total = 0;
@@ -156,6 +172,17 @@ int DecodeStringUnguarded(Asn1Context *pctxt, const StringRequest &request, ASN1
     return JoinSegments(pctxt, segments, request.extra, pvalue);
 }
 
+int DecodeString(Asn1Context *pctxt, const StringRequest &request, ASN1TagType tagging, int length,
+                 StringValue *pvalue)
+{
+    if (!pctxt) return ASN_E_INVPARAM;
+    try {
+        return DecodeStringUnguarded(pctxt, request, tagging, length, pvalue);
+    } catch (const std::bad_alloc &) {
+        return ASN_E_NOMEM;
+    }
+}
+
 // Bits of the last octet past the value are cleared, whatever the encoder left there.
 void ClearUnusedBits(StringValue *pvalue)
 {
@@ -211,21 +238,6 @@ int DecodeWideChars(Asn1Context *pctxt, ASN1TAG tag, ASN1TagType tagging, int le
 }
 
 } // namespace
-
-namespace asn1rt {
-
-int DecodeString(Asn1Context *pctxt, const StringRequest &request, ASN1TagType tagging, int length,
-                 StringValue *pvalue)
-{
-    if (!pctxt) return ASN_E_INVPARAM;
-    try {
-        return DecodeStringUnguarded(pctxt, request, tagging, length, pvalue);
-    } catch (const std::bad_alloc &) {
-        return ASN_E_NOMEM;
-    }
-}
-
-} // namespace asn1rt
 
 extern "C" int xd_octstr(Asn1Context *pctxt, const ASN1OCTET **ppdata, ASN1UINT *pnumocts,
                          ASN1TagType tagging, int length)

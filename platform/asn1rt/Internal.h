@@ -58,36 +58,11 @@ int ReadHeader(Asn1Context *pctxt, Header *pheader, bool consume);
 int ElementExtent(const ASN1OCTET *data, size_t size, size_t pos, size_t *pextent);
 
 // Contents of a primitive type: with explicit tagging reads the universal identifier
-// `tagNumber` in primitive form (-3 when another identifier follows); with implicit tagging
-// takes `length` as the caller read it. Leaves the position at the contents and checks
-// that they lie inside the buffer.
+// `tagNumber` in primitive form (-3, nothing consumed, when another identifier follows);
+// with implicit tagging takes `length` as the caller read it. Checks that the contents lie
+// inside the buffer and consumes them.
 int OpenPrimitive(Asn1Context *pctxt, ASN1TAG tagNumber, ASN1TagType tagging, int length,
                   std::span<const ASN1OCTET> *pcontents);
-
-// Collects the contents of a string type in primitive or constructed form. `segmentTags`
-// lists the universal tag numbers accepted for segments of the constructed form. On success
-// the octets are in a heap block (with `extra` zero octets after them) and the position is
-// past the value.
-struct StringRequest {
-    ASN1TAG tagNumber;
-    std::span<const ASN1TAG> segmentTags;
-    bool bitString; // segments carry an unused-bits octet
-    size_t extra;   // zeroed octets to reserve after the contents
-};
-struct StringValue {
-    ASN1OCTET *data;
-    size_t numocts;
-    unsigned unusedBits; // bit strings: unused bits of the last octet
-};
-int DecodeString(Asn1Context *pctxt, const StringRequest &request, ASN1TagType tagging, int length,
-                 StringValue *pvalue);
-
-// ---------------------------------------------------------------- errors
-
-inline int LogStatus(Asn1Context *pctxt, int status)
-{
-    return pctxt ? rtErrSetData(&pctxt->errInfo, status, nullptr, 0) : status;
-}
 
 } // namespace asn1rt
 
