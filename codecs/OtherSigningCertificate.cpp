@@ -31,11 +31,11 @@ bool IsSha1(const char *pszObjId)
     return std::strcmp(pszObjId, kSha1) == 0 || std::strcmp(pszObjId, kEcdsaWithSha1) == 0;
 }
 
-template <typename T> T *NewChoiceElement(Asn1Context *ctx)
+template <typename T> T *NewChoiceElement(Asn1Context *ctx, const char *function)
 {
     auto *element = static_cast<T *>(ASN1MALLOCZ(ctx, sizeof(T)));
     if (!element) {
-        KV_TRACE_ERROR_IN("FillOtherHash", "ALLOC_ASN1ELEM() failed");
+        KV_TRACE_ERROR_IN(function, "ALLOC_ASN1ELEM() failed");
         SetLastError(NTE_NO_MEMORY);
     }
     return element;
@@ -45,14 +45,14 @@ template <typename T> T *NewChoiceElement(Asn1Context *ctx)
 BOOL FillOtherHash(Asn1Context *ctx, const KVCMSG_OTHER_CERT_ID &given, OtherHash *otherHash)
 {
     if (IsSha1(given.HashAlgorithm.pszObjId)) {
-        auto *sha1Hash = NewChoiceElement<OtherHashValue>(ctx);
+        auto *sha1Hash = NewChoiceElement<OtherHashValue>(ctx, __func__);
         if (!sha1Hash) return FALSE;
         ASN1DynOctStr_FillAsn1cObject(&given.CertHash, sha1Hash);
         otherHash->t = kSha1HashChosen;
         otherHash->u.sha1Hash = sha1Hash;
         return TRUE;
     }
-    auto *algAndValue = NewChoiceElement<OtherHashAlgAndValue>(ctx);
+    auto *algAndValue = NewChoiceElement<OtherHashAlgAndValue>(ctx, __func__);
     if (!algAndValue || !AlgorithmIdentifier_FillAsn1cObject(ctx, &given.HashAlgorithm,
                                                              &algAndValue->hashAlgorithm))
         return FALSE;
@@ -76,9 +76,10 @@ BOOL AppendOtherCertID(Asn1Context *ctx, const KVCMSG_OTHER_CERT_ID &given, DLis
     return TRUE;
 }
 
-BOOL RejectOtherHashChoice()
+// A decoded otherCertHash holds neither alternative.
+BOOL RejectOtherHashChoice(const char *function)
 {
-    KV_TRACE_ERROR("Malformed OtherCertID");
+    KV_TRACE_ERROR_IN(function, "Malformed OtherCertID");
     return FailWith(ERROR_INVALID_PARAMETER);
 }
 
@@ -93,7 +94,7 @@ BOOL SizeOtherHash(Asn1Context *ctx, const OtherHash &otherHash, size_t *pcbNeed
         *pcbNeeded += otherHash.u.otherHash->hashValue.numocts;
         return TRUE;
     default:
-        return RejectOtherHashChoice();
+        return RejectOtherHashChoice(__func__);
     }
 }
 
@@ -112,7 +113,7 @@ BOOL FillOtherHashBuffer(const OtherHash &otherHash, KVCMSG_OTHER_CERT_ID *pCert
         ASN1DynOctStr_FillBuffer(&otherHash.u.otherHash->hashValue, &pCertId->CertHash, ppbCursor);
         return TRUE;
     default:
-        return RejectOtherHashChoice();
+        return RejectOtherHashChoice(__func__);
     }
 }
 
