@@ -283,3 +283,62 @@ TEST(CspKeyExchange, EphemeralKeyAgreesWithRecipient)
         EXPECT_EQ(ToHex(expected), ToHex(Encrypt(imported.h, kMessage)));
     }
 }
+
+// RFC 7836 appendix A: VKO_GOSTR3410_2012_256 of the example's keys and UKM is
+// c9a9a773...ef36c221. A SIMPLEBLOB the engine wraps under that KEK imports (its MAC checks
+// out) only when the provider derives the same KEK, from either side.
+TEST(CspKeyExchange, Rfc7836VkoVector)
+{
+    const Bytes kek = FromHex("c9a9a77320e2cc559ed72dce6f47e2192ccea95fa648670582c054c0ef36c221");
+    const Bytes ukm = FromHex("1d80603c8544c727");
+    // GostR3410-2012-PublicKeyParameters: id-tc26-gost-3410-12-512-paramSetA, GOST R 34.11-2012 512
+    const Bytes parameters = FromHex("301506092a850307010201020106082a85030701010203");
+    static const struct {
+        const char *container, *peerPublicKey; // the peer's key as the example prints it
+    } kSides[] = {
+        {"rfc7836-A", "192fe183b9713a077253c72c8735de2ea42a3dbc66ea317838b65fa32523cd5efca974eda7c8"
+                      "63f4954d1147f1f2b25c"
+                      "395fce1c129175e876d132e94ed5a65104883b414c9b592ec4dc84826f07d0b6d9006dda176c"
+                      "e48c391e3f97d102e0"
+                      "3bb598bf132a228a45f7201aba08fc524a2d77e43a362ab022ad4028f75bde3b79"},
+        {"rfc7836-B", "aab0eda4abff21208d18799fb9a8556654ba783070eba10cb9abb253ec56dcf5d3ccba6192e4"
+                      "64e6e5bcb6dea137792f"
+                      "2431f6c897eb1b3c0cc14327b1adc0a7914613a3074e363aedb204d38d3563971bd8758e878c"
+                      "9db11403721b48002d"
+                      "38461f92472d40ea92f9958c0ffa4c93756401b97f89fdbe0b5e46e4a4631cdb5a"},
+    };
+    const Bytes cek = FromHex("0f0e0d0c0b0a09080706050403020100f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+    const Bytes iv = FromHex("0001020304050607");
+    EngineGost89 engine(szOID_Gost28147_89_CryptoPro_A_ParamSet);
+    const Bytes wrapped = engine.WrapCryptoPro(std::span<const unsigned char, 32>(kek.data(), 32),
+                                               std::span<const unsigned char, 8>(ukm.data(), 8),
+                                               std::span<const unsigned char, 32>(cek.data(), 32));
+    const Bytes simpleBlob =
+        SimpleBlob(ukm, std::span(wrapped).subspan(8, 32), std::span(wrapped).last(4),
+                   szOID_Gost28147_89_CryptoPro_A_ParamSet);
+    for (const auto &side : kSides) {
+        SCOPED_TRACE(side.container);
+        GOST_PUBLICKEYBLOB_HEADER header{
+            {PUBLICKEYBLOB, 0x20, 0, ALG_GOST_SIGN_2012_512}, GOST_PUBKEY_MAGIC, 1024};
+        Bytes publicBlob(sizeof header);
+        std::memcpy(publicBlob.data(), &header, sizeof header);
+        const Bytes peerKey = FromHex(side.peerPublicKey);
+        publicBlob.insert(publicBlob.end(), parameters.begin(), parameters.end());
+        publicBlob.insert(publicBlob.end(), peerKey.begin(), peerKey.end());
+        ProvHandle prov;
+        AcquireContainer(side.container, &prov);
+        KeyHandle user, agreement, session;
+        ASSERT_TRUE(CryptGetUserKey(prov.h, AT_KEYEXCHANGE, &user.h));
+        ASSERT_TRUE(CryptImportKey(prov.h, publicBlob.data(), static_cast<DWORD>(publicBlob.size()),
+                                   user.h, 0, &agreement.h))
+            << std::hex << GetLastError();
+        ASSERT_TRUE(CryptImportKey(prov.h, simpleBlob.data(), static_cast<DWORD>(simpleBlob.size()),
+                                   agreement.h, 0, &session.h))
+            << std::hex << GetLastError();
+        ASSERT_TRUE(CryptSetKeyParam(session.h, KP_IV, iv.data(), 0));
+        EXPECT_EQ(
+            ToHex(engine.EncryptCfb(std::span<const unsigned char, 32>(cek.data(), 32),
+                                    std::span<const unsigned char, 8>(iv.data(), 8), kMessage)),
+            ToHex(Encrypt(session.h, kMessage)));
+    }
+}
