@@ -18,7 +18,6 @@ using kvtest::Bytes;
 using kvtest::TraceLines;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
-using testing::HasSubstr;
 using testing::IsEmpty;
 
 namespace {
@@ -48,6 +47,11 @@ extern "C" void *__wrap__Z16KVSUPAllocMemorym(size_t cb)
 }
 
 namespace {
+
+auto TraceOf(const char *message)
+{
+    return kvtest::TraceLineOf("OrvaConvertPublicKeyInfo", message);
+}
 
 // Blocks of the default allocator come from the C heap.
 using BlobPtr = std::unique_ptr<BYTE, decltype(&std::free)>;
@@ -199,7 +203,7 @@ TEST_F(ConvertPublicKeyInfo, RefusedAlgorithms)
         const Converted converted = Convert(info);
         EXPECT_FALSE(converted.ok);
         EXPECT_EQ(0x1234u, converted.error); // no code of the library's own
-        EXPECT_THAT(TraceLines(), ElementsAre(HasSubstr(row.message)));
+        EXPECT_THAT(TraceLines(), ElementsAre(TraceOf(row.message)));
     }
 }
 
@@ -237,7 +241,7 @@ TEST_F(ConvertPublicKeyInfo, MalformedKeysAreRefused)
         const Converted converted = Convert(info);
         EXPECT_FALSE(converted.ok);
         EXPECT_EQ(DWORD{CRYPT_E_ASN1_INTERNAL}, converted.error);
-        EXPECT_THAT(TraceLines(), ElementsAre(HasSubstr("() asn1D_GostR3410_PublicKey failed")));
+        EXPECT_THAT(TraceLines(), ElementsAre(TraceOf("() asn1D_GostR3410_PublicKey failed")));
     }
 }
 
@@ -278,7 +282,7 @@ TEST_F(ConvertPublicKeyInfo, ResourceFailures)
     const Converted converted = Convert(kvtest::PublicKeyInfoOf(v));
     EXPECT_FALSE(converted.ok);
     EXPECT_EQ(DWORD{CRYPT_E_ASN1_INTERNAL}, converted.error);
-    EXPECT_THAT(TraceLines(), ElementsAre(HasSubstr("rtInitContext")));
+    EXPECT_THAT(TraceLines(), ElementsAre(TraceOf("rtInitContext")));
 }
 
 // A size query allocates nothing that outlives the call: one working copy, released.

@@ -6,6 +6,8 @@
 
 #include "common/TraceFile.h"
 
+#include <gmock/gmock.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -82,6 +84,13 @@ inline ALG_ID SignAlgIdOf(const std::string &oid)
     if (oid == "1.2.643.7.1.1.1.1") return 0x2E49;
     if (oid == "1.2.643.7.1.1.1.2") return 0x2E3D;
     return 0;
+}
+
+// The trace line of `message`, written under the name of the function that saw the failure.
+inline auto TraceLineOf(const std::string &function, const std::string &message)
+{
+    return testing::AllOf(testing::StartsWith("kvext: " + function + "("),
+                          testing::EndsWith("): " + message));
 }
 
 } // namespace kvtest

@@ -18,7 +18,6 @@
 using kvtest::Bytes;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
-using testing::HasSubstr;
 
 namespace {
 
@@ -169,7 +168,8 @@ TEST_F(ProviderImport, ConversionFailureIsTheImportsFailure)
     auto hKey = kvtest::NewScopedKey();
     EXPECT_FALSE(OrvaImportPublicKeyInfoEx(*hProv_, &info, 0, hKey.get()));
     EXPECT_EQ(0u, *hKey);
-    EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr("CryptFindOIDInfo")));
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(kvtest::TraceLineOf("OrvaConvertPublicKeyInfo", "CryptFindOIDInfo")));
 }
 
 // Parameter sets as OID values: read from a real key, set and read back, and what comes of a
