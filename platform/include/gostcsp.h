@@ -11,6 +11,18 @@
  *   - a name starting with '/' is the absolute path of that file;
  *   - any other name is a plain file name (no '/', not "." or "..") resolved as
  *     "$KV_CSP_CONTAINER_DIR/<name>.pem".
+ *
+ * Keys: CryptGenKey makes ALG_GOST_28147 content keys (random value and IV, parameter set
+ * id-Gost28147-89-CryptoPro-A-ParamSet) and ALG_GOST_DH_*_EPHEM key pairs; one made with
+ * CRYPT_PREGEN takes KP_GOST_PUBKEY_PARAMSET and KP_GOST_HASH_PARAMSET and is completed by
+ * KP_X with null data. A public-key blob imported with a key pair as hPubKey gives an
+ * agreement key: KP_ALGID selects its key wrap (ALG_GOST_KEY_WRAP_DIVERS, the default, or
+ * ALG_GOST_KEY_WRAP_SIMPLE), KP_GOST_CIPHER_PARAMSET its S-box (the key pair's by default),
+ * and its key-encryption key is the VKO of both keys under the UKM of each SIMPLEBLOB.
+ * Exported public-key blobs name the public-key algorithm (ALG_GOST_SIGN_*).
+ *
+ * Handles: an unknown, released or destroyed provider handle fails with NTE_BAD_UID, such a
+ * key handle with NTE_BAD_KEY. Keys stay usable after their provider is released.
  */
 #ifndef KV_GOSTCSP_H
 #define KV_GOSTCSP_H
