@@ -713,6 +713,12 @@ int asn1D_BuiltInDomainDefinedAttributes(Asn1Context *pctxt, BuiltInDomainDefine
     return stat < 0 ? stat : CheckRange(pctxt, "pvalue->count", pvalue->count, 1, 4);
 }
 
+static int EncodeUint16(Asn1Context *pctxt, ASN1USINT *pvalue, ASN1TagType tagging)
+{
+    const int len = xe_uint16(pctxt, pvalue, tagging);
+    return len < 0 ? Fail(pctxt, len) : len;
+}
+
 // ExtensionAttribute ::= SEQUENCE {
 //     extension-attribute-type   [0] IMPLICIT INTEGER (0..ub-extension-attributes),
 //     extension-attribute-value  [1] ANY DEFINED BY extension-attribute-type }
@@ -725,8 +731,8 @@ int asn1E_ExtensionAttribute(Asn1Context *pctxt, ExtensionAttribute *pvalue, ASN
     if ((len = EncodeExplicit(pctxt, EncodeOpenType, &pvalue->extension_attribute_value, 1)) < 0)
         return Fail(pctxt, len);
     total += len;
-    if ((len = xe_uint16(pctxt, &pvalue->extension_attribute_type, ASN1IMPL)) < 0 ||
-        (len = WrapIfExplicit(pctxt, ASN1EXPL, ContextPrimitive(0), len)) < 0)
+    if ((len = EncodeImplicit(pctxt, EncodeUint16, &pvalue->extension_attribute_type,
+                              ContextPrimitive(0))) < 0)
         return Fail(pctxt, len);
     total += len;
     return WrapIfExplicit(pctxt, tagging, kSequence, total);
@@ -821,7 +827,7 @@ int asn1D_ORAddress(Asn1Context *pctxt, ORAddress *pvalue, ASN1TagType tagging, 
 // IssuerSerial ::= SEQUENCE {
 //     issuer        GeneralNames,
 //     serialNumber  CertificateSerialNumber,
-//     issuerUID     UniqueIdentifier OPTIONAL }                   -- RFC 5755, 4.1
+//     issuerUID     UniqueIdentifier OPTIONAL }                   -- RFC 2634, 5.4.1
 int asn1E_IssuerSerial(Asn1Context *pctxt, IssuerSerial *pvalue, ASN1TagType tagging)
 {
     int total = 0, len;
@@ -955,7 +961,7 @@ int asn1D_SigningCertificate(Asn1Context *pctxt, SigningCertificate *pvalue, ASN
 // ESSCertIDv2 ::= SEQUENCE {
 //     hashAlgorithm  AlgorithmIdentifier DEFAULT {algorithm id-sha256},
 //     certHash       Hash,
-//     issuerSerial   IssuerSerial OPTIONAL }                       -- RFC 5035, 4
+//     issuerSerial   IssuerSerial OPTIONAL }                       -- RFC 5035
 // The default travels as a presence bit: written exactly when the bit is set.
 int asn1E_ESSCertIDv2(Asn1Context *pctxt, ESSCertIDv2 *pvalue, ASN1TagType tagging)
 {
@@ -1004,7 +1010,7 @@ int asn1D__SeqOfESSCertIDv2(Asn1Context *pctxt, _SeqOfESSCertIDv2 *pvalue, ASN1T
 
 // SigningCertificateV2 ::= SEQUENCE {
 //     certs     SEQUENCE OF ESSCertIDv2,
-//     policies  SEQUENCE OF PolicyInformation OPTIONAL }           -- RFC 5035, 3
+//     policies  SEQUENCE OF PolicyInformation OPTIONAL }           -- RFC 5035
 int asn1E_SigningCertificateV2(Asn1Context *pctxt, SigningCertificateV2 *pvalue,
                                ASN1TagType tagging)
 {
@@ -1019,7 +1025,7 @@ int asn1D_SigningCertificateV2(Asn1Context *pctxt, SigningCertificateV2 *pvalue,
 
 // OtherHashAlgAndValue ::= SEQUENCE {
 //     hashAlgorithm  AlgorithmIdentifier,
-//     hashValue      OtherHashValue }                             -- RFC 5126, 5.7.3.2
+//     hashValue      OtherHashValue }                             -- RFC 5126
 int asn1E_OtherHashAlgAndValue(Asn1Context *pctxt, OtherHashAlgAndValue *pvalue,
                                ASN1TagType tagging)
 {
@@ -1048,7 +1054,7 @@ int asn1D_OtherHashAlgAndValue(Asn1Context *pctxt, OtherHashAlgAndValue *pvalue,
 
 // OtherHash ::= CHOICE {
 //     sha1Hash   OtherHashValue,        -- SHA-1 hash of the certificate
-//     otherHash  OtherHashAlgAndValue }                            -- RFC 5126, 5.7.3.2
+//     otherHash  OtherHashAlgAndValue }                            -- RFC 5126
 int asn1E_OtherHash(Asn1Context *pctxt, OtherHash *pvalue, ASN1TagType)
 {
     switch (pvalue->t) {
@@ -1086,7 +1092,7 @@ int asn1D_OtherHash(Asn1Context *pctxt, OtherHash *pvalue, ASN1TagType, int)
 
 // OtherCertID ::= SEQUENCE {
 //     otherCertHash  OtherHash,
-//     issuerSerial   IssuerSerial OPTIONAL }                       -- RFC 5126, 5.7.3.2
+//     issuerSerial   IssuerSerial OPTIONAL }                       -- RFC 5126
 int asn1E_OtherCertID(Asn1Context *pctxt, OtherCertID *pvalue, ASN1TagType tagging)
 {
     int total = 0, len;
@@ -1128,7 +1134,7 @@ int asn1D__SeqOfOtherCertID(Asn1Context *pctxt, _SeqOfOtherCertID *pvalue, ASN1T
 
 // OtherSigningCertificate ::= SEQUENCE {
 //     certs     SEQUENCE OF OtherCertID,
-//     policies  SEQUENCE OF PolicyInformation OPTIONAL }
+//     policies  SEQUENCE OF PolicyInformation OPTIONAL }          -- RFC 3126
 int asn1E_OtherSigningCertificate(Asn1Context *pctxt, OtherSigningCertificate *pvalue,
                                   ASN1TagType tagging)
 {
