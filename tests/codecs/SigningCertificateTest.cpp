@@ -4,6 +4,8 @@
 
 #include "SigningCertificateTesting.h"
 
+#include <functional>
+
 using namespace esstest;
 using testing::AllOf;
 using testing::ElementsAre;
@@ -375,6 +377,76 @@ TEST(SigningCertificate, FillBufferRefusesASizeOtherThanTheSizeStepGave)
                                       HasSubstr("Wrong buffer size"))));
     }
     rtFreeContext(&ctx);
+}
+
+// A context whose heap answers every request with null, as an exhausted heap does: the
+// runtime gives null for a context without a heap. The heap is put back for the release.
+class ExhaustedContext {
+  public:
+    ExhaustedContext() { EXPECT_TRUE(InitializeAsn1cContext(&ctx_)); }
+    ~ExhaustedContext()
+    {
+        ctx_.pMemHeap = heap_;
+        rtFreeContext(&ctx_);
+    }
+    Asn1Context *get() { return &ctx_; }
+    void Exhaust() { std::swap(heap_, ctx_.pMemHeap); }
+
+  private:
+    Asn1Context ctx_;
+    void *heap_ = nullptr;
+};
+
+TEST(SigningCertificate, ExhaustedContextHeapIsReportedAsNoMemory)
+{
+    Bytes hash = kHash20, name = EssFile("root-issuer.der"), serial = {0x01};
+    std::vector<KVCMSG_ESS_CERT_ID> certs = {{BlobOf(hash), {}}}, noCerts;
+    std::vector<CERT_POLICY_INFO> policies = {{const_cast<LPSTR>("1.2.3"), 0, nullptr}}, noPolicies;
+    const Info withCert = InfoOf(certs, noPolicies), withPolicy = InfoOf(noCerts, policies);
+    const KVCMSG_ISSUER_SERIAL issuerSerial = {BlobOf(name), BlobOf(serial)};
+    const Bytes der = EssFile("sc-sha1-chain.der");
+    struct Row {
+        const char *name;
+        std::function<BOOL(Asn1Context *, SigningCertificate *)> call;
+        const char *message;
+    } rows[] = {
+        {"certNode",
+         [&](Asn1Context *ctx, SigningCertificate *value) {
+             return SigningCertificate_FillAsn1cObject(ctx, &withCert, value);
+         },
+         "ALLOC_ASN1ELEMDNODE() failed"},
+        {"policyNode",
+         [&](Asn1Context *ctx, SigningCertificate *value) {
+             return SigningCertificate_FillAsn1cObject(ctx, &withPolicy, value);
+         },
+         "ALLOC_ASN1ELEMDNODE() failed"},
+        {"issuerName",
+         [&](Asn1Context *ctx, SigningCertificate *) {
+             IssuerSerial value{};
+             return IssuerSerial_FillAsn1cObject(ctx, &issuerSerial, &value);
+         },
+         "ALLOC_ASN1ELEM() failed"},
+        {"handOverRecords",
+         [&](Asn1Context *ctx, SigningCertificate *value) {
+             DWORD cb = 0;
+             void *handover = nullptr;
+             return SigningCertificate_GetBufferSize(ctx, value, &cb, &handover);
+         },
+         "ASN1MALLOC() failed"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ExhaustedContext ctx;
+        SigningCertificate value{}; // decoded before the heap runs dry
+        ASSERT_TRUE(Asn1cObjectDecode(ctx.get(), der.data(), static_cast<DWORD>(der.size()), &value,
+                                      DecodeAs<asn1D_SigningCertificate>));
+        kvtest::ClearTrace();
+        ctx.Exhaust();
+        SetLastError(0);
+        EXPECT_FALSE(row.call(ctx.get(), &value));
+        EXPECT_EQ(NTE_NO_MEMORY, GetLastError());
+        EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr(row.message)));
+    }
 }
 
 TEST(SigningCertificate, DecodeWithoutExRefusesAllocationUnderItsOwnName)
