@@ -26,6 +26,12 @@ using X509PubkeyPtr = std::unique_ptr<X509_PUBKEY, X509PubkeyFree>;
 struct OctetStringFree {
     void operator()(ASN1_OCTET_STRING *s) const { ASN1_OCTET_STRING_free(s); }
 };
+struct AsnStringFree {
+    void operator()(ASN1_STRING *s) const { ASN1_STRING_free(s); }
+};
+struct AsnObjectFree {
+    void operator()(ASN1_OBJECT *object) const { ASN1_OBJECT_free(object); }
+};
 struct OpensslFree {
     void operator()(unsigned char *p) const { OPENSSL_free(p); }
 };
@@ -93,32 +99,36 @@ bool KeyOctets(const BYTE *bits, int bitsLength, std::vector<BYTE> *key)
     return true;
 }
 
+// The DER GostR3410-PublicKey OCTET STRING that a SubjectPublicKeyInfo's BIT STRING carries.
+std::unique_ptr<unsigned char, OpensslFree> EncodeKeyOctets(std::span<const BYTE> key, int *length)
+{
+    std::unique_ptr<ASN1_OCTET_STRING, OctetStringFree> octets(ASN1_OCTET_STRING_new());
+    unsigned char *encoded = nullptr;
+    if (!octets || !ASN1_OCTET_STRING_set(octets.get(), key.data(), static_cast<int>(key.size())) ||
+        (*length = i2d_ASN1_OCTET_STRING(octets.get(), &encoded)) <= 0)
+        return nullptr;
+    return std::unique_ptr<unsigned char, OpensslFree>(encoded);
+}
+
 // A SubjectPublicKeyInfo for the family with the given parameters TLV and key octets.
 X509PubkeyPtr BuildSubjectPublicKeyInfo(const KeyFamily &family, std::span<const BYTE> parameters,
                                         std::span<const BYTE> key)
 {
     if (parameters.empty() || parameters[0] != (V_ASN1_CONSTRUCTED | V_ASN1_SEQUENCE))
         return nullptr; // the engine needs the curve from the parameters
-    std::unique_ptr<ASN1_OCTET_STRING, OctetStringFree> octets(ASN1_OCTET_STRING_new());
-    if (!octets || !ASN1_OCTET_STRING_set(octets.get(), key.data(), static_cast<int>(key.size())))
-        return nullptr;
-    unsigned char *encodedKey = nullptr;
-    const int encodedLength = i2d_ASN1_OCTET_STRING(octets.get(), &encodedKey);
-    if (encodedLength <= 0) return nullptr;
-    std::unique_ptr<unsigned char, OpensslFree> releaseKey(encodedKey);
+    int cbEncodedKey = 0;
+    std::unique_ptr<unsigned char, OpensslFree> encodedKey = EncodeKeyOctets(key, &cbEncodedKey);
+    std::unique_ptr<ASN1_STRING, AsnStringFree> sequence(ASN1_STRING_type_new(V_ASN1_SEQUENCE));
+    std::unique_ptr<ASN1_OBJECT, AsnObjectFree> oid(OBJ_txt2obj(family.keyOid, 1));
     X509PubkeyPtr spki(X509_PUBKEY_new());
-    ASN1_STRING *sequence = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
-    if (!spki || !sequence ||
-        !ASN1_STRING_set(sequence, parameters.data(), static_cast<int>(parameters.size()))) {
-        ASN1_STRING_free(sequence);
+    if (!encodedKey || !sequence || !oid || !spki ||
+        !ASN1_STRING_set(sequence.get(), parameters.data(), static_cast<int>(parameters.size())) ||
+        !X509_PUBKEY_set0_param(spki.get(), oid.get(), V_ASN1_SEQUENCE, sequence.get(),
+                                encodedKey.get(), cbEncodedKey))
         return nullptr;
-    }
-    if (!X509_PUBKEY_set0_param(spki.get(), OBJ_txt2obj(family.keyOid, 1), V_ASN1_SEQUENCE,
-                                sequence, encodedKey, encodedLength)) {
-        ASN1_STRING_free(sequence);
-        return nullptr;
-    }
-    releaseKey.release(); // owned by the SubjectPublicKeyInfo now
+    oid.release(); // owned by the SubjectPublicKeyInfo now
+    sequence.release();
+    encodedKey.release();
     return spki;
 }
 

@@ -176,6 +176,21 @@ DWORD WrapUnderAgreement(const SessionKey &session, const AgreementKey &agreemen
     return status;
 }
 
+// The fixed part with a fresh wrap of the key, then the blob parameters.
+DWORD WriteSimpleBlob(const SessionKey &session, const AgreementKey &agreement,
+                      std::span<const BYTE> parameters, BYTE *pbData)
+{
+    GOST_SIMPLEBLOB header{};
+    header.BlobHeader = {SIMPLEBLOB, kBlobVersion, 0, ALG_GOST_28147};
+    header.Magic = GOST_SIMPLEBLOB_MAGIC;
+    header.EncryptKeyAlgId = ALG_GOST_28147;
+    const DWORD status = WrapUnderAgreement(session, agreement, &header);
+    if (status != ERROR_SUCCESS) return status;
+    std::memcpy(pbData, &header, sizeof header);
+    std::memcpy(pbData + sizeof header, parameters.data(), parameters.size());
+    return ERROR_SUCCESS;
+}
+
 DWORD ExportSimpleBlob(const KeyObject &key, HCRYPTKEY hExpKey, BYTE *pbData, DWORD *pdwDataLen)
 {
     const auto *session = std::get_if<SessionKey>(&key);
@@ -188,16 +203,8 @@ DWORD ExportSimpleBlob(const KeyObject &key, HCRYPTKEY hExpKey, BYTE *pbData, DW
     bool write = false;
     status = PrepareOutput(static_cast<DWORD>(sizeof(GOST_SIMPLEBLOB) + parameters.size()), pbData,
                            pdwDataLen, &write);
-    if (status != ERROR_SUCCESS || !write) return status;
-    GOST_SIMPLEBLOB header{};
-    header.BlobHeader = {SIMPLEBLOB, kBlobVersion, 0, ALG_GOST_28147};
-    header.Magic = GOST_SIMPLEBLOB_MAGIC;
-    header.EncryptKeyAlgId = ALG_GOST_28147;
-    if ((status = WrapUnderAgreement(*session, *agreement, &header)) != ERROR_SUCCESS)
-        return status;
-    std::memcpy(pbData, &header, sizeof header);
-    std::memcpy(pbData + sizeof header, parameters.data(), parameters.size());
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS || !write) return status; // the size alone draws no UKM
+    return WriteSimpleBlob(*session, *agreement, parameters, pbData);
 }
 
 // The wrapped key's parameter set from the Gost28147-89-BlobParameters after the fixed
@@ -225,25 +232,31 @@ DWORD ParseSimpleBlob(std::span<const BYTE> blob, GOST_SIMPLEBLOB *header,
     return BlobParamSet(blob.subspan(sizeof *header), paramSet);
 }
 
+DWORD UnwrapUnderAgreement(const GOST_SIMPLEBLOB &header, const AgreementKey &agreement,
+                           Gost28147Key *cek)
+{
+    WrappedKey wrapped{};
+    std::memcpy(wrapped.encryptedKey.data(), header.bEncryptedKey, wrapped.encryptedKey.size());
+    std::memcpy(wrapped.mac.data(), header.bMacKey, wrapped.mac.size());
+    Gost28147Key kek{};
+    DWORD status = DeriveKek(agreement, header.bUkm, &kek);
+    if (status == ERROR_SUCCESS)
+        status = UnwrapGost28147Key(agreement.wrapAlgId, *agreement.cipherParamSet, kek,
+                                    header.bUkm, wrapped, cek);
+    OPENSSL_cleanse(kek.data(), kek.size());
+    return status;
+}
+
+// The imported key gets a random IV; its user sets the message's IV with KP_IV.
 DWORD ImportSimpleBlob(std::span<const BYTE> blob, HCRYPTKEY hPubKey, DWORD dwFlags,
                        KeyObject *imported)
 {
     GOST_SIMPLEBLOB header{};
     SessionKey session;
-    DWORD status = ParseSimpleBlob(blob, &header, &session.paramSet);
     const AgreementKey *agreement = nullptr;
-    if (status != ERROR_SUCCESS ||
-        (status = FindAgreementKey(hPubKey, &agreement)) != ERROR_SUCCESS)
-        return status;
-    WrappedKey wrapped{};
-    std::memcpy(wrapped.encryptedKey.data(), header.bEncryptedKey, wrapped.encryptedKey.size());
-    std::memcpy(wrapped.mac.data(), header.bMacKey, wrapped.mac.size());
-    Gost28147Key kek{};
-    status = DeriveKek(*agreement, header.bUkm, &kek);
-    if (status == ERROR_SUCCESS)
-        status = UnwrapGost28147Key(agreement->wrapAlgId, *agreement->cipherParamSet, kek,
-                                    header.bUkm, wrapped, &session.value);
-    OPENSSL_cleanse(kek.data(), kek.size());
+    DWORD status = ParseSimpleBlob(blob, &header, &session.paramSet);
+    if (status == ERROR_SUCCESS) status = FindAgreementKey(hPubKey, &agreement);
+    if (status == ERROR_SUCCESS) status = UnwrapUnderAgreement(header, *agreement, &session.value);
     if (status != ERROR_SUCCESS) return status;
     if (!RandomBytes(session.iv)) return NTE_FAIL;
     session.exportable = dwFlags & CRYPT_EXPORTABLE;
