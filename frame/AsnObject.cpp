@@ -261,12 +261,13 @@ BOOL Asn1cObjectEncode(Asn1Context *ctx, void *value, EncodeFun encodeFun, DWORD
 BOOL Asn1cObjectDecode(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEncoded, void *value,
                        DecodeFun decodeFun)
 {
-    // The runtime counts in int; a longer input cannot be one of our structures.
-    if (cbEncoded > static_cast<DWORD>(INT32_MAX)) {
-        KV_TRACE_ERROR("call to xd_setp() failed, result = %d", ASN_E_INVLEN);
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
-    int status = xd_setp(ctx, pbEncoded, static_cast<int>(cbEncoded), nullptr, nullptr);
+    // The runtime reads a size of 0 as "take the extent from the header", which for a blob
+    // of known length would read past it; and it counts in int, so a longer input cannot be
+    // one of our structures.
+    int status = cbEncoded == 0 ? ASN_E_ENDOFBUF
+                 : cbEncoded > static_cast<DWORD>(INT32_MAX)
+                     ? ASN_E_INVLEN
+                     : xd_setp(ctx, pbEncoded, static_cast<int>(cbEncoded), nullptr, nullptr);
     if (status != 0) {
         KV_TRACE_ERROR("call to xd_setp() failed, result = %d", status);
         return FailWith(CRYPT_E_ASN1_ERROR);

@@ -563,6 +563,12 @@ TEST_F(FrameTest, NestedEncodeCopiesOntoTheContextHeap)
     TestValue decoded{};
     ASSERT_TRUE(Asn1cObjectDecode(&ctx, pbFirst, cbFirst, &decoded, DecodeAs<asn1D_TestValue>));
     EXPECT_EQ(sizeof kPayload, decoded.octets.numocts);
+
+    // An empty blob is nothing to decode: its header must not be read from beyond it.
+    EXPECT_FALSE(Asn1cObjectDecode(&ctx, pbFirst, 0, &decoded, DecodeAs<asn1D_TestValue>));
+    EXPECT_EQ(CRYPT_E_ASN1_ERROR, GetLastError());
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(HasSubstr("call to xd_setp() failed, result = -2")));
     rtFreeContext(&ctx);
 }
 
