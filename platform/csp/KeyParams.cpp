@@ -12,8 +12,7 @@ namespace {
 template <class... Handlers> struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
-template <class... Handlers>
-Overloaded(Handlers...) -> Overloaded<Handlers...>;
+template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 using Bytes = std::vector<BYTE>;
 
