@@ -11,6 +11,7 @@
 //     hashAlgorithm  AlgorithmIdentifier,
 //     hashValue      OtherHashValue }                                -- RFC 3126
 #include "codecs/EssHelpers.h"
+#include "frame/EntryPoints.h"
 #include "kvext/kvext.h"
 
 #include <cstring>
@@ -180,48 +181,9 @@ BOOL OtherSigningCertificate_FillBuffer(Asn1Context *, void *value, void *pvBuff
            CheckFilledSize(__func__, pvBuffer, cursor, cbBuffer);
 }
 
-extern "C" {
-
-BOOL WINAPI OrvaDllOtherSigningCertificateEncodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                                   const void *pvStructInfo, DWORD dwFlags,
-                                                   PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
-                                                   DWORD *pcbEncoded)
-{
-    return EncodeStructEx<OtherSigningCertificate, asn1E_OtherSigningCertificate,
-                          OtherSigningCertificate_FillAsn1cObject>(
-        dwCertEncodingType, lpszStructType, pvStructInfo, dwFlags, pEncodePara, pvEncoded,
-        pcbEncoded);
-}
-
-BOOL WINAPI OrvaDllOtherSigningCertificateEncode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                                 const void *pvStructInfo, BYTE *pbEncoded,
-                                                 DWORD *pcbEncoded)
-{
-    return OrvaDllOtherSigningCertificateEncodeEx(dwCertEncodingType, lpszStructType, pvStructInfo,
-                                                  0, nullptr, pbEncoded, pcbEncoded);
-}
-
-BOOL WINAPI OrvaDllOtherSigningCertificateDecodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                                   const BYTE *pbEncoded, DWORD cbEncoded,
-                                                   DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara,
-                                                   void *pvStructInfo, DWORD *pcbStructInfo)
-{
-    return DecodeStructEx<OtherSigningCertificate, asn1D_OtherSigningCertificate,
-                          OtherSigningCertificate_GetBufferSize,
-                          OtherSigningCertificate_FillBuffer>(
-        dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,
-        pvStructInfo, pcbStructInfo);
-}
-
-BOOL WINAPI OrvaDllOtherSigningCertificateDecode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                                 const BYTE *pbEncoded, DWORD cbEncoded,
-                                                 DWORD dwFlags, void *pvStructInfo,
-                                                 DWORD *pcbStructInfo)
-{
-    if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags)) return FALSE;
-    return OrvaDllOtherSigningCertificateDecodeEx(dwCertEncodingType, lpszStructType, pbEncoded,
-                                                  cbEncoded, dwFlags, nullptr, pvStructInfo,
-                                                  pcbStructInfo);
-}
-
-} // extern "C"
+KV_DEFINE_ENCODE_ENTRY_POINTS(OtherSigningCertificate, OtherSigningCertificate,
+                              asn1E_OtherSigningCertificate,
+                              OtherSigningCertificate_FillAsn1cObject)
+KV_DEFINE_DECODE_ENTRY_POINTS(OtherSigningCertificate, OtherSigningCertificate,
+                              asn1D_OtherSigningCertificate, OtherSigningCertificate_GetBufferSize,
+                              OtherSigningCertificate_FillBuffer)

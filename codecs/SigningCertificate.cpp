@@ -5,6 +5,7 @@
 //     certHash      Hash,
 //     issuerSerial  IssuerSerial OPTIONAL }                         -- RFC 2634, 5.4
 #include "codecs/EssHelpers.h"
+#include "frame/EntryPoints.h"
 #include "kvext/kvext.h"
 
 using namespace ess;
@@ -83,46 +84,7 @@ BOOL SigningCertificate_FillBuffer(Asn1Context *, void *value, void *pvBuffer, D
            CheckFilledSize(__func__, pvBuffer, cursor, cbBuffer);
 }
 
-extern "C" {
-
-BOOL WINAPI OrvaDllSigningCertificateEncodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                              const void *pvStructInfo, DWORD dwFlags,
-                                              PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
-                                              DWORD *pcbEncoded)
-{
-    return EncodeStructEx<SigningCertificate, asn1E_SigningCertificate,
-                          SigningCertificate_FillAsn1cObject>(dwCertEncodingType, lpszStructType,
-                                                              pvStructInfo, dwFlags, pEncodePara,
-                                                              pvEncoded, pcbEncoded);
-}
-
-BOOL WINAPI OrvaDllSigningCertificateEncode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                            const void *pvStructInfo, BYTE *pbEncoded,
-                                            DWORD *pcbEncoded)
-{
-    return OrvaDllSigningCertificateEncodeEx(dwCertEncodingType, lpszStructType, pvStructInfo, 0,
-                                             nullptr, pbEncoded, pcbEncoded);
-}
-
-BOOL WINAPI OrvaDllSigningCertificateDecodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                              const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
-                                              PCRYPT_DECODE_PARA pDecodePara, void *pvStructInfo,
-                                              DWORD *pcbStructInfo)
-{
-    return DecodeStructEx<SigningCertificate, asn1D_SigningCertificate,
-                          SigningCertificate_GetBufferSize, SigningCertificate_FillBuffer>(
-        dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,
-        pvStructInfo, pcbStructInfo);
-}
-
-BOOL WINAPI OrvaDllSigningCertificateDecode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                            const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
-                                            void *pvStructInfo, DWORD *pcbStructInfo)
-{
-    if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags)) return FALSE;
-    return OrvaDllSigningCertificateDecodeEx(dwCertEncodingType, lpszStructType, pbEncoded,
-                                             cbEncoded, dwFlags, nullptr, pvStructInfo,
-                                             pcbStructInfo);
-}
-
-} // extern "C"
+KV_DEFINE_ENCODE_ENTRY_POINTS(SigningCertificate, SigningCertificate, asn1E_SigningCertificate,
+                              SigningCertificate_FillAsn1cObject)
+KV_DEFINE_DECODE_ENTRY_POINTS(SigningCertificate, SigningCertificate, asn1D_SigningCertificate,
+                              SigningCertificate_GetBufferSize, SigningCertificate_FillBuffer)

@@ -6,6 +6,7 @@
 //     certHash       Hash,
 //     issuerSerial   IssuerSerial OPTIONAL }                        -- RFC 5035, 3 and 4
 #include "codecs/EssHelpers.h"
+#include "frame/EntryPoints.h"
 #include "kvext/kvext.h"
 
 #include <cstring>
@@ -120,46 +121,8 @@ BOOL SigningCertificateV2_FillBuffer(Asn1Context *, void *value, void *pvBuffer,
            CheckFilledSize(__func__, pvBuffer, cursor, cbBuffer);
 }
 
-extern "C" {
-
-BOOL WINAPI OrvaDllSigningCertificateV2EncodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                                const void *pvStructInfo, DWORD dwFlags,
-                                                PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
-                                                DWORD *pcbEncoded)
-{
-    return EncodeStructEx<SigningCertificateV2, asn1E_SigningCertificateV2,
-                          SigningCertificateV2_FillAsn1cObject>(dwCertEncodingType, lpszStructType,
-                                                                pvStructInfo, dwFlags, pEncodePara,
-                                                                pvEncoded, pcbEncoded);
-}
-
-BOOL WINAPI OrvaDllSigningCertificateV2Encode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                              const void *pvStructInfo, BYTE *pbEncoded,
-                                              DWORD *pcbEncoded)
-{
-    return OrvaDllSigningCertificateV2EncodeEx(dwCertEncodingType, lpszStructType, pvStructInfo, 0,
-                                               nullptr, pbEncoded, pcbEncoded);
-}
-
-BOOL WINAPI OrvaDllSigningCertificateV2DecodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                                const BYTE *pbEncoded, DWORD cbEncoded,
-                                                DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara,
-                                                void *pvStructInfo, DWORD *pcbStructInfo)
-{
-    return DecodeStructEx<SigningCertificateV2, asn1D_SigningCertificateV2,
-                          SigningCertificateV2_GetBufferSize, SigningCertificateV2_FillBuffer>(
-        dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags, pDecodePara,
-        pvStructInfo, pcbStructInfo);
-}
-
-BOOL WINAPI OrvaDllSigningCertificateV2Decode(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                                              const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
-                                              void *pvStructInfo, DWORD *pcbStructInfo)
-{
-    if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags)) return FALSE;
-    return OrvaDllSigningCertificateV2DecodeEx(dwCertEncodingType, lpszStructType, pbEncoded,
-                                               cbEncoded, dwFlags, nullptr, pvStructInfo,
-                                               pcbStructInfo);
-}
-
-} // extern "C"
+KV_DEFINE_ENCODE_ENTRY_POINTS(SigningCertificateV2, SigningCertificateV2,
+                              asn1E_SigningCertificateV2, SigningCertificateV2_FillAsn1cObject)
+KV_DEFINE_DECODE_ENTRY_POINTS(SigningCertificateV2, SigningCertificateV2,
+                              asn1D_SigningCertificateV2, SigningCertificateV2_GetBufferSize,
+                              SigningCertificateV2_FillBuffer)
