@@ -1,6 +1,5 @@
 // OrvaConvertPublicKeyInfo: certificate public keys made by OpenSSL's GOST engine become the
 // provider's GOST PUBLICKEYBLOB, checked byte by byte against the blob layout.
-#include "keys/DecodeObj.h"
 #include "kvext/keys.h"
 
 #include "GostKeyVectors.h"
@@ -295,31 +294,6 @@ TEST_F(ConvertPublicKeyInfo, SizeQueryAllocatesOnlyTheWorkingCopy)
     ASSERT_TRUE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, nullptr, &cbBlob));
     EXPECT_EQ(1, g_allocCount);
     EXPECT_EQ(100u, cbBlob);
-}
-
-// b2e_CRYPT_PUBKEY_INFO: the size pass counts what the write pass lays down, and both add to
-// a running total.
-TEST_F(ConvertPublicKeyInfo, BlobWriterPasses)
-{
-    const BYTE params[] = {0x30, 0x00};
-    BYTE key[64];
-    std::fill(std::begin(key), std::end(key), 0xC3);
-    const CRYPT_OBJID_BLOB parameters = {sizeof params, const_cast<BYTE *>(params)};
-    const CRYPT_DATA_BLOB keyBlob = {sizeof key, key};
-    DWORD cbCounted = 5;
-    b2e_CRYPT_PUBKEY_INFO(nullptr, &cbCounted, &parameters, &keyBlob, 0xAA24);
-    EXPECT_EQ(5u + 16 + 2 + 64, cbCounted);
-
-    Bytes out(16 + 2 + 64 + 8, 0xEE);
-    BYTE *cursor = out.data();
-    DWORD cbWritten = 0;
-    b2e_CRYPT_PUBKEY_INFO(&cursor, &cbWritten, &parameters, &keyBlob, 0xAA24);
-    EXPECT_EQ(out.data() + 16 + 2 + 64, cursor);
-    EXPECT_EQ(16u + 2 + 64, cbWritten);
-    Bytes expected = kvtest::GostPublicKeyBlob(PUBLICKEYBLOB, 1, 0xAA24, Bytes(params, params + 2),
-                                               Bytes(key, key + 64));
-    expected.resize(out.size(), 0xEE); // nothing written past the blob
-    EXPECT_EQ(expected, out);
 }
 
 TEST_F(ConvertPublicKeyInfo, MalformedArguments)
