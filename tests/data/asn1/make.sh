@@ -89,8 +89,8 @@ for f in oraddress_bounds oraddress_numeric oraddress_five_ous oraddress_long_su
 done
 
 # --- GOST public keys.
-for spec in gost2012_256:A gost2012_256:TCB gost2012_512:A gost2001:A; do
-    alg=${spec%:*} set=${spec#*:}
+for keytype in gost2012_256:A gost2012_256:TCB gost2012_512:A gost2001:A; do
+    alg=${keytype%:*} set=${keytype#*:}
     openssl genpkey -engine gost -algorithm "$alg" -pkeyopt "paramset:$set" -out g.key 2>/dev/null
     openssl pkey -engine gost -in g.key -pubout -outform DER -out "$here/spki_${alg}_$set.der" 2>/dev/null
 done
