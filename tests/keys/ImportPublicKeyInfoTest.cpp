@@ -192,9 +192,9 @@ TEST_F(ProviderImport, OidKeyParameters)
 
     auto hSession = kvtest::NewScopedKey();
     ASSERT_TRUE(CryptGenKey(*hProv_, ALG_GOST_28147, CRYPT_EXPORTABLE, hSession.get()));
-    ASN1OBJID cryptoProB{};
-    ASSERT_EQ(1, rtStrToOid("1.2.643.2.2.31.2", &cryptoProB));
-    ASSERT_TRUE(OrvaImportOIDKeyParam(*hSession, KP_GOST_CIPHER_PARAMSET, &cryptoProB));
+    ASN1OBJID paramSetB{}; // 1.2.643.2.2.31.2, cipher parameter set B
+    ASSERT_EQ(1, rtStrToOid("1.2.643.2.2.31.2", &paramSetB));
+    ASSERT_TRUE(OrvaImportOIDKeyParam(*hSession, KP_GOST_CIPHER_PARAMSET, &paramSetB));
     char text[128] = {};
     DWORD cbText = sizeof text;
     ASSERT_TRUE(CryptGetKeyParam(*hSession, KP_GOST_CIPHER_PARAMSET, reinterpret_cast<BYTE *>(text),
@@ -205,7 +205,7 @@ TEST_F(ProviderImport, OidKeyParameters)
     ASN1OBJID read{};
     ASSERT_TRUE(OrvaExportOIDKeyParam(*hSession, KP_GOST_CIPHER_PARAMSET, &read));
     EXPECT_EQ(7u, read.numids);
-    g_keyParamText = "CryptoPro-A";
+    g_keyParamText = "ParamSet-A"; // a name, not dotted decimal
     SetLastError(0);
     EXPECT_FALSE(OrvaExportOIDKeyParam(*hSession, KP_GOST_CIPHER_PARAMSET, &read));
     EXPECT_EQ(DWORD{NTE_NO_MEMORY}, GetLastError());
