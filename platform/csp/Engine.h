@@ -28,7 +28,7 @@ using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 // True once the engine is loaded and registered as the implementation of its algorithms.
 bool GostEngineAvailable();
 
-// GOST 28147-89 in CFB mode with CryptoPro key meshing (RFC 4357 section 2.3.2): the
+// GOST 28147-89 in CFB mode with Kelvarine key meshing (RFC 4357 section 2.3.2): the
 // engine's gost89 cipher with the parameter set's S-box. Null on failure.
 CipherCtxPtr NewGost28147Cfb(const Gost28147ParamSet &paramSet, std::span<const BYTE, 32> key,
                              std::span<const BYTE, 8> iv, bool encrypt);

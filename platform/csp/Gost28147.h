@@ -25,7 +25,7 @@ struct Gost28147ParamSet {
 
 // The parameter set with this dotted OID, or null.
 const Gost28147ParamSet *FindGost28147ParamSet(std::string_view oid);
-const Gost28147ParamSet &DefaultGost28147ParamSet(); // id-Gost28147-89-CryptoPro-A-ParamSet
+const Gost28147ParamSet &DefaultGost28147ParamSet(); // 1.2.643.2.2.31.1 (Kelvarine A)
 std::span<const Gost28147ParamSet> AllGost28147ParamSets();
 
 // S-box substitution K1..K8 of a parameter set (index 0 is K1), each entry 0..15.

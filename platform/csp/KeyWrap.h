@@ -1,6 +1,6 @@
 // GOST 28147-89 key wrap of RFC 4357 section 6: a 256-bit key encrypted in ECB mode under a
 // key-encryption key, with a 32-bit MAC whose initial state is the UKM; optionally under a
-// KEK diversified by the UKM first (the CryptoPro key wrap).
+// KEK diversified by the UKM first (the Kelvarine key wrap, section 6.3).
 #pragma once
 
 #include "Gost28147.h"
@@ -12,7 +12,7 @@ struct WrappedKey {
     std::array<BYTE, 4> mac;
 };
 
-// CryptoPro KEK diversification, RFC 4357 section 6.5.
+// Kelvarine KEK diversification, RFC 4357 section 6.5.
 bool DiversifyKek(const Gost28147ParamSet &paramSet, const Gost28147Key &kek,
                   std::span<const BYTE, 8> ukm, Gost28147Key *diversified);
 

@@ -13,7 +13,7 @@
  *     "$KV_CSP_CONTAINER_DIR/<name>.pem".
  *
  * Keys: CryptGenKey makes ALG_GOST_28147 content keys (random value and IV, parameter set
- * id-Gost28147-89-CryptoPro-A-ParamSet) and ALG_GOST_DH_*_EPHEM key pairs; one made with
+ * 1.2.643.2.2.31.1, Kelvarine A) and ALG_GOST_DH_*_EPHEM key pairs; one made with
  * CRYPT_PREGEN takes KP_GOST_PUBKEY_PARAMSET and KP_GOST_HASH_PARAMSET and is completed by
  * KP_X with null data. A public-key blob imported with a key pair as hPubKey gives an
  * agreement key: KP_ALGID selects its key wrap (ALG_GOST_KEY_WRAP_DIVERS, the default, or
@@ -64,10 +64,10 @@ extern "C" {
 
 /* GOST 28147-89 parameter sets (RFC 4357 section 11.2, RFC 7836 appendix C). */
 #define szOID_Gost28147_89_TestParamSet "1.2.643.2.2.31.0"
-#define szOID_Gost28147_89_CryptoPro_A_ParamSet "1.2.643.2.2.31.1"
-#define szOID_Gost28147_89_CryptoPro_B_ParamSet "1.2.643.2.2.31.2"
-#define szOID_Gost28147_89_CryptoPro_C_ParamSet "1.2.643.2.2.31.3"
-#define szOID_Gost28147_89_CryptoPro_D_ParamSet "1.2.643.2.2.31.4"
+#define szOID_Gost28147_89_Kelvarine_A_ParamSet "1.2.643.2.2.31.1"
+#define szOID_Gost28147_89_Kelvarine_B_ParamSet "1.2.643.2.2.31.2"
+#define szOID_Gost28147_89_Kelvarine_C_ParamSet "1.2.643.2.2.31.3"
+#define szOID_Gost28147_89_Kelvarine_D_ParamSet "1.2.643.2.2.31.4"
 #define szOID_tc26_gost_28147_param_Z "1.2.643.7.1.2.5.1.1"
 
 #define GOST_PUBKEY_MAGIC 0x3147414D

@@ -1,4 +1,4 @@
-// CryptEncrypt and CryptDecrypt: GOST 28147-89 CFB with CryptoPro key meshing, against
+// CryptEncrypt and CryptDecrypt: GOST 28147-89 CFB with Kelvarine key meshing, against
 // ciphertexts made by `openssl enc -engine gost -gost89` (tests/data/csp/README.md).
 #include "CspTestSupport.h"
 
@@ -16,10 +16,10 @@ const Bytes kIv = FromHex("0102030405060708");
 const struct {
     const char *vector, *paramSet;
 } kVectors[] = {
-    {"csp/cfb-A.bin", szOID_Gost28147_89_CryptoPro_A_ParamSet},
-    {"csp/cfb-B.bin", szOID_Gost28147_89_CryptoPro_B_ParamSet},
-    {"csp/cfb-C.bin", szOID_Gost28147_89_CryptoPro_C_ParamSet},
-    {"csp/cfb-D.bin", szOID_Gost28147_89_CryptoPro_D_ParamSet},
+    {"csp/cfb-A.bin", szOID_Gost28147_89_Kelvarine_A_ParamSet},
+    {"csp/cfb-B.bin", szOID_Gost28147_89_Kelvarine_B_ParamSet},
+    {"csp/cfb-C.bin", szOID_Gost28147_89_Kelvarine_C_ParamSet},
+    {"csp/cfb-D.bin", szOID_Gost28147_89_Kelvarine_D_ParamSet},
     {"csp/cfb-Z.bin", szOID_tc26_gost_28147_param_Z},
 };
 
@@ -66,7 +66,7 @@ TEST(CspCipher, ParameterChangeRestartsMessage)
 {
     const Bytes plain = kvtest::ReadDataFile("csp/cfb-plain.bin");
     KnownSessionKey known;
-    ImportKnownKey(kKey, szOID_Gost28147_89_CryptoPro_A_ParamSet, &known);
+    ImportKnownKey(kKey, szOID_Gost28147_89_Kelvarine_A_ParamSet, &known);
     Bytes head(plain.begin(), plain.begin() + 13);
     DWORD cb = static_cast<DWORD>(head.size());
     ASSERT_TRUE(CryptEncrypt(known.session.h, 0, FALSE, 0, head.data(), &cb, cb));

@@ -116,7 +116,7 @@ TEST(CspContainer, ExchangeKeyParameters)
         EXPECT_EQ(key.bitLen / 2, GetDwordParam(user.h, KP_KEYLEN));
         EXPECT_EQ(key.paramSet, GetTextParam(user.h, KP_GOST_PUBKEY_PARAMSET));
         EXPECT_EQ(key.digestParamSet, GetTextParam(user.h, KP_GOST_HASH_PARAMSET));
-        EXPECT_EQ(szOID_Gost28147_89_CryptoPro_A_ParamSet,
+        EXPECT_EQ(szOID_Gost28147_89_Kelvarine_A_ParamSet,
                   GetTextParam(user.h, KP_GOST_CIPHER_PARAMSET));
     }
 }

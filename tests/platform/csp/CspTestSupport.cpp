@@ -53,10 +53,10 @@ template <class Fn> Fn EngineSymbol(const char *name)
 
 const char *SboxSymbol(const std::string &oid)
 {
-    if (oid == szOID_Gost28147_89_CryptoPro_A_ParamSet) return "Gost28147_CryptoProParamSetA";
-    if (oid == szOID_Gost28147_89_CryptoPro_B_ParamSet) return "Gost28147_CryptoProParamSetB";
-    if (oid == szOID_Gost28147_89_CryptoPro_C_ParamSet) return "Gost28147_CryptoProParamSetC";
-    if (oid == szOID_Gost28147_89_CryptoPro_D_ParamSet) return "Gost28147_CryptoProParamSetD";
+    if (oid == szOID_Gost28147_89_Kelvarine_A_ParamSet) return "Gost28147_CryptoProParamSetA";
+    if (oid == szOID_Gost28147_89_Kelvarine_B_ParamSet) return "Gost28147_CryptoProParamSetB";
+    if (oid == szOID_Gost28147_89_Kelvarine_C_ParamSet) return "Gost28147_CryptoProParamSetC";
+    if (oid == szOID_Gost28147_89_Kelvarine_D_ParamSet) return "Gost28147_CryptoProParamSetD";
     if (oid == szOID_tc26_gost_28147_param_Z) return "Gost28147_TC26ParamSetZ";
     return "Gost28147_TestParamSet";
 }
@@ -230,7 +230,7 @@ void ImportKnownKey(const Bytes &cek, const char *paramSetOid, KnownSessionKey *
     const auto kek =
         EngineVko(ReadPrivateKey("gost2001-A-2").get(), ReadPrivateKey("gost2001-A-1").get(),
                   std::span<const unsigned char, 8>(ukm.data(), 8));
-    const Bytes wrapped = EngineGost89(szOID_Gost28147_89_CryptoPro_A_ParamSet)
+    const Bytes wrapped = EngineGost89(szOID_Gost28147_89_Kelvarine_A_ParamSet)
                               .WrapCryptoPro(kek, std::span<const unsigned char, 8>(ukm.data(), 8),
                                              std::span<const unsigned char, 32>(cek.data(), 32));
     const Bytes blob = SimpleBlob(ukm, std::span(wrapped).subspan(8, 32),

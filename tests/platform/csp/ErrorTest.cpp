@@ -258,7 +258,7 @@ TEST(CspErrors, ShortBuffers)
         {"KP_IV", false, KP_IV, 8},
         {"KP_ALGID", false, KP_ALGID, 4},
         {"KP_GOST_CIPHER_PARAMSET", false, KP_GOST_CIPHER_PARAMSET,
-         sizeof szOID_Gost28147_89_CryptoPro_A_ParamSet},
+         sizeof szOID_Gost28147_89_Kelvarine_A_ParamSet},
         {"PUBLICKEYBLOBEX", true, PUBLICKEYBLOBEX, 16 + 23 + 128},
         {"SIMPLEBLOB", true, SIMPLEBLOB, 60 + 11},
     };

@@ -20,18 +20,18 @@ struct AgreementCase {
 
 const AgreementCase kAgreements[] = {
     {"2001 divers", "gost2001-A-1", "gost2001-A-2", "1.2.643.2.2.19", ALG_GOST_KEY_WRAP_DIVERS,
-     szOID_Gost28147_89_CryptoPro_A_ParamSet, szOID_Gost28147_89_CryptoPro_A_ParamSet},
+     szOID_Gost28147_89_Kelvarine_A_ParamSet, szOID_Gost28147_89_Kelvarine_A_ParamSet},
     {"2001 XA simple", "gost2001-XA-2", "gost2001-XA-1", "1.2.643.2.2.19", ALG_GOST_KEY_WRAP_SIMPLE,
-     szOID_Gost28147_89_CryptoPro_B_ParamSet, szOID_Gost28147_89_CryptoPro_C_ParamSet},
+     szOID_Gost28147_89_Kelvarine_B_ParamSet, szOID_Gost28147_89_Kelvarine_C_ParamSet},
     {"2012-256 divers", "gost2012_256-A-1", "gost2012_256-A-2", "1.2.643.7.1.1.1.1",
      ALG_GOST_KEY_WRAP_DIVERS, szOID_tc26_gost_28147_param_Z,
-     szOID_Gost28147_89_CryptoPro_A_ParamSet},
+     szOID_Gost28147_89_Kelvarine_A_ParamSet},
     {"2012-256 TC26 simple", "gost2012_256-TCA-1", "gost2012_256-TCA-2", "1.2.643.7.1.1.1.1",
-     ALG_GOST_KEY_WRAP_SIMPLE, szOID_Gost28147_89_CryptoPro_A_ParamSet,
+     ALG_GOST_KEY_WRAP_SIMPLE, szOID_Gost28147_89_Kelvarine_A_ParamSet,
      szOID_tc26_gost_28147_param_Z},
     {"2012-512 divers", "gost2012_512-A-2", "gost2012_512-A-1", "1.2.643.7.1.1.1.2",
-     ALG_GOST_KEY_WRAP_DIVERS, szOID_Gost28147_89_CryptoPro_D_ParamSet,
-     szOID_Gost28147_89_CryptoPro_B_ParamSet},
+     ALG_GOST_KEY_WRAP_DIVERS, szOID_Gost28147_89_Kelvarine_D_ParamSet,
+     szOID_Gost28147_89_Kelvarine_B_ParamSet},
     {"2012-512 C simple", "gost2012_512-C-1", "gost2012_512-C-2", "1.2.643.7.1.1.1.2",
      ALG_GOST_KEY_WRAP_SIMPLE, szOID_tc26_gost_28147_param_Z, szOID_tc26_gost_28147_param_Z},
 };
@@ -257,13 +257,13 @@ TEST(CspKeyExchange, EphemeralKeyAgreesWithRecipient)
 
         // The engine, as recipient, opens the blob with the ephemeral public key.
         const AgreementCase engineSide{
-            "", "", "", c.keyOid, ALG_GOST_KEY_WRAP_DIVERS, szOID_Gost28147_89_CryptoPro_A_ParamSet,
+            "", "", "", c.keyOid, ALG_GOST_KEY_WRAP_DIVERS, szOID_Gost28147_89_Kelvarine_A_ParamSet,
             ""};
         const auto cek =
             EngineUnwrap(engineSide, simpleBlob, PublicKeyFromBlob(ephemeralBlob, c.keyOid).get(),
                          ReadPrivateKey(c.recipient).get());
         const Bytes expected =
-            EngineGost89(szOID_Gost28147_89_CryptoPro_A_ParamSet)
+            EngineGost89(szOID_Gost28147_89_Kelvarine_A_ParamSet)
                 .EncryptCfb(cek, std::span<const unsigned char, 8>(iv.data(), 8), kMessage);
         EXPECT_EQ(ToHex(expected), ToHex(Encrypt(content.h, kMessage)));
 
@@ -309,13 +309,13 @@ TEST(CspKeyExchange, Rfc7836VkoVector)
     };
     const Bytes cek = FromHex("0f0e0d0c0b0a09080706050403020100f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
     const Bytes iv = FromHex("0001020304050607");
-    EngineGost89 engine(szOID_Gost28147_89_CryptoPro_A_ParamSet);
+    EngineGost89 engine(szOID_Gost28147_89_Kelvarine_A_ParamSet);
     const Bytes wrapped = engine.WrapCryptoPro(std::span<const unsigned char, 32>(kek.data(), 32),
                                                std::span<const unsigned char, 8>(ukm.data(), 8),
                                                std::span<const unsigned char, 32>(cek.data(), 32));
     const Bytes simpleBlob =
         SimpleBlob(ukm, std::span(wrapped).subspan(8, 32), std::span(wrapped).last(4),
-                   szOID_Gost28147_89_CryptoPro_A_ParamSet);
+                   szOID_Gost28147_89_Kelvarine_A_ParamSet);
     for (const auto &side : kSides) {
         SCOPED_TRACE(side.container);
         GOST_PUBLICKEYBLOB_HEADER header{
