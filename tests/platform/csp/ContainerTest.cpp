@@ -75,22 +75,29 @@ SpkiParts ReadSpki(const std::string &keyName)
             Bytes(der.begin() + octets.contentStart, der.begin() + octets.End())};
 }
 
-// X and Y of `openssl pkey -pubout -text` (big-endian hex, leading zeros dropped) as the key
-// bytes of RFC 4491: X then Y, each little-endian over half the key.
-Bytes KeyFromText(const std::string &keyName, size_t cbHalf)
+// `openssl pkey -pubout -text`, as committed: X and Y (big-endian hex, leading zeros dropped)
+// and the parameter set, which make.sh writes as its OID.
+struct OpensslText {
+    Bytes key; // X then Y, each little-endian over half the key, as in RFC 4491
+    std::string paramSet;
+};
+
+OpensslText ReadText(const std::string &keyName, size_t cbHalf)
 {
     std::ifstream in(kvtest::DataPath("csp/" + keyName + ".pub.txt"));
-    Bytes key;
+    OpensslText text;
+    static const std::string kParamSet = "Parameter set: ";
     for (std::string line; std::getline(in, line);) {
+        if (line.starts_with(kParamSet)) text.paramSet = line.substr(kParamSet.size());
         line.erase(0, line.find_first_not_of(' '));
         if (!line.starts_with("X:") && !line.starts_with("Y:")) continue;
         std::string hex = line.substr(2);
         hex.insert(0, 2 * cbHalf - hex.size(), '0');
         Bytes coordinate = FromHex(hex);
         std::reverse(coordinate.begin(), coordinate.end());
-        key.insert(key.end(), coordinate.begin(), coordinate.end());
+        text.key.insert(text.key.end(), coordinate.begin(), coordinate.end());
     }
-    return key;
+    return text;
 }
 
 Bytes LittleEndian(DWORD value)
@@ -122,7 +129,8 @@ TEST(CspContainer, ExchangeKeyParameters)
 }
 
 // PUBLICKEYBLOBEX: header, magic, bit length, the parameters exactly as openssl encodes them in
-// the SubjectPublicKeyInfo, and X || Y little-endian as openssl prints them.
+// the SubjectPublicKeyInfo, and X || Y little-endian as openssl prints them; the curve openssl
+// prints is the one the key reports.
 TEST(CspContainer, PublicKeyBlobMatchesOpenssl)
 {
     for (const KeyCase &key : kKeys) {
@@ -145,7 +153,9 @@ TEST(CspContainer, PublicKeyBlobMatchesOpenssl)
                   ToHex(std::span(blob).subspan(16, spki.parameters.size())));
         const std::span<const unsigned char> keyBytes = std::span(blob).last(cbKey);
         EXPECT_EQ(ToHex(spki.key), ToHex(keyBytes));
-        EXPECT_EQ(ToHex(KeyFromText(key.name, cbKey / 2)), ToHex(keyBytes));
+        const OpensslText text = ReadText(key.name, cbKey / 2);
+        EXPECT_EQ(ToHex(text.key), ToHex(keyBytes));
+        EXPECT_EQ(GetTextParam(user.h, KP_GOST_PUBKEY_PARAMSET), text.paramSet);
     }
 }
 
