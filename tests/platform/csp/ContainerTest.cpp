@@ -38,41 +38,10 @@ const KeyCase kKeys[] = {
      "1.2.643.7.1.1.2.3", "1.2.643.7.1.1.1.2", 1024},
 };
 
-// One DER TLV at `offset`: where its contents start and how long they are.
-struct Tlv {
-    unsigned char tag;
-    size_t contentStart, contentLength;
-    size_t End() const { return contentStart + contentLength; }
-};
-
-Tlv ReadTlv(const Bytes &der, size_t offset)
-{
-    Tlv tlv{der.at(offset), offset + 2, der.at(offset + 1)};
-    if (tlv.contentLength & 0x80) {
-        const size_t octets = tlv.contentLength & 0x7F;
-        tlv.contentLength = 0;
-        for (size_t i = 0; i < octets; ++i)
-            tlv.contentLength = tlv.contentLength << 8 | der.at(offset + 2 + i);
-        tlv.contentStart += octets;
-    }
-    return tlv;
-}
-
-// The algorithm parameters TLV and the GostR3410-PublicKey contents of `openssl pkey -pubout
-// -outform DER`.
-struct SpkiParts {
-    Bytes parameters, key;
-};
-
+// The parts of `openssl pkey -pubout -outform DER`.
 SpkiParts ReadSpki(const std::string &keyName)
 {
-    const Bytes der = kvtest::ReadDataFile("csp/" + keyName + ".pub.der");
-    const Tlv spki = ReadTlv(der, 0), algorithm = ReadTlv(der, spki.contentStart);
-    const Tlv oid = ReadTlv(der, algorithm.contentStart);
-    const Tlv bits = ReadTlv(der, algorithm.End());
-    const Tlv octets = ReadTlv(der, bits.contentStart + 1); // after the unused-bits octet
-    return {Bytes(der.begin() + oid.End(), der.begin() + algorithm.End()),
-            Bytes(der.begin() + octets.contentStart, der.begin() + octets.End())};
+    return SplitSpki(kvtest::ReadDataFile("csp/" + keyName + ".pub.der"));
 }
 
 // `openssl pkey -pubout -text`, as committed: X and Y (big-endian hex, leading zeros dropped)

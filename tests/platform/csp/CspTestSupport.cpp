@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -23,10 +25,13 @@ using GostBlocksFn = void (*)(void *ctx, const unsigned char *in, unsigned char 
 using GostCryptFn = void (*)(void *ctx, const unsigned char *in, unsigned char *out);
 using GostMacIvFn = int (*)(void *ctx, int bits, const unsigned char *iv, const unsigned char *data,
                             unsigned int length, unsigned char *mac);
-using KeyWrapFn = int (*)(void *ctx, const unsigned char *kek, const unsigned char *ukm,
-                          const unsigned char *cek, unsigned char *wrapped);
-using KeyUnwrapFn = int (*)(void *ctx, const unsigned char *kek, const unsigned char *wrapped,
-                            unsigned char *cek);
+// The engine's entry of its parameter-set table (gost_lcl.h): S-box by OID.
+struct EngineCipherInfo {
+    int nid;
+    const void *sbox;
+    int keyMeshing;
+};
+using EncryptionParamsFn = const EngineCipherInfo *(*)(ASN1_OBJECT *oid);
 
 // The engine module as the provider loaded it (OpenSSL's engines directory).
 void *EngineModule()
@@ -51,14 +56,14 @@ template <class Fn> Fn EngineSymbol(const char *name)
     return reinterpret_cast<Fn>(symbol);
 }
 
-const char *SboxSymbol(const std::string &oid)
+const void *EngineSbox(const char *paramSetOid)
 {
-    if (oid == szOID_Gost28147_89_Kelvarine_A_ParamSet) return "Gost28147_CryptoProParamSetA";
-    if (oid == szOID_Gost28147_89_Kelvarine_B_ParamSet) return "Gost28147_CryptoProParamSetB";
-    if (oid == szOID_Gost28147_89_Kelvarine_C_ParamSet) return "Gost28147_CryptoProParamSetC";
-    if (oid == szOID_Gost28147_89_Kelvarine_D_ParamSet) return "Gost28147_CryptoProParamSetD";
-    if (oid == szOID_tc26_gost_28147_param_Z) return "Gost28147_TC26ParamSetZ";
-    return "Gost28147_TestParamSet";
+    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> oid(OBJ_txt2obj(paramSetOid, 1),
+                                                                  ASN1_OBJECT_free);
+    const EngineCipherInfo *info =
+        oid ? EngineSymbol<EncryptionParamsFn>("get_encryption_params")(oid.get()) : nullptr;
+    EXPECT_NE(nullptr, info) << paramSetOid;
+    return info ? info->sbox : nullptr;
 }
 
 Bytes DerLength(size_t length)
@@ -68,7 +73,7 @@ Bytes DerLength(size_t length)
     return {0x82, static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
 }
 
-Bytes Tlv(unsigned char tag, const Bytes &content)
+Bytes Der(unsigned char tag, const Bytes &content)
 {
     Bytes out{tag};
     const Bytes length = DerLength(content.size());
@@ -77,13 +82,50 @@ Bytes Tlv(unsigned char tag, const Bytes &content)
     return out;
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts)
+Bytes OidDer(const char *dotted)
 {
-    Bytes out;
-    for (const Bytes &part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
+    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> oid(OBJ_txt2obj(dotted, 1),
+                                                                  ASN1_OBJECT_free);
+    EXPECT_NE(nullptr, oid) << dotted;
+    Bytes der(oid ? static_cast<size_t>(i2d_ASN1_OBJECT(oid.get(), nullptr)) : 0);
+    unsigned char *cursor = der.data();
+    if (oid) i2d_ASN1_OBJECT(oid.get(), &cursor);
+    return der;
 }
+
+// The dotted text of a whole DER OBJECT IDENTIFIER.
+std::string OidText(const Bytes &oidDer)
+{
+    const unsigned char *in = oidDer.data();
+    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> oid(
+        d2i_ASN1_OBJECT(nullptr, &in, static_cast<long>(oidDer.size())), ASN1_OBJECT_free);
+    char text[128] = "";
+    if (oid) OBJ_obj2txt(text, sizeof text, oid.get(), 1);
+    return text;
+}
+
+// Octets [from, to) of `der`, cut at its end (ReadTlv has already failed the test then).
+Bytes Octets(const Bytes &der, size_t from, size_t to)
+{
+    to = std::min(to, der.size());
+    return Bytes(der.begin() + static_cast<std::ptrdiff_t>(std::min(from, to)),
+                 der.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+Bytes Contents(const Bytes &der, const Tlv &tlv)
+{
+    return Octets(der, tlv.contentStart, tlv.End());
+}
+
+Bytes Whole(const Bytes &der, size_t offset, const Tlv &tlv)
+{
+    return Octets(der, offset, tlv.End());
+}
+
+struct PkeyCtxFree {
+    void operator()(EVP_PKEY_CTX *ctx) const { EVP_PKEY_CTX_free(ctx); }
+};
+using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
 
 Bytes GetParam(HCRYPTKEY hKey, DWORD param)
 {
@@ -96,6 +138,14 @@ Bytes GetParam(HCRYPTKEY hKey, DWORD param)
 }
 
 } // namespace
+
+Bytes Concat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes &part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
 
 Bytes FromHex(const std::string &hex)
 {
@@ -185,12 +235,7 @@ Bytes Encrypt(HCRYPTKEY hKey, Bytes data)
 
 Bytes BlobParameters(const char *paramSetOid)
 {
-    ASN1_OBJECT *oid = OBJ_txt2obj(paramSetOid, 1);
-    Bytes oidDer(static_cast<size_t>(i2d_ASN1_OBJECT(oid, nullptr)));
-    unsigned char *cursor = oidDer.data();
-    i2d_ASN1_OBJECT(oid, &cursor);
-    ASN1_OBJECT_free(oid);
-    return Tlv(0x30, oidDer);
+    return Der(0x30, OidDer(paramSetOid));
 }
 
 Bytes SimpleBlob(std::span<const unsigned char> ukm, std::span<const unsigned char> encryptedKey,
@@ -210,6 +255,84 @@ Bytes SimpleBlob(std::span<const unsigned char> ukm, std::span<const unsigned ch
     return blob;
 }
 
+Tlv ReadTlv(const Bytes &der, size_t offset)
+{
+    Tlv tlv{der.at(offset), offset + 2, der.at(offset + 1)};
+    if (tlv.contentLength & 0x80) {
+        const size_t octets = tlv.contentLength & 0x7F;
+        tlv.contentLength = 0;
+        for (size_t i = 0; i < octets; ++i)
+            tlv.contentLength = tlv.contentLength << 8 | der.at(offset + 2 + i);
+        tlv.contentStart += octets;
+    }
+    EXPECT_LE(tlv.End(), der.size());
+    return tlv;
+}
+
+// SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier, subjectPublicKey BIT STRING }
+// AlgorithmIdentifier ::= SEQUENCE { algorithm OBJECT IDENTIFIER, parameters ANY OPTIONAL }
+SpkiParts SplitSpki(const Bytes &spki)
+{
+    const Tlv whole = ReadTlv(spki, 0), algorithm = ReadTlv(spki, whole.contentStart);
+    const Tlv oid = ReadTlv(spki, algorithm.contentStart);
+    const Tlv bits = ReadTlv(spki, algorithm.End());
+    const Tlv octets = ReadTlv(spki, bits.contentStart + 1); // after the unused-bits octet
+    return {Octets(spki, oid.End(), algorithm.End()), Contents(spki, octets)};
+}
+
+Bytes PublicKeyBlob(ALG_ID signAlgId, const SpkiParts &spki)
+{
+    const GOST_PUBLICKEYBLOB_HEADER header{{PUBLICKEYBLOB, 0x20, 0, signAlgId},
+                                           GOST_PUBKEY_MAGIC,
+                                           static_cast<DWORD>(8 * spki.key.size())};
+    Bytes blob(sizeof header);
+    std::memcpy(blob.data(), &header, sizeof header);
+    return Concat({blob, spki.parameters, spki.key});
+}
+
+KeyTransport ParseKeyTransport(const Bytes &der)
+{
+    KeyTransport out;
+    const Tlv transport = ReadTlv(der, 0), encrypted = ReadTlv(der, transport.contentStart);
+    const Tlv encryptedKey = ReadTlv(der, encrypted.contentStart);
+    size_t next = encryptedKey.End();
+    if (ReadTlv(der, next).tag == 0x80) next = ReadTlv(der, next).End(); // maskKey
+    out.encryptedKey = Contents(der, encryptedKey);
+    out.mac = Contents(der, ReadTlv(der, next));
+    if (encrypted.End() == transport.End()) return out;
+    const Tlv parameters = ReadTlv(der, encrypted.End());
+    EXPECT_EQ(0xA0, parameters.tag);
+    const Tlv paramSet = ReadTlv(der, parameters.contentStart);
+    out.paramSet = OidText(Whole(der, parameters.contentStart, paramSet));
+    Tlv field = ReadTlv(der, paramSet.End());
+    if (field.tag == 0xA0) { // ephemeralPublicKey, given back with its universal SEQUENCE tag
+        out.ephemeralSpki = Whole(der, paramSet.End(), field);
+        out.ephemeralSpki[0] = 0x30;
+        field = ReadTlv(der, field.End());
+    }
+    out.ukm = Contents(der, field);
+    return out;
+}
+
+Bytes KeyTransportDer(const KeyTransport &transport)
+{
+    Bytes ephemeral = transport.ephemeralSpki;
+    if (!ephemeral.empty()) ephemeral[0] = 0xA0;
+    return Der(
+        0x30,
+        Concat({Der(0x30, Concat({Der(0x04, transport.encryptedKey), Der(0x04, transport.mac)})),
+                Der(0xA0, Concat({OidDer(transport.paramSet.c_str()), ephemeral,
+                                  Der(0x04, transport.ukm)}))}));
+}
+
+Bytes SimpleBlobOf(const KeyTransport &transport, const char *contentParamSet)
+{
+    EXPECT_EQ(8u, transport.ukm.size());
+    EXPECT_EQ(32u, transport.encryptedKey.size());
+    EXPECT_EQ(4u, transport.mac.size());
+    return SimpleBlob(transport.ukm, transport.encryptedKey, transport.mac, contentParamSet);
+}
+
 Bytes PublicKeyBlobOf(const std::string &keyName)
 {
     ProvHandle prov;
@@ -227,14 +350,11 @@ void ImportKnownKey(const Bytes &cek, const char *paramSetOid, KnownSessionKey *
     ASSERT_TRUE(CryptImportKey(known->prov.h, peer.data(), static_cast<DWORD>(peer.size()),
                                known->user.h, 0, &known->agreement.h));
     const Bytes ukm = FromHex("a1b2c3d4e5f60718");
-    const auto kek =
-        EngineVko(ReadPrivateKey("gost2001-A-2").get(), ReadPrivateKey("gost2001-A-1").get(),
-                  std::span<const unsigned char, 8>(ukm.data(), 8));
-    const Bytes wrapped = EngineGost89(szOID_Gost28147_89_Kelvarine_A_ParamSet)
-                              .WrapCryptoPro(kek, std::span<const unsigned char, 8>(ukm.data(), 8),
-                                             std::span<const unsigned char, 32>(cek.data(), 32));
-    const Bytes blob = SimpleBlob(ukm, std::span(wrapped).subspan(8, 32),
-                                  std::span(wrapped).subspan(40, 4), paramSetOid);
+    const KeyTransport transport = ParseKeyTransport(
+        EngineSendKey(ReadPrivateKey("gost2001-A-1").get(), ReadPrivateKey("gost2001-A-2").get(),
+                      ukm, std::span<const unsigned char, 32>(cek.data(), 32)));
+    ASSERT_EQ(szOID_Gost28147_89_Kelvarine_A_ParamSet, transport.paramSet);
+    const Bytes blob = SimpleBlobOf(transport, paramSetOid);
     ASSERT_TRUE(CryptImportKey(known->prov.h, blob.data(), static_cast<DWORD>(blob.size()),
                                known->agreement.h, CRYPT_EXPORTABLE, &known->session.h))
         << std::hex << GetLastError();
@@ -259,13 +379,8 @@ PkeyPtr PublicKeyFromBlob(std::span<const unsigned char> blob, const char *keyOi
     const size_t cbKey = header.BitLen / 8;
     const Bytes parameters(blob.begin() + sizeof header, blob.end() - cbKey);
     const Bytes key(blob.end() - cbKey, blob.end());
-    ASN1_OBJECT *oid = OBJ_txt2obj(keyOid, 1);
-    Bytes oidDer(i2d_ASN1_OBJECT(oid, nullptr));
-    unsigned char *cursor = oidDer.data();
-    i2d_ASN1_OBJECT(oid, &cursor);
-    ASN1_OBJECT_free(oid);
-    const Bytes spki = Tlv(0x30, Concat({Tlv(0x30, Concat({oidDer, parameters})),
-                                         Tlv(0x03, Concat({Bytes{0x00}, Tlv(0x04, key)}))}));
+    const Bytes spki = Der(0x30, Concat({Der(0x30, Concat({OidDer(keyOid), parameters})),
+                                         Der(0x03, Concat({Bytes{0x00}, Der(0x04, key)}))}));
     const unsigned char *in = spki.data();
     PkeyPtr pkey(d2i_PUBKEY(nullptr, &in, static_cast<long>(spki.size())));
     EXPECT_NE(nullptr, pkey);
@@ -287,8 +402,49 @@ std::array<unsigned char, 32> EngineVko(EVP_PKEY *priv, EVP_PKEY *peer,
     return kek;
 }
 
+Bytes SpkiOf(EVP_PKEY *pkey)
+{
+    Bytes der(static_cast<size_t>(std::max(0, i2d_PUBKEY(pkey, nullptr))));
+    unsigned char *cursor = der.data();
+    EXPECT_EQ(static_cast<int>(der.size()), i2d_PUBKEY(pkey, &cursor));
+    return der;
+}
+
+Bytes EngineSendKey(EVP_PKEY *recipient, EVP_PKEY *sender, std::span<const unsigned char> ukm,
+                    std::span<const unsigned char, 32> cek)
+{
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(recipient, nullptr));
+    EXPECT_TRUE(ctx && EVP_PKEY_encrypt_init(ctx.get()) > 0);
+    if (!ctx) return {};
+    // A sender's key pair set as the peer makes the engine use it instead of an ephemeral one.
+    EXPECT_TRUE(!sender || EVP_PKEY_derive_set_peer(ctx.get(), sender) > 0);
+    EXPECT_TRUE(ukm.empty() || EVP_PKEY_CTX_ctrl(ctx.get(), -1, EVP_PKEY_OP_ENCRYPT,
+                                                 EVP_PKEY_CTRL_SET_IV, static_cast<int>(ukm.size()),
+                                                 const_cast<unsigned char *>(ukm.data())) > 0);
+    size_t length = 0;
+    EXPECT_GT(EVP_PKEY_encrypt(ctx.get(), nullptr, &length, cek.data(), cek.size()), 0);
+    Bytes transport(length);
+    EXPECT_GT(EVP_PKEY_encrypt(ctx.get(), transport.data(), &length, cek.data(), cek.size()), 0);
+    transport.resize(std::min(length, transport.size()));
+    return transport;
+}
+
+std::optional<std::array<unsigned char, 32>> EngineReceiveKey(EVP_PKEY *recipient,
+                                                              const Bytes &transport)
+{
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(recipient, nullptr));
+    EXPECT_TRUE(ctx && EVP_PKEY_decrypt_init(ctx.get()) > 0);
+    std::array<unsigned char, 32> cek{};
+    size_t length = cek.size();
+    const bool opened = ctx && EVP_PKEY_decrypt(ctx.get(), cek.data(), &length, transport.data(),
+                                                transport.size()) > 0;
+    ERR_clear_error();
+    if (!opened || length != cek.size()) return std::nullopt;
+    return cek;
+}
+
 EngineGost89::EngineGost89(const char *paramSetOid)
-    : sbox_(EngineSymbol<const void *>(SboxSymbol(paramSetOid))), ctx_(std::make_unique<Context>())
+    : sbox_(EngineSbox(paramSetOid)), ctx_(std::make_unique<Context>())
 {
     EngineSymbol<GostInitFn>("gost_init")(ctx_->bytes, sbox_);
 }
@@ -348,24 +504,6 @@ std::array<unsigned char, 4> EngineGost89::MacWithIv(std::span<const unsigned ch
     EngineSymbol<GostMacIvFn>("gost_mac_iv")(ctx_->bytes, 32, iv.data(), data.data(),
                                              static_cast<unsigned int>(data.size()), mac.data());
     return mac;
-}
-
-Bytes EngineGost89::WrapCryptoPro(std::span<const unsigned char, 32> kek,
-                                  std::span<const unsigned char, 8> ukm,
-                                  std::span<const unsigned char, 32> cek)
-{
-    Bytes wrapped(44); // UKM, encrypted key, MAC
-    EngineSymbol<KeyWrapFn>("keyWrapCryptoPro")(ctx_->bytes, kek.data(), ukm.data(), cek.data(),
-                                                wrapped.data());
-    return wrapped;
-}
-
-bool EngineGost89::UnwrapCryptoPro(std::span<const unsigned char, 32> kek,
-                                   std::span<const unsigned char, 44> wrapped,
-                                   std::array<unsigned char, 32> *cek)
-{
-    return EngineSymbol<KeyUnwrapFn>("keyUnwrapCryptoPro")(ctx_->bytes, kek.data(), wrapped.data(),
-                                                           cek->data()) == 1;
 }
 
 } // namespace csptest

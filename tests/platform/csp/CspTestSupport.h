@@ -8,7 +8,9 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@ using Bytes = std::vector<unsigned char>;
 
 Bytes FromHex(const std::string &hex);
 std::string ToHex(std::span<const unsigned char> bytes);
+Bytes Concat(std::initializer_list<Bytes> parts);
 
 struct ProvHandle {
     HCRYPTPROV h = 0;
@@ -60,24 +63,79 @@ Bytes SimpleBlob(std::span<const unsigned char> ukm, std::span<const unsigned ch
 Bytes PublicKeyBlobOf(const std::string &keyName);
 
 // A session key of known value: the container gost2001-A-1, its agreement key with the
-// public key of gost2001-A-2 (CryptoPro key wrap, CryptoPro-A S-box), and the key imported
-// from a SIMPLEBLOB the engine wrapped under the VKO of gost2001-A-2's private key.
+// public key of gost2001-A-2 (Kelvarine key wrap, S-box 1.2.643.2.2.31.1), and the key imported
+// from a SIMPLEBLOB whose wrapped key, MAC and UKM come from the engine's key transport sent
+// from gost2001-A-2's key pair.
 struct KnownSessionKey {
     ProvHandle prov;
     KeyHandle user, agreement, session;
 };
 void ImportKnownKey(const Bytes &cek, const char *paramSetOid, KnownSessionKey *known);
 
+// One DER TLV at `offset`: its tag, where its contents start and how long they are.
+struct Tlv {
+    unsigned char tag;
+    size_t contentStart, contentLength;
+    size_t End() const { return contentStart + contentLength; }
+};
+Tlv ReadTlv(const Bytes &der, size_t offset);
+
+// The algorithm parameters TLV and the GostR3410-PublicKey contents (X then Y, little-endian)
+// of a DER SubjectPublicKeyInfo.
+struct SpkiParts {
+    Bytes parameters, key;
+};
+SpkiParts SplitSpki(const Bytes &spki);
+// A GOST public-key blob (PUBLICKEYBLOB, reserved 0) with the parts of a SubjectPublicKeyInfo.
+Bytes PublicKeyBlob(ALG_ID signAlgId, const SpkiParts &spki);
+
+// GostR3410-KeyTransport ::= SEQUENCE {
+//     sessionEncryptedKey  Gost28147-89-EncryptedKey,
+//     transportParameters  [0] IMPLICIT GostR3410-TransportParameters OPTIONAL }
+// Gost28147-89-EncryptedKey ::= SEQUENCE {
+//     encryptedKey  Gost28147-89-Key,                    -- OCTET STRING (SIZE (32))
+//     maskKey       [0] IMPLICIT Gost28147-89-Key OPTIONAL,
+//     macKey        Gost28147-89-MAC }                   -- OCTET STRING (SIZE (1..4))
+// GostR3410-TransportParameters ::= SEQUENCE {
+//     encryptionParamSet  OBJECT IDENTIFIER,
+//     ephemeralPublicKey  [0] IMPLICIT SubjectPublicKeyInfo OPTIONAL,
+//     ukm                 OCTET STRING }                 -- RFC 4490
+// The parts the tests use; the transport parameters are always present.
+struct KeyTransport {
+    Bytes encryptedKey, mac;
+    std::string paramSet; // dotted
+    Bytes ephemeralSpki;  // the whole SubjectPublicKeyInfo; empty when absent
+    Bytes ukm;
+};
+KeyTransport ParseKeyTransport(const Bytes &der);
+Bytes KeyTransportDer(const KeyTransport &transport);
+// A SIMPLEBLOB with a transport's UKM, wrapped key and MAC.
+Bytes SimpleBlobOf(const KeyTransport &transport, const char *contentParamSet);
+
 // Keys through OpenSSL itself, with the engine the provider has loaded.
 PkeyPtr ReadPrivateKey(const std::string &keyName);
 // The public key of a GOST public-key blob, through a SubjectPublicKeyInfo assembled here.
 PkeyPtr PublicKeyFromBlob(std::span<const unsigned char> blob, const char *keyOid);
+// The DER SubjectPublicKeyInfo of a key's public part.
+Bytes SpkiOf(EVP_PKEY *pkey);
 // The engine's VKO: EVP_PKEY_derive with the UKM set by EVP_PKEY_CTRL_SET_IV.
 std::array<unsigned char, 32> EngineVko(EVP_PKEY *priv, EVP_PKEY *peer,
                                         std::span<const unsigned char, 8> ukm);
+// The engine's GOST R 34.10 key transport of `cek` to `recipient` (EVP_PKEY_encrypt): the VKO
+// of the sender's private key and the recipient's public key under the UKM, and the key wrap
+// with diversification of RFC 4357 section 6.3 under it. Without `sender` the engine makes an
+// ephemeral key pair and writes its public key into the transport; without `ukm` it draws one.
+// The engine always wraps with S-box 1.2.643.2.2.31.1 for 2001 keys and
+// 1.2.643.7.1.2.5.1.1 for 2012 keys, and names it in the transport.
+Bytes EngineSendKey(EVP_PKEY *recipient, EVP_PKEY *sender, std::span<const unsigned char> ukm,
+                    std::span<const unsigned char, 32> cek);
+// The engine as the transport's recipient (EVP_PKEY_decrypt): VKO with the ephemeral public
+// key, unwrap with the S-box the transport names, MAC check. Nothing when the engine refuses.
+std::optional<std::array<unsigned char, 32>> EngineReceiveKey(EVP_PKEY *recipient,
+                                                              const Bytes &transport);
 
-// GOST 28147-89 functions of the engine module (gost89.c, gost_keywrap.c), called with a
-// context set up for one parameter set.
+// GOST 28147-89 functions of the engine module (gost89.c), called with a context set up for
+// one parameter set, whose S-box the engine's own OID table (get_encryption_params) gives.
 class EngineGost89 {
   public:
     explicit EngineGost89(const char *paramSetOid);
@@ -91,14 +149,6 @@ class EngineGost89 {
     std::array<unsigned char, 4> MacWithIv(std::span<const unsigned char, 32> key,
                                            std::span<const unsigned char, 8> iv,
                                            std::span<const unsigned char> data);
-    // keyWrapCryptoPro: UKM, encrypted key, MAC (44 bytes).
-    Bytes WrapCryptoPro(std::span<const unsigned char, 32> kek,
-                        std::span<const unsigned char, 8> ukm,
-                        std::span<const unsigned char, 32> cek);
-    // keyUnwrapCryptoPro; false when the MAC does not match.
-    bool UnwrapCryptoPro(std::span<const unsigned char, 32> kek,
-                         std::span<const unsigned char, 44> wrapped,
-                         std::array<unsigned char, 32> *cek);
 
   private:
     const void *sbox_;

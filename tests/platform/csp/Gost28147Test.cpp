@@ -1,5 +1,6 @@
 // The provider's own GOST 28147-89 pieces (block cipher, MAC, key wrap) against published
-// vectors and against the GOST engine's implementation of the same functions.
+// vectors and against the GOST engine: its implementation of the same functions, and for the
+// key wrap with diversification, its key transport.
 #include "CspTestSupport.h"
 #include "Gost28147.h"
 #include "KeyWrap.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 using namespace csptest;
 using namespace kvcsp;
@@ -41,6 +43,12 @@ Bytes MagmaKey(const std::string &hex)
     for (auto word = key.begin(); word != key.end(); word += 4)
         std::reverse(word, word + 4);
     return key;
+}
+
+Bytes Joined(const WrappedKey &wrapped)
+{
+    return Concat({Bytes(wrapped.encryptedKey.begin(), wrapped.encryptedKey.end()),
+                   Bytes(wrapped.mac.begin(), wrapped.mac.end())});
 }
 
 } // namespace
@@ -99,9 +107,9 @@ TEST(Gost28147, BlockOperationsMatchEngine)
     }
 }
 
-// RFC 4357 section 6.3 against keyWrapCryptoPro, section 6.1 against ECB plus gost_mac_iv,
-// and each unwrap of the engine's wrap.
-TEST(Gost28147KeyWrap, MatchesEngine)
+// RFC 4357 section 6.1 against the engine's ECB plus gost_mac_iv, for every S-box, and our
+// unwrap of it.
+TEST(Gost28147KeyWrap, SimpleWrapMatchesEngine)
 {
     Gost28147Key kek{}, cek{};
     std::copy(kKey.begin(), kKey.end(), kek.begin());
@@ -109,30 +117,83 @@ TEST(Gost28147KeyWrap, MatchesEngine)
     for (const Gost28147ParamSet &paramSet : AllGost28147ParamSets()) {
         SCOPED_TRACE(paramSet.oid);
         EngineGost89 engine(paramSet.oid);
-        const Bytes divers = engine.WrapCryptoPro(kek, Block8(kUkm), cek);
-        Bytes simple = engine.EncryptEcb(kek, kCek);
-        const auto simpleMac = engine.MacWithIv(kek, Block8(kUkm), kCek);
-        simple.insert(simple.end(), simpleMac.begin(), simpleMac.end());
-        static const struct {
-            ALG_ID wrapAlgId;
-            const char *name;
-        } kWraps[] = {{ALG_GOST_KEY_WRAP_DIVERS, "divers"}, {ALG_GOST_KEY_WRAP_SIMPLE, "simple"}};
-        for (const auto &wrap : kWraps) {
-            SCOPED_TRACE(wrap.name);
-            const Bytes expected = wrap.wrapAlgId == ALG_GOST_KEY_WRAP_DIVERS
-                                       ? Bytes(divers.begin() + 8, divers.end())
-                                       : simple;
-            WrappedKey wrapped{};
-            ASSERT_EQ(DWORD{ERROR_SUCCESS},
-                      WrapGost28147Key(wrap.wrapAlgId, paramSet, kek, Block8(kUkm), cek, &wrapped));
-            Bytes ours(wrapped.encryptedKey.begin(), wrapped.encryptedKey.end());
-            ours.insert(ours.end(), wrapped.mac.begin(), wrapped.mac.end());
-            EXPECT_EQ(ToHex(expected), ToHex(ours));
-            Gost28147Key unwrapped{};
-            EXPECT_EQ(DWORD{ERROR_SUCCESS}, UnwrapGost28147Key(wrap.wrapAlgId, paramSet, kek,
-                                                               Block8(kUkm), wrapped, &unwrapped));
-            EXPECT_EQ(cek, unwrapped);
-        }
+        const auto mac = engine.MacWithIv(kek, Block8(kUkm), kCek);
+        const Bytes expected =
+            Concat({engine.EncryptEcb(kek, kCek), Bytes(mac.begin(), mac.end())});
+        WrappedKey wrapped{};
+        ASSERT_EQ(DWORD{ERROR_SUCCESS}, WrapGost28147Key(ALG_GOST_KEY_WRAP_SIMPLE, paramSet, kek,
+                                                         Block8(kUkm), cek, &wrapped));
+        EXPECT_EQ(ToHex(expected), ToHex(Joined(wrapped)));
+        Gost28147Key unwrapped{};
+        EXPECT_EQ(DWORD{ERROR_SUCCESS}, UnwrapGost28147Key(ALG_GOST_KEY_WRAP_SIMPLE, paramSet, kek,
+                                                           Block8(kUkm), wrapped, &unwrapped));
+        EXPECT_EQ(cek, unwrapped);
+    }
+}
+
+// RFC 4357 section 6.3 against the engine's key transport (RFC 4490). Sent from a static key
+// pair with a fixed UKM, the engine's wrap is reproducible: under the engine's VKO of the same
+// two keys ours is the same octets, and ours unwraps the engine's. The engine sends with the
+// S-box 1.2.643.2.2.31.1 for 2001 keys and 1.2.643.7.1.2.5.1.1 for 2012 keys only; the other
+// S-boxes are checked by the engine opening our wrap (next test).
+TEST(Gost28147KeyWrap, DiversifiedWrapMatchesEngineTransport)
+{
+    static const struct {
+        const char *recipient, *sender, *paramSet;
+    } kCases[] = {
+        {"gost2001-A-1", "gost2001-A-2", szOID_Gost28147_89_Kelvarine_A_ParamSet},
+        {"gost2012_256-TCA-1", "gost2012_256-TCA-2", szOID_tc26_gost_28147_param_Z},
+    };
+    Gost28147Key cek{};
+    std::copy(kCek.begin(), kCek.end(), cek.begin());
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.recipient);
+        const PkeyPtr recipient = ReadPrivateKey(c.recipient), sender = ReadPrivateKey(c.sender);
+        const KeyTransport transport =
+            ParseKeyTransport(EngineSendKey(recipient.get(), sender.get(), kUkm, cek));
+        ASSERT_EQ(c.paramSet, transport.paramSet);
+        ASSERT_EQ(ToHex(kUkm), ToHex(transport.ukm));
+        const Gost28147Key kek = EngineVko(sender.get(), recipient.get(), Block8(kUkm));
+        const Gost28147ParamSet &paramSet = *FindGost28147ParamSet(c.paramSet);
+        WrappedKey ours{};
+        ASSERT_EQ(DWORD{ERROR_SUCCESS}, WrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek,
+                                                         Block8(kUkm), cek, &ours));
+        EXPECT_EQ(ToHex(Concat({transport.encryptedKey, transport.mac})), ToHex(Joined(ours)));
+        WrappedKey engines{};
+        ASSERT_EQ(sizeof engines.encryptedKey + sizeof engines.mac,
+                  transport.encryptedKey.size() + transport.mac.size());
+        std::copy(transport.encryptedKey.begin(), transport.encryptedKey.end(),
+                  engines.encryptedKey.begin());
+        std::copy(transport.mac.begin(), transport.mac.end(), engines.mac.begin());
+        Gost28147Key unwrapped{};
+        EXPECT_EQ(DWORD{ERROR_SUCCESS}, UnwrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek,
+                                                           Block8(kUkm), engines, &unwrapped));
+        EXPECT_EQ(cek, unwrapped);
+    }
+}
+
+// For every S-box, the engine as key-transport recipient opens our diversified wrap: it takes
+// the S-box from the transport, derives the VKO with the sender's public key, unwraps and
+// checks the MAC; with one MAC bit changed it refuses.
+TEST(Gost28147KeyWrap, DiversifiedWrapOpensInEngine)
+{
+    const PkeyPtr recipient = ReadPrivateKey("gost2001-A-1"),
+                  sender = ReadPrivateKey("gost2001-A-2");
+    const Gost28147Key kek = EngineVko(sender.get(), recipient.get(), Block8(kUkm));
+    Gost28147Key cek{};
+    std::copy(kCek.begin(), kCek.end(), cek.begin());
+    for (const Gost28147ParamSet &paramSet : AllGost28147ParamSets()) {
+        SCOPED_TRACE(paramSet.oid);
+        WrappedKey ours{};
+        ASSERT_EQ(DWORD{ERROR_SUCCESS}, WrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek,
+                                                         Block8(kUkm), cek, &ours));
+        KeyTransport transport{Bytes(ours.encryptedKey.begin(), ours.encryptedKey.end()),
+                               Bytes(ours.mac.begin(), ours.mac.end()), paramSet.oid,
+                               SpkiOf(sender.get()), kUkm};
+        EXPECT_EQ(std::optional(cek),
+                  EngineReceiveKey(recipient.get(), KeyTransportDer(transport)));
+        transport.mac[0] ^= 0x01;
+        EXPECT_EQ(std::nullopt, EngineReceiveKey(recipient.get(), KeyTransportDer(transport)));
     }
 }
 

@@ -1,5 +1,6 @@
 // Key agreement and SIMPLEBLOBs: the VKO key the provider derives, its key wrap and MAC, all
-// checked with the GOST engine on the other side.
+// checked with the GOST engine on the other side (for the wrap with diversification, through
+// its key transport of RFC 4490).
 #include "CspTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -61,22 +62,54 @@ void Agree(const AgreementCase &c, ProvHandle *prov, KeyHandle *user, KeyHandle 
 }
 
 // The content key inside a SIMPLEBLOB, unwrapped by the engine under the VKO the engine derives
-// for the peer's private key and our public key with the blob's UKM.
+// for the peer's private key and our public key with the blob's UKM. The diversified wrap is
+// opened by the engine's key transport: the blob's pieces become a GostR3410-KeyTransport that
+// names the wrap's S-box and carries our public key as its "ephemeral" key.
 std::array<unsigned char, 32> EngineUnwrap(const AgreementCase &c, const Bytes &blob,
                                            EVP_PKEY *ourPublic, EVP_PKEY *peerPrivate)
 {
+    const auto wrapped = std::span(blob).subspan(offsetof(GOST_SIMPLEBLOB, bEncryptedKey), 36);
+    if (c.wrapAlgId == ALG_GOST_KEY_WRAP_DIVERS) {
+        const KeyTransport transport{Bytes(wrapped.begin(), wrapped.begin() + 32),
+                                     Bytes(wrapped.begin() + 32, wrapped.end()), c.wrapParamSet,
+                                     SpkiOf(ourPublic), Bytes(Ukm(blob).begin(), Ukm(blob).end())};
+        const auto cek = EngineReceiveKey(peerPrivate, KeyTransportDer(transport));
+        EXPECT_TRUE(cek.has_value());
+        return cek.value_or(std::array<unsigned char, 32>{});
+    }
     const auto kek = EngineVko(peerPrivate, ourPublic, Ukm(blob));
     EngineGost89 engine(c.wrapParamSet);
     std::array<unsigned char, 32> cek{};
-    const auto wrapped = std::span(blob).subspan(offsetof(GOST_SIMPLEBLOB, bUkm), 44);
-    if (c.wrapAlgId == ALG_GOST_KEY_WRAP_DIVERS) {
-        EXPECT_TRUE(engine.UnwrapCryptoPro(kek, std::span<const unsigned char, 44>(wrapped), &cek));
-        return cek;
-    }
-    const Bytes plain = engine.DecryptEcb(kek, wrapped.subspan(8, 32));
+    const Bytes plain = engine.DecryptEcb(kek, wrapped.first(32));
     std::memcpy(cek.data(), plain.data(), cek.size());
-    EXPECT_EQ(ToHex(wrapped.subspan(40, 4)), ToHex(engine.MacWithIv(kek, Ukm(blob), cek)));
+    EXPECT_EQ(ToHex(wrapped.subspan(32, 4)), ToHex(engine.MacWithIv(kek, Ukm(blob), cek)));
     return cek;
+}
+
+// The key wrap of a SIMPLEBLOB the engine makes for our container from the peer's key pair:
+// for the diversified wrap, the wrapped key, MAC and UKM of the engine's key transport, sent
+// from the peer's (static) key pair, and the S-box that transport names; for the simple wrap,
+// ECB and the MAC.
+struct EngineWrap {
+    Bytes encryptedKeyAndMac;
+    std::string paramSet;
+};
+
+EngineWrap EngineWrapFor(const AgreementCase &c, const Bytes &ukm, const Bytes &cek)
+{
+    const auto cek32 = std::span<const unsigned char, 32>(cek.data(), 32);
+    if (c.wrapAlgId == ALG_GOST_KEY_WRAP_DIVERS) {
+        const KeyTransport transport = ParseKeyTransport(
+            EngineSendKey(ReadPrivateKey(c.ours).get(), ReadPrivateKey(c.peer).get(), ukm, cek32));
+        EXPECT_TRUE(transport.ephemeralSpki.empty()); // the sender's key is the peer's own
+        EXPECT_EQ(ToHex(ukm), ToHex(transport.ukm));
+        return {Concat({transport.encryptedKey, transport.mac}), transport.paramSet};
+    }
+    const auto kek = EngineVko(ReadPrivateKey(c.peer).get(), ReadPrivateKey(c.ours).get(),
+                               std::span<const unsigned char, 8>(ukm.data(), 8));
+    EngineGost89 engine(c.wrapParamSet);
+    const auto mac = engine.MacWithIv(kek, std::span<const unsigned char, 8>(ukm.data(), 8), cek);
+    return {Concat({engine.EncryptEcb(kek, cek), Bytes(mac.begin(), mac.end())}), c.wrapParamSet};
 }
 
 } // namespace
@@ -125,20 +158,12 @@ TEST(CspKeyExchange, SimpleBlobImportOfEngineWrap)
         ProvHandle prov;
         KeyHandle user, agreement, session;
         Agree(c, &prov, &user, &agreement);
-        const auto ukm8 = std::span<const unsigned char, 8>(ukm.data(), 8);
-        const auto kek =
-            EngineVko(ReadPrivateKey(c.peer).get(), ReadPrivateKey(c.ours).get(), ukm8);
-        EngineGost89 engine(c.wrapParamSet);
-        const auto cek32 = std::span<const unsigned char, 32>(cek.data(), 32);
-        Bytes wrapped;
-        if (c.wrapAlgId == ALG_GOST_KEY_WRAP_DIVERS) {
-            const Bytes full = engine.WrapCryptoPro(kek, ukm8, cek32);
-            wrapped.assign(full.begin() + 8, full.end());
-        } else {
-            wrapped = engine.EncryptEcb(kek, cek);
-            const auto mac = engine.MacWithIv(kek, ukm8, cek);
-            wrapped.insert(wrapped.end(), mac.begin(), mac.end());
-        }
+        const EngineWrap wrap = EngineWrapFor(c, ukm, cek);
+        // The engine's key transport picks its S-box itself (see EngineSendKey); the other
+        // S-boxes of the diversified wrap are opened by the engine in the export test.
+        ASSERT_TRUE(CryptSetKeyParam(agreement.h, KP_GOST_CIPHER_PARAMSET,
+                                     reinterpret_cast<const BYTE *>(wrap.paramSet.c_str()), 0));
+        const Bytes &wrapped = wrap.encryptedKeyAndMac;
         const Bytes blob = SimpleBlob(ukm, std::span(wrapped).first(32), std::span(wrapped).last(4),
                                       c.contentParamSet);
         ASSERT_TRUE(CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()),
@@ -147,8 +172,8 @@ TEST(CspKeyExchange, SimpleBlobImportOfEngineWrap)
         EXPECT_EQ(c.contentParamSet, GetTextParam(session.h, KP_GOST_CIPHER_PARAMSET));
         ASSERT_TRUE(CryptSetKeyParam(session.h, KP_IV, iv.data(), 0));
         EXPECT_EQ(ToHex(EngineGost89(c.contentParamSet)
-                            .EncryptCfb(cek32, std::span<const unsigned char, 8>(iv.data(), 8),
-                                        kMessage)),
+                            .EncryptCfb(std::span<const unsigned char, 32>(cek.data(), 32),
+                                        std::span<const unsigned char, 8>(iv.data(), 8), kMessage)),
                   ToHex(Encrypt(session.h, kMessage)));
         // Imported without CRYPT_EXPORTABLE, the key stays inside.
         DWORD cb = 0;
@@ -284,9 +309,58 @@ TEST(CspKeyExchange, EphemeralKeyAgreesWithRecipient)
     }
 }
 
+// The engine's key transport (RFC 4490) to a container's key: the engine makes an ephemeral key
+// pair, derives the VKO with the recipient's public key under a UKM it draws, and wraps a known
+// content key with diversification. The provider, given the transport's ephemeral public key
+// for its container's key and a SIMPLEBLOB of the transport's wrapped key, MAC and UKM, comes
+// out with the same content key (the engine's CFB under it gives the provider's ciphertext).
+TEST(CspKeyExchange, EngineKeyTransportOpensInProvider)
+{
+    static const struct {
+        const char *recipient;
+        ALG_ID signAlgId;
+    } kRecipients[] = {
+        {"gost2001-A-1", ALG_GOST_SIGN_2001},
+        {"gost2001-XA-2", ALG_GOST_SIGN_2001},
+        {"gost2012_256-TCA-1", ALG_GOST_SIGN_2012_256},
+        {"gost2012_512-C-2", ALG_GOST_SIGN_2012_512},
+    };
+    const Bytes cek = FromHex("3d4e5f60718293a4b5c6d7e8f90a1b2c1122334455667788f0e1d2c3b4a59687");
+    const Bytes iv = FromHex("a0a1a2a3a4a5a6a7");
+    const auto cek32 = std::span<const unsigned char, 32>(cek.data(), 32);
+    for (const auto &r : kRecipients) {
+        SCOPED_TRACE(r.recipient);
+        const KeyTransport transport =
+            ParseKeyTransport(EngineSendKey(ReadPrivateKey(r.recipient).get(), nullptr, {}, cek32));
+        ASSERT_FALSE(transport.ephemeralSpki.empty());
+        ProvHandle prov;
+        AcquireContainer(r.recipient, &prov);
+        KeyHandle user, agreement, session;
+        ASSERT_TRUE(CryptGetUserKey(prov.h, AT_KEYEXCHANGE, &user.h));
+        const Bytes ephemeral = PublicKeyBlob(r.signAlgId, SplitSpki(transport.ephemeralSpki));
+        ASSERT_TRUE(CryptImportKey(prov.h, ephemeral.data(), static_cast<DWORD>(ephemeral.size()),
+                                   user.h, 0, &agreement.h))
+            << std::hex << GetLastError();
+        EXPECT_EQ(DWORD{ALG_GOST_KEY_WRAP_DIVERS}, GetDwordParam(agreement.h, KP_ALGID));
+        ASSERT_TRUE(CryptSetKeyParam(agreement.h, KP_GOST_CIPHER_PARAMSET,
+                                     reinterpret_cast<const BYTE *>(transport.paramSet.c_str()),
+                                     0));
+        const Bytes blob = SimpleBlobOf(transport, szOID_Gost28147_89_Kelvarine_A_ParamSet);
+        ASSERT_TRUE(CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()),
+                                   agreement.h, 0, &session.h))
+            << std::hex << GetLastError();
+        ASSERT_TRUE(CryptSetKeyParam(session.h, KP_IV, iv.data(), 0));
+        EXPECT_EQ(ToHex(EngineGost89(szOID_Gost28147_89_Kelvarine_A_ParamSet)
+                            .EncryptCfb(cek32, std::span<const unsigned char, 8>(iv.data(), 8),
+                                        kMessage)),
+                  ToHex(Encrypt(session.h, kMessage)));
+    }
+}
+
 // RFC 7836 appendix A: VKO_GOSTR3410_2012_256 of the example's keys and UKM is
-// c9a9a773...ef36c221. A SIMPLEBLOB the engine wraps under that KEK imports (its MAC checks
-// out) only when the provider derives the same KEK, from either side.
+// c9a9a773...ef36c221. A SIMPLEBLOB the engine wraps under that KEK (ECB and MAC, the wrap
+// without diversification, so the example's KEK itself is the key-encryption key) imports (its
+// MAC checks out) only when the provider derives the same KEK, from either side.
 TEST(CspKeyExchange, Rfc7836VkoVector)
 {
     const Bytes kek = FromHex("c9a9a77320e2cc559ed72dce6f47e2192ccea95fa648670582c054c0ef36c221");
@@ -309,13 +383,12 @@ TEST(CspKeyExchange, Rfc7836VkoVector)
     };
     const Bytes cek = FromHex("0f0e0d0c0b0a09080706050403020100f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
     const Bytes iv = FromHex("0001020304050607");
+    const auto kek32 = std::span<const unsigned char, 32>(kek.data(), 32);
     EngineGost89 engine(szOID_Gost28147_89_Kelvarine_A_ParamSet);
-    const Bytes wrapped = engine.WrapCryptoPro(std::span<const unsigned char, 32>(kek.data(), 32),
-                                               std::span<const unsigned char, 8>(ukm.data(), 8),
-                                               std::span<const unsigned char, 32>(cek.data(), 32));
-    const Bytes simpleBlob =
-        SimpleBlob(ukm, std::span(wrapped).subspan(8, 32), std::span(wrapped).last(4),
-                   szOID_Gost28147_89_Kelvarine_A_ParamSet);
+    const auto mac = engine.MacWithIv(kek32, std::span<const unsigned char, 8>(ukm.data(), 8), cek);
+    const Bytes simpleBlob = SimpleBlob(ukm, engine.EncryptEcb(kek32, cek), mac,
+                                        szOID_Gost28147_89_Kelvarine_A_ParamSet);
+    const ALG_ID simpleWrap = ALG_GOST_KEY_WRAP_SIMPLE;
     for (const auto &side : kSides) {
         SCOPED_TRACE(side.container);
         GOST_PUBLICKEYBLOB_HEADER header{
@@ -332,6 +405,8 @@ TEST(CspKeyExchange, Rfc7836VkoVector)
         ASSERT_TRUE(CryptImportKey(prov.h, publicBlob.data(), static_cast<DWORD>(publicBlob.size()),
                                    user.h, 0, &agreement.h))
             << std::hex << GetLastError();
+        ASSERT_TRUE(CryptSetKeyParam(agreement.h, KP_ALGID,
+                                     reinterpret_cast<const BYTE *>(&simpleWrap), 0));
         ASSERT_TRUE(CryptImportKey(prov.h, simpleBlob.data(), static_cast<DWORD>(simpleBlob.size()),
                                    agreement.h, 0, &session.h))
             << std::hex << GetLastError();
