@@ -209,7 +209,7 @@ TEST(CspContainer, UserKeys)
         DWORD keySpec, error;
     } kCases[] = {{"verify context", false, AT_KEYEXCHANGE, NTE_NO_KEY},
                   {"signature key", true, AT_SIGNATURE, NTE_NO_KEY},
-                  {"unknown key spec", true, 7, NTE_NO_KEY},
+                  {"unknown dwKeySpec", true, 7, NTE_NO_KEY},
                   {"key exchange", true, AT_KEYEXCHANGE, 0}};
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.name);
