@@ -179,7 +179,7 @@ BOOL ObjectIdentifier_Place(const ASN1OBJID *oid, FlatCursor *cursor, LPSTR *pps
 void Bytes_Place(const BYTE *pb, DWORD cb, FlatCursor *cursor, CRYPT_DATA_BLOB *pBlob)
 {
     BYTE *at = cursor->Take(cb);
-    if (!at) return;
+    if (!at || !pBlob) return; // the size step: the cursor takes no bytes and no entry exists
     if (cb) std::memcpy(at, pb, cb);
     pBlob->cbData = cb;
     pBlob->pbData = at;
