@@ -31,4 +31,11 @@ KV_CHECK_ALL(OtherSigningCertificate);
 KV_CHECK_ALL(CrlDistributionPoints);
 KV_CHECK_ALL(IssuerSignTool);
 
+static_assert(
+    std::is_same_v<decltype(&OrvaMsgDllGenContentEncryptKey), PFN_CMSG_GEN_CONTENT_ENCRYPT_KEY>);
+static_assert(std::is_same_v<decltype(&OrvaMsgDllExportKeyTrans), PFN_CMSG_EXPORT_KEY_TRANS>);
+static_assert(std::is_same_v<decltype(&OrvaMsgDllImportKeyTrans), PFN_CMSG_IMPORT_KEY_TRANS>);
+static_assert(std::is_same_v<decltype(&OrvaMsgDllExportKeyAgree), PFN_CMSG_EXPORT_KEY_AGREE>);
+static_assert(std::is_same_v<decltype(&OrvaMsgDllImportKeyAgree), PFN_CMSG_IMPORT_KEY_AGREE>);
+
 } // namespace

@@ -1,5 +1,10 @@
 // Public keys and key parameters between provider key handles and CryptoAPI or ASN.1
 // structures, for the CMS key-management functions.
+//
+// The CMS key-management entry points that use them each have a source of their own:
+// ContentKey.cpp (OrvaMsgDllGenContentEncryptKey), KeyTrans.cpp (OrvaMsgDllExportKeyTrans,
+// OrvaMsgDllImportKeyTrans) and KeyAgree.cpp (OrvaMsgDllExportKeyAgree,
+// OrvaMsgDllImportKeyAgree); the steps they share are in CmsKeys.cpp.
 #include "keys/CryptMsg.h"
 
 #include "asn1/ms2ac.h"

@@ -61,7 +61,7 @@ typedef ULONG_PTR HCRYPTPROV_OR_NCRYPT_KEY_HANDLE;
 #define CRYPT_PREGEN 0x00000040
 #define CRYPT_ARCHIVABLE 0x00004000
 
-/* Key specs. */
+/* Key pairs of a container (dwKeySpec). */
 #define AT_KEYEXCHANGE 1
 #define AT_SIGNATURE 2
 
@@ -304,6 +304,241 @@ BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
 /* dwKeyType CRYPT_OID_INFO_OID_KEY: pvKey is a dotted OID text; CRYPT_OID_INFO_ALGID_KEY: pvKey
  * points at an ALG_ID. dwGroupId 0 searches every group. Null when nothing matches. */
 PCCRYPT_OID_INFO WINAPI CryptFindOIDInfo(DWORD dwKeyType, void *pvKey, DWORD dwGroupId);
+
+/* ---------------------------------------------------------------- CryptoAPI 2.0 messages:
+ * the installable functions of enveloped-data key management. */
+
+typedef ULONG_PTR NCRYPT_HANDLE;
+typedef ULONG_PTR NCRYPT_KEY_HANDLE;
+typedef PVOID BCRYPT_KEY_HANDLE;
+
+typedef void *(WINAPI *PFN_CMSG_ALLOC)(size_t cb);
+typedef void(WINAPI *PFN_CMSG_FREE)(void *pv);
+
+typedef struct _CRYPT_ATTRIBUTE_TYPE_VALUE {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Value;
+} CRYPT_ATTRIBUTE_TYPE_VALUE, *PCRYPT_ATTRIBUTE_TYPE_VALUE;
+
+typedef struct _CERT_ISSUER_SERIAL_NUMBER {
+    CERT_NAME_BLOB Issuer;
+    CRYPT_INTEGER_BLOB SerialNumber;
+} CERT_ISSUER_SERIAL_NUMBER, *PCERT_ISSUER_SERIAL_NUMBER;
+
+typedef struct _CERT_ID {
+    DWORD dwIdChoice;
+    union {
+        CERT_ISSUER_SERIAL_NUMBER IssuerSerialNumber;
+        CRYPT_HASH_BLOB KeyId;
+        CRYPT_HASH_BLOB HashId;
+    };
+} CERT_ID, *PCERT_ID;
+
+#define CERT_ID_ISSUER_SERIAL_NUMBER 1
+#define CERT_ID_KEY_IDENTIFIER 2
+#define CERT_ID_SHA1_HASH 3
+
+/* Recipients of an enveloped message being encoded. */
+typedef struct _CMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO {
+    DWORD cbSize;
+    CRYPT_ALGORITHM_IDENTIFIER KeyEncryptionAlgorithm;
+    void *pvKeyEncryptionAuxInfo;
+    HCRYPTPROV_LEGACY hCryptProv;
+    CRYPT_BIT_BLOB RecipientPublicKey;
+    CERT_ID RecipientId;
+} CMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO, *PCMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO;
+
+typedef struct _CMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO {
+    DWORD cbSize;
+    CRYPT_BIT_BLOB RecipientPublicKey;
+    CERT_ID RecipientId;
+    FILETIME Date;
+    PCRYPT_ATTRIBUTE_TYPE_VALUE pOtherAttr;
+} CMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, *PCMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO;
+
+typedef struct _CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO {
+    DWORD cbSize;
+    CRYPT_ALGORITHM_IDENTIFIER KeyEncryptionAlgorithm;
+    void *pvKeyEncryptionAuxInfo;
+    CRYPT_ALGORITHM_IDENTIFIER KeyWrapAlgorithm;
+    void *pvKeyWrapAuxInfo;
+    HCRYPTPROV_LEGACY hCryptProv;
+    DWORD dwKeySpec;
+    DWORD dwKeyChoice;
+    union {
+        PCRYPT_ALGORITHM_IDENTIFIER pEphemeralAlgorithm; /* CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE */
+        PCERT_ID pSenderId;                              /* CMSG_KEY_AGREE_STATIC_KEY_CHOICE */
+    };
+    CRYPT_DATA_BLOB UserKeyingMaterial;
+    DWORD cRecipientEncryptedKeys;
+    PCMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO *rgpRecipientEncryptedKeys;
+} CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO, *PCMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO;
+
+#define CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE 1
+#define CMSG_KEY_AGREE_STATIC_KEY_CHOICE 2
+
+struct _CMSG_MAIL_LIST_RECIPIENT_ENCODE_INFO;
+
+typedef struct _CMSG_RECIPIENT_ENCODE_INFO {
+    DWORD dwRecipientChoice;
+    union {
+        PCMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO pKeyTrans;
+        PCMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO pKeyAgree;
+        struct _CMSG_MAIL_LIST_RECIPIENT_ENCODE_INFO *pMailList;
+    };
+} CMSG_RECIPIENT_ENCODE_INFO, *PCMSG_RECIPIENT_ENCODE_INFO;
+
+#define CMSG_KEY_TRANS_RECIPIENT 1
+#define CMSG_KEY_AGREE_RECIPIENT 2
+#define CMSG_MAIL_LIST_RECIPIENT 3
+
+/* The content-encryption key and what the recipient functions need of it. */
+typedef struct _CMSG_CONTENT_ENCRYPT_INFO {
+    DWORD cbSize;
+    HCRYPTPROV_LEGACY hCryptProv;
+    CRYPT_ALGORITHM_IDENTIFIER ContentEncryptionAlgorithm;
+    void *pvEncryptionAuxInfo;
+    DWORD cRecipients;
+    PCMSG_RECIPIENT_ENCODE_INFO rgCmsRecipients;
+    PFN_CMSG_ALLOC pfnAlloc;
+    PFN_CMSG_FREE pfnFree;
+    DWORD dwEncryptFlags;
+    union {
+        HCRYPTKEY hContentEncryptKey;
+        BCRYPT_KEY_HANDLE hCNGContentEncryptKey;
+    };
+    DWORD dwFlags;
+    BOOL fCNG;
+    BYTE *pbCNGContentEncryptKeyObject;
+    BYTE *pbContentEncryptKey;
+    DWORD cbContentEncryptKey;
+} CMSG_CONTENT_ENCRYPT_INFO, *PCMSG_CONTENT_ENCRYPT_INFO;
+
+#define CMSG_CONTENT_ENCRYPT_PAD_ENCODED_LEN_FLAG 0x00000001
+#define CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG 0x00000001
+#define CMSG_CONTENT_ENCRYPT_FREE_OBJID_FLAG 0x00000002
+#define CMSG_CONTENT_ENCRYPT_RELEASE_CONTEXT_FLAG 0x00008000
+
+/* What a key-transport export hands back for one recipient. */
+typedef struct _CMSG_KEY_TRANS_ENCRYPT_INFO {
+    DWORD cbSize;
+    DWORD dwRecipientIndex;
+    CRYPT_ALGORITHM_IDENTIFIER KeyEncryptionAlgorithm;
+    CRYPT_DATA_BLOB EncryptedKey;
+    DWORD dwFlags;
+} CMSG_KEY_TRANS_ENCRYPT_INFO, *PCMSG_KEY_TRANS_ENCRYPT_INFO;
+
+#define CMSG_KEY_TRANS_ENCRYPT_FREE_PARA_FLAG 0x00000001
+#define CMSG_KEY_TRANS_ENCRYPT_FREE_OBJID_FLAG 0x00000002
+
+/* What a key-agreement export hands back for one recipient info. */
+typedef struct _CMSG_KEY_AGREE_KEY_ENCRYPT_INFO {
+    DWORD cbSize;
+    CRYPT_DATA_BLOB EncryptedKey;
+} CMSG_KEY_AGREE_KEY_ENCRYPT_INFO, *PCMSG_KEY_AGREE_KEY_ENCRYPT_INFO;
+
+typedef struct _CMSG_KEY_AGREE_ENCRYPT_INFO {
+    DWORD cbSize;
+    DWORD dwRecipientIndex;
+    CRYPT_ALGORITHM_IDENTIFIER KeyEncryptionAlgorithm;
+    CRYPT_DATA_BLOB UserKeyingMaterial;
+    DWORD dwOriginatorChoice;
+    union {
+        CERT_ID OriginatorCertId;                     /* CMSG_KEY_AGREE_ORIGINATOR_CERT */
+        CERT_PUBLIC_KEY_INFO OriginatorPublicKeyInfo; /* CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY */
+    };
+    DWORD cKeyAgreeKeyEncryptInfo;
+    PCMSG_KEY_AGREE_KEY_ENCRYPT_INFO *rgpKeyAgreeKeyEncryptInfo;
+    DWORD dwFlags;
+} CMSG_KEY_AGREE_ENCRYPT_INFO, *PCMSG_KEY_AGREE_ENCRYPT_INFO;
+
+#define CMSG_KEY_AGREE_ORIGINATOR_CERT 1
+#define CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY 2
+
+#define CMSG_KEY_AGREE_ENCRYPT_FREE_PARA_FLAG 0x00000001
+#define CMSG_KEY_AGREE_ENCRYPT_FREE_MATERIAL_FLAG 0x00000002
+#define CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_ALG_FLAG 0x00000004
+#define CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_PARA_FLAG 0x00000008
+#define CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_BITS_FLAG 0x00000010
+#define CMSG_KEY_AGREE_ENCRYPT_FREE_OBJID_FLAG 0x00000020
+
+/* Recipients of an enveloped message being decoded. */
+typedef struct _CMSG_KEY_TRANS_RECIPIENT_INFO {
+    DWORD dwVersion;
+    CERT_ID RecipientId;
+    CRYPT_ALGORITHM_IDENTIFIER KeyEncryptionAlgorithm;
+    CRYPT_DATA_BLOB EncryptedKey;
+} CMSG_KEY_TRANS_RECIPIENT_INFO, *PCMSG_KEY_TRANS_RECIPIENT_INFO;
+
+typedef struct _CMSG_RECIPIENT_ENCRYPTED_KEY_INFO {
+    CERT_ID RecipientId;
+    CRYPT_DATA_BLOB EncryptedKey;
+    FILETIME Date;
+    PCRYPT_ATTRIBUTE_TYPE_VALUE pOtherAttr;
+} CMSG_RECIPIENT_ENCRYPTED_KEY_INFO, *PCMSG_RECIPIENT_ENCRYPTED_KEY_INFO;
+
+typedef struct _CMSG_KEY_AGREE_RECIPIENT_INFO {
+    DWORD dwVersion;
+    DWORD dwOriginatorChoice;
+    union {
+        CERT_ID OriginatorCertId;                     /* CMSG_KEY_AGREE_ORIGINATOR_CERT */
+        CERT_PUBLIC_KEY_INFO OriginatorPublicKeyInfo; /* CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY */
+    };
+    CRYPT_DATA_BLOB UserKeyingMaterial;
+    CRYPT_ALGORITHM_IDENTIFIER KeyEncryptionAlgorithm;
+    DWORD cRecipientEncryptedKeys;
+    PCMSG_RECIPIENT_ENCRYPTED_KEY_INFO *rgpRecipientEncryptedKeys;
+} CMSG_KEY_AGREE_RECIPIENT_INFO, *PCMSG_KEY_AGREE_RECIPIENT_INFO;
+
+typedef struct _CMSG_CTRL_KEY_TRANS_DECRYPT_PARA {
+    DWORD cbSize;
+    union {
+        HCRYPTPROV hCryptProv;
+        NCRYPT_KEY_HANDLE hNCryptKey;
+    };
+    DWORD dwKeySpec;
+    PCMSG_KEY_TRANS_RECIPIENT_INFO pKeyTrans;
+    DWORD dwRecipientIndex;
+} CMSG_CTRL_KEY_TRANS_DECRYPT_PARA, *PCMSG_CTRL_KEY_TRANS_DECRYPT_PARA;
+
+typedef struct _CMSG_CTRL_KEY_AGREE_DECRYPT_PARA {
+    DWORD cbSize;
+    union {
+        HCRYPTPROV hCryptProv;
+        NCRYPT_KEY_HANDLE hNCryptKey;
+    };
+    DWORD dwKeySpec;
+    PCMSG_KEY_AGREE_RECIPIENT_INFO pKeyAgree;
+    DWORD dwRecipientIndex;
+    DWORD dwRecipientEncryptedKeyIndex;
+    CRYPT_BIT_BLOB OriginatorPublicKey;
+} CMSG_CTRL_KEY_AGREE_DECRYPT_PARA, *PCMSG_CTRL_KEY_AGREE_DECRYPT_PARA;
+
+/* OID function sets of enveloped-data key management and their prototypes. */
+#define CMSG_OID_GEN_CONTENT_ENCRYPT_KEY_FUNC "CryptMsgDllGenContentEncryptKey"
+#define CMSG_OID_EXPORT_KEY_TRANS_FUNC "CryptMsgDllExportKeyTrans"
+#define CMSG_OID_IMPORT_KEY_TRANS_FUNC "CryptMsgDllImportKeyTrans"
+#define CMSG_OID_EXPORT_KEY_AGREE_FUNC "CryptMsgDllExportKeyAgree"
+#define CMSG_OID_IMPORT_KEY_AGREE_FUNC "CryptMsgDllImportKeyAgree"
+
+typedef BOOL(WINAPI *PFN_CMSG_GEN_CONTENT_ENCRYPT_KEY)(
+    PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo, DWORD dwFlags, void *pvReserved);
+typedef BOOL(WINAPI *PFN_CMSG_EXPORT_KEY_TRANS)(
+    PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
+    PCMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO pKeyTransEncodeInfo,
+    PCMSG_KEY_TRANS_ENCRYPT_INFO pKeyTransEncryptInfo, DWORD dwFlags, void *pvReserved);
+typedef BOOL(WINAPI *PFN_CMSG_IMPORT_KEY_TRANS)(
+    PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm,
+    PCMSG_CTRL_KEY_TRANS_DECRYPT_PARA pKeyTransDecryptPara, DWORD dwFlags, void *pvReserved,
+    HCRYPTKEY *phContentEncryptKey);
+typedef BOOL(WINAPI *PFN_CMSG_EXPORT_KEY_AGREE)(
+    PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
+    PCMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO pKeyAgreeEncodeInfo,
+    PCMSG_KEY_AGREE_ENCRYPT_INFO pKeyAgreeEncryptInfo, DWORD dwFlags, void *pvReserved);
+typedef BOOL(WINAPI *PFN_CMSG_IMPORT_KEY_AGREE)(
+    PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm,
+    PCMSG_CTRL_KEY_AGREE_DECRYPT_PARA pKeyAgreeDecryptPara, DWORD dwFlags, void *pvReserved,
+    HCRYPTKEY *phContentEncryptKey);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,172 @@
+// Key-transport recipients of GOST enveloped data. The content-encryption key travels in the
+// recipient info's encryptedKey as a GostR3410-KeyTransport (RFC 4490, 5.2): wrapped with the
+// RFC 4357 key wrap (with key diversification) under the VKO agreement of an ephemeral key
+// pair made for the recipient and the recipient's certificate key.
+#include "asn1/Asn1Types.h"
+#include "frame/Trace.h"
+#include "keys/CmsKeys.h"
+#include "keys/CryptMsg.h"
+#include "keys/GostVocabulary.h"
+#include "keys/Resources.h"
+#include "kvext/keys.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+constexpr char kExport[] = "OrvaMsgDllExportKeyTrans";
+constexpr char kImport[] = "OrvaMsgDllImportKeyTrans";
+
+// The ephemeral key made for a recipient, by the recipient's public-key algorithm.
+struct EphemeralFor {
+    ALG_ID recipientAlgId;
+    ALG_ID ephemeralAlgId;
+};
+constexpr EphemeralFor kEphemeralKeys[] = {
+    {ALG_GOST_SIGN_2001, ALG_GOST_DH_2001_EPHEM},
+    {ALG_GOST_SIGN_2012_256, ALG_GOST_DH_2012_256_EPHEM},
+    {ALG_GOST_SIGN_2012_512, ALG_GOST_DH_2012_512_EPHEM},
+};
+
+BOOL DecodeRecipientParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
+                               GostR3410_2001_PublicKeyParameters *pValue)
+{
+    if (DecodeDer(ctx, der, pValue, asn1D_GostR3410_2001_PublicKeyParameters)) return TRUE;
+    KV_TRACE_ERROR_IN(kExport, "() asn1D_GostR3410_2001_PublicKeyParameters failed");
+    return FALSE;
+}
+
+BOOL ChooseEphemeralAlgorithm(LPCSTR pszRecipientObjId, ALG_ID *pEphemeralAlgId)
+{
+    const ALG_ID recipientAlgId = OID_2_ALGID(pszRecipientObjId);
+    for (const EphemeralFor &entry : kEphemeralKeys) {
+        if (entry.recipientAlgId == recipientAlgId) {
+            *pEphemeralAlgId = entry.ephemeralAlgId;
+            return TRUE;
+        }
+    }
+    KV_TRACE_ERROR_IN(kExport, "() unsupported public key algorithm!");
+    return FALSE;
+}
+
+BOOL PutEphemeralPublicKey(Asn1Context *ctx, HCRYPTKEY hEphemeral,
+                           GostR3410_TransportParameters *pValue)
+{
+    if (!OrvaExportSubjectPublicKeyInfo(ctx, hEphemeral, &pValue->ephemeralPublicKey)) return FALSE;
+    pValue->m.ephemeralPublicKeyPresent = 1;
+    return TRUE;
+}
+
+// The wrapped key, its MAC and the UKM the provider drew, as the key transport carries them.
+BOOL WrapContentKey(HCRYPTKEY hContentKey, HCRYPTKEY hAgree, GostR3410_KeyTransport *pValue)
+{
+    GOST_SIMPLEBLOB header{};
+    if (!ExportSimpleBlobHeader(hContentKey, hAgree, &header)) return FALSE;
+    EncryptedKeyOf(header, &pValue->sessionEncryptedKey);
+    pValue->transportParameters.ukm.numocts = sizeof header.bUkm;
+    std::copy(std::begin(header.bUkm), std::end(header.bUkm), pValue->transportParameters.ukm.data);
+    return TRUE;
+}
+
+BOOL DecodeKeyTransport(Asn1Context *ctx, const CRYPT_DATA_BLOB &der,
+                        GostR3410_KeyTransport *pValue)
+{
+    if (DecodeDer(ctx, der, pValue, asn1D_GostR3410_KeyTransport)) return TRUE;
+    KV_TRACE_ERROR_IN(kImport, "() asn1D_GostR3410_KeyTransport failed");
+    return FALSE;
+}
+
+BOOL DecodeContentParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
+                             Gost28147_89_Parameters *pValue)
+{
+    if (DecodeDer(ctx, der, pValue, asn1D_Gost28147_89_Parameters)) return TRUE;
+    KV_TRACE_ERROR_IN(kImport, "() asn1D_Gost28147_89_Parameters failed");
+    return FALSE;
+}
+
+// Only the ephemeral-static form is understood: the sender's key must be in the transport.
+bool HasEphemeralPublicKey(const GostR3410_KeyTransport &transport)
+{
+    return transport.m.transportParametersPresent &&
+           transport.transportParameters.m.ephemeralPublicKeyPresent;
+}
+
+std::span<const BYTE> UkmOf(const GostR3410_TransportParameters &parameters)
+{
+    return {parameters.ukm.data, parameters.ukm.numocts};
+}
+
+} // namespace
+
+extern "C" BOOL WINAPI
+OrvaMsgDllExportKeyTrans(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
+                         PCMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO pKeyTransEncodeInfo,
+                         PCMSG_KEY_TRANS_ENCRYPT_INFO pKeyTransEncryptInfo, DWORD, void *)
+{
+    Asn1Context ctx{};
+    if (rtInitContext(&ctx, nullptr) != 0) return FALSE;
+    ContextGuard releaseCtx(&ctx, rtFreeContext);
+    HCRYPTKEY hEphemeral = 0; // declared after ctx, so destroyed before it
+    KeyGuard destroyEphemeral(&hEphemeral, DestroyKeyKeepingError);
+    HCRYPTKEY hAgree = 0;
+    KeyGuard destroyAgree(&hAgree, DestroyKeyKeepingError);
+
+    const HCRYPTPROV hProv = pContentEncryptInfo->hCryptProv;
+    const HCRYPTKEY hContentKey = pContentEncryptInfo->hContentEncryptKey;
+    const CRYPT_ALGORITHM_IDENTIFIER &recipient = pKeyTransEncodeInfo->KeyEncryptionAlgorithm;
+    GostR3410_2001_PublicKeyParameters recipientParameters{};
+    GostR3410_KeyTransport transport{};
+    transport.m.transportParametersPresent = 1;
+    GostR3410_TransportParameters &parameters = transport.transportParameters;
+    ALG_ID ephemeralAlgId = 0;
+    DWORD cbEncoded = 0;
+    return DecodeRecipientParameters(&ctx, recipient.Parameters, &recipientParameters) &&
+           ChooseEphemeralAlgorithm(recipient.pszObjId, &ephemeralAlgId) &&
+           GenerateEphemeralKey(hProv, ephemeralAlgId, recipientParameters, &hEphemeral) &&
+           PutEphemeralPublicKey(&ctx, hEphemeral, &parameters) &&
+           OrvaImportPublicKeyInfoEx1(hProv, &recipient, &pKeyTransEncodeInfo->RecipientPublicKey,
+                                      hEphemeral, &hAgree) &&
+           SetKeyWrap(hAgree, ALG_GOST_KEY_WRAP_DIVERS) &&
+           OrvaExportOIDKeyParam(hContentKey, KP_GOST_CIPHER_PARAMSET,
+                                 &parameters.encryptionParamSet) &&
+           WrapContentKey(hContentKey, hAgree, &transport) &&
+           EncodeDer(&ctx, &transport, asn1E_GostR3410_KeyTransport, &cbEncoded) &&
+           CopyToCallerBlock(pContentEncryptInfo->pfnAlloc, xe_getp(&ctx), cbEncoded,
+                             &pKeyTransEncryptInfo->EncryptedKey);
+}
+
+extern "C" BOOL WINAPI
+OrvaMsgDllImportKeyTrans(PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm,
+                         PCMSG_CTRL_KEY_TRANS_DECRYPT_PARA pKeyTransDecryptPara, DWORD, void *,
+                         HCRYPTKEY *phContentEncryptKey)
+{
+    *phContentEncryptKey = 0;
+    Asn1Context ctx{};
+    if (rtInitContext(&ctx, nullptr) != 0) return FALSE;
+    ContextGuard releaseCtx(&ctx, rtFreeContext);
+    HCRYPTKEY hUser = 0;
+    KeyGuard destroyUser(&hUser, DestroyKeyKeepingError);
+    HCRYPTKEY hAgree = 0;
+    KeyGuard destroyAgree(&hAgree, DestroyKeyKeepingError);
+    HandedOutKeyGuard discardContentKey(phContentEncryptKey, DiscardKeyKeepingError);
+
+    const HCRYPTPROV hProv = pKeyTransDecryptPara->hCryptProv;
+    GostR3410_KeyTransport transport{};
+    const GostR3410_TransportParameters &parameters = transport.transportParameters;
+    Gost28147_89_Parameters contentParameters{};
+    if (!CryptGetUserKey(hProv, AT_KEYEXCHANGE, &hUser) ||
+        !DecodeKeyTransport(&ctx, pKeyTransDecryptPara->pKeyTrans->EncryptedKey, &transport) ||
+        !DecodeContentParameters(&ctx, pContentEncryptionAlgorithm->Parameters,
+                                 &contentParameters) ||
+        !HasEphemeralPublicKey(transport) ||
+        !OrvaImportSubjectPublicKeyInfoEx(hProv, &parameters.ephemeralPublicKey, hUser, &hAgree) ||
+        !SetKeyWrap(hAgree, ALG_GOST_KEY_WRAP_DIVERS) ||
+        !OrvaImportOIDKeyParam(hAgree, KP_GOST_CIPHER_PARAMSET, &parameters.encryptionParamSet) ||
+        !ImportWrappedContentKey(&ctx, hProv, hAgree, UkmOf(parameters),
+                                 transport.sessionEncryptedKey, contentParameters,
+                                 phContentEncryptKey))
+        return FALSE;
+    discardContentKey.release();
+    return TRUE;
+}
