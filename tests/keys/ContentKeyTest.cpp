@@ -1,0 +1,180 @@
+// The content-encryption key of an enveloped message: a GOST 28147-89 key of the provider and
+// the Gost28147-89-Parameters that carry its IV and cipher parameter set.
+#include <kvcapi_testing.h>
+
+#include "CmsTestSupport.h"
+
+using kvtest::Bytes;
+using kvtest::BytesOf;
+using kvtest::CallerMemory;
+using kvtest::Cat;
+using kvtest::Der;
+using testing::IsEmpty;
+
+namespace {
+
+constexpr DWORD kUntouched = 0x5EED;
+
+struct Generated {
+    BOOL ok;
+    DWORD error;
+    CMSG_CONTENT_ENCRYPT_INFO info;
+};
+
+Generated Generate(HCRYPTPROV hProv, LPCSTR pszObjId)
+{
+    Generated result{FALSE, 0, {}};
+    result.info.cbSize = sizeof result.info;
+    result.info.hCryptProv = hProv;
+    result.info.ContentEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(pszObjId);
+    result.info.pfnAlloc = CallerMemory::Alloc;
+    result.info.pfnFree = CallerMemory::Free;
+    result.info.hContentEncryptKey = 0xBAD;
+    SetLastError(kUntouched);
+    result.ok = OrvaMsgDllGenContentEncryptKey(&result.info, 0, nullptr);
+    result.error = GetLastError();
+    return result;
+}
+
+Bytes KeyParam(HCRYPTKEY hKey, DWORD dwParam)
+{
+    Bytes value(128);
+    DWORD cb = static_cast<DWORD>(value.size());
+    EXPECT_TRUE(CryptGetKeyParam(hKey, dwParam, value.data(), &cb, 0));
+    value.resize(cb);
+    return value;
+}
+
+std::string TextParam(HCRYPTKEY hKey, DWORD dwParam)
+{
+    const Bytes text = KeyParam(hKey, dwParam);
+    return std::string(text.begin(), std::find(text.begin(), text.end(), 0));
+}
+
+class ContentKey : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        CallerMemory::Reset();
+        ASSERT_NE(0u, *hProv_);
+    }
+    void TearDown() override
+    {
+        CallerMemory::Reset();
+        KvCapiResetOIDInfo();
+    }
+    const kvtest::ScopedProv hProv_ = kvtest::AcquireProvider(nullptr);
+};
+
+// The parameters are SEQUENCE { OCTET STRING <the key's IV>, OID <its parameter set> }, in a
+// block of the caller's allocator flagged for release; the key is the only one left.
+TEST_F(ContentKey, KeyAndParameters)
+{
+    const kvtest::KeyWatch watch(*hProv_);
+    const Generated generated = Generate(*hProv_, kvtest::kGost28147Oid);
+    ASSERT_TRUE(generated.ok);
+    auto hKey = kvtest::NewScopedKey();
+    *hKey = generated.info.hContentEncryptKey;
+    watch.ExpectOnlyAlive({*hKey});
+    EXPECT_EQ(kUntouched, generated.error);
+    EXPECT_EQ(*hProv_, generated.info.hCryptProv);
+    EXPECT_EQ(DWORD{CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG}, generated.info.dwFlags);
+
+    const std::string paramSet = TextParam(*hKey, KP_GOST_CIPHER_PARAMSET);
+    EXPECT_EQ("1.2.643.2.2.31.1", paramSet); // the provider's default
+    const Bytes expected =
+        Der(0x30, Cat({Der(0x04, KeyParam(*hKey, KP_IV)), kvtest::DerOid(paramSet)}));
+    const CRYPT_OBJID_BLOB &parameters = generated.info.ContentEncryptionAlgorithm.Parameters;
+    EXPECT_EQ(expected, BytesOf(parameters));
+    EXPECT_EQ(1u, CallerMemory::live.count(parameters.pbData));
+    EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+}
+
+// Without a provider the call acquires one and flags it for CryptoAPI to release.
+TEST_F(ContentKey, AcquiresAProviderWhenNoneIsGiven)
+{
+    const Generated generated = Generate(0, kvtest::kGost28147Oid);
+    ASSERT_TRUE(generated.ok);
+    auto hKey = kvtest::NewScopedKey();
+    *hKey = generated.info.hContentEncryptKey;
+    const kvtest::ScopedProv hAcquired(new HCRYPTPROV(generated.info.hCryptProv));
+    EXPECT_NE(0u, *hAcquired);
+    EXPECT_EQ(
+        DWORD{CMSG_CONTENT_ENCRYPT_RELEASE_CONTEXT_FLAG | CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG},
+        generated.info.dwFlags);
+    EXPECT_EQ(8u, KeyParam(*hKey, KP_IV).size());
+}
+
+// Any OID CryptoAPI lists as an encryption algorithm gives a GOST 28147-89 key; any other is
+// refused before a provider is acquired, with nothing traced and no code of the library's.
+TEST_F(ContentKey, EncryptionAlgorithmOid)
+{
+    CRYPT_OID_INFO tripleDes{};
+    tripleDes.pszOID = "1.2.840.113549.3.7";
+    tripleDes.dwGroupId = CRYPT_ENCRYPT_ALG_OID_GROUP_ID;
+    tripleDes.Algid = 0x6603;
+    ASSERT_TRUE(KvCapiSetOIDInfo(&tripleDes));
+    for (const char *oid : {kvtest::kGost28147Oid, "1.2.840.113549.3.7"}) {
+        SCOPED_TRACE(oid);
+        const Generated generated = Generate(*hProv_, oid);
+        ASSERT_TRUE(generated.ok);
+        auto hKey = kvtest::NewScopedKey();
+        *hKey = generated.info.hContentEncryptKey;
+        const Bytes algId = KeyParam(*hKey, KP_ALGID);
+        ASSERT_EQ(sizeof(ALG_ID), algId.size());
+        EXPECT_EQ(ALG_GOST_28147, algId[0] | algId[1] << 8);
+    }
+    CallerMemory::Reset();
+    for (const char *oid :
+         {"1.2.643.2.2.19", "1.2.643.2.2.21.1", static_cast<const char *>(nullptr)}) {
+        SCOPED_TRACE(oid ? oid : "null");
+        const Generated generated = Generate(0, oid);
+        EXPECT_FALSE(generated.ok);
+        EXPECT_EQ(kUntouched, generated.error);
+        EXPECT_EQ(0u, generated.info.hCryptProv);
+        EXPECT_EQ(0u, generated.info.hContentEncryptKey);
+        EXPECT_EQ(0u, generated.info.dwFlags);
+    }
+    EXPECT_THAT(CallerMemory::live, IsEmpty());
+    EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+}
+
+// A failing provider or allocator: its code, no key left, and an acquired provider stays in the
+// structure with its flag for CryptoAPI to release.
+TEST_F(ContentKey, FailuresKeepTheirCodes)
+{
+    HCRYPTPROV hReleased = 0;
+    ASSERT_TRUE(
+        CryptAcquireContextA(&hReleased, nullptr, nullptr, kvtest::kProvGost, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(CryptReleaseContext(hReleased, 0));
+    struct Row {
+        const char *name;
+        HCRYPTPROV hProv;
+        int failAlloc;
+        DWORD error, flags;
+    } rows[] = {
+        {"released provider", hReleased, 0, NTE_BAD_UID, 0},
+        {"allocator fails", *hProv_, 1, CallerMemory::kAllocError, 0},
+        {"allocator fails, provider acquired", 0, 1, CallerMemory::kAllocError,
+         CMSG_CONTENT_ENCRYPT_RELEASE_CONTEXT_FLAG},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        CallerMemory::Reset(row.failAlloc);
+        const kvtest::KeyWatch watch(*hProv_);
+        const Generated generated = Generate(row.hProv, kvtest::kGost28147Oid);
+        watch.ExpectOnlyAlive({});
+        EXPECT_FALSE(generated.ok);
+        EXPECT_EQ(row.error, generated.error);
+        EXPECT_EQ(0u, generated.info.hContentEncryptKey);
+        EXPECT_EQ(row.flags, generated.info.dwFlags);
+        EXPECT_EQ(nullptr, generated.info.ContentEncryptionAlgorithm.Parameters.pbData);
+        if (!row.hProv) {
+            EXPECT_NE(0u, generated.info.hCryptProv);
+            CryptReleaseContext(generated.info.hCryptProv, 0);
+        }
+    }
+    EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+}
+
+} // namespace
