@@ -1,0 +1,512 @@
+// Key agreement: what the export hands CryptoAPI for a KeyAgreeRecipientInfo, the import of
+// such a recipient info in the recipient's container, and what each refuses.
+#include "keys/CryptMsg.h"
+
+#include <kvcapi_testing.h>
+
+#include "CmsTestSupport.h"
+
+#include <array>
+#include <cstring>
+#include <memory>
+
+using kvtest::Bytes;
+using kvtest::BytesOf;
+using kvtest::CallerMemory;
+using kvtest::Cat;
+using kvtest::CmsVector;
+using kvtest::Der;
+using kvtest::DerOid;
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+namespace {
+
+constexpr DWORD kUntouched = 0x5EED;
+constexpr char kNoneKeyWrap[] = "1.2.643.2.2.13.0";
+constexpr char kKelvarineKeyWrap[] = "1.2.643.2.2.13.1";
+constexpr char kDefaultCipherParamSet[] = "1.2.643.2.2.31.1"; // the provider's
+
+// What the sender's CryptoAPI passes for one recipient, and what it gets back. Two recipient
+// encrypted keys: only the first is the export's business.
+struct Sender {
+    std::array<char, 32> keyEncryptionOid{}; // rewritten in place by the export
+    std::string ephemeralOid;
+    Bytes ephemeralParams, recipientKey;
+    CRYPT_ALGORITHM_IDENTIFIER ephemeral{};
+    std::array<CMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, 2> recipientKeys{};
+    std::array<PCMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, 2> rgpRecipientKeys{};
+    CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO encodeInfo{};
+    std::array<CMSG_KEY_AGREE_KEY_ENCRYPT_INFO, 2> keyEncryptInfos{};
+    std::array<PCMSG_KEY_AGREE_KEY_ENCRYPT_INFO, 2> rgpKeyEncryptInfos{};
+    CMSG_KEY_AGREE_ENCRYPT_INFO encryptInfo{};
+
+    Sender(const std::string &keyEncryption, const std::string &ephemeralAlgorithm,
+           const Bytes &params, const Bytes &publicKey)
+        : ephemeralOid(ephemeralAlgorithm), ephemeralParams(params), recipientKey(publicKey)
+    {
+        std::strncpy(keyEncryptionOid.data(), keyEncryption.c_str(), keyEncryptionOid.size() - 1);
+        ephemeral = {ephemeralOid.data(), kvtest::BlobOf(ephemeralParams)};
+        for (size_t i = 0; i < recipientKeys.size(); ++i) {
+            recipientKeys[i].cbSize = sizeof recipientKeys[i];
+            recipientKeys[i].RecipientPublicKey = {static_cast<DWORD>(recipientKey.size()),
+                                                   recipientKey.data(), 0};
+            rgpRecipientKeys[i] = &recipientKeys[i];
+            rgpKeyEncryptInfos[i] = &keyEncryptInfos[i];
+        }
+        encodeInfo.cbSize = sizeof encodeInfo;
+        encodeInfo.KeyEncryptionAlgorithm.pszObjId = keyEncryptionOid.data();
+        encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE;
+        encodeInfo.pEphemeralAlgorithm = &ephemeral;
+        encodeInfo.cRecipientEncryptedKeys = 2;
+        encodeInfo.rgpRecipientEncryptedKeys = rgpRecipientKeys.data();
+        encryptInfo.cbSize = sizeof encryptInfo;
+        encryptInfo.cKeyAgreeKeyEncryptInfo = 2;
+        encryptInfo.rgpKeyAgreeKeyEncryptInfo = rgpKeyEncryptInfos.data();
+    }
+    Sender(const Sender &) = delete;
+
+    BOOL Export(CMSG_CONTENT_ENCRYPT_INFO *pContent, DWORD *pdwError)
+    {
+        SetLastError(kUntouched);
+        const BOOL ok = OrvaMsgDllExportKeyAgree(pContent, &encodeInfo, &encryptInfo, 0, nullptr);
+        *pdwError = GetLastError();
+        return ok;
+    }
+    // Releases the blocks the flags give to CryptoAPI, as it would.
+    void ReleaseByFlags() const
+    {
+        const DWORD flags = encryptInfo.dwFlags;
+        const CERT_PUBLIC_KEY_INFO &originator = encryptInfo.OriginatorPublicKeyInfo;
+        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PARA_FLAG)
+            CallerMemory::Free(encryptInfo.KeyEncryptionAlgorithm.Parameters.pbData);
+        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_MATERIAL_FLAG)
+            CallerMemory::Free(encryptInfo.UserKeyingMaterial.pbData);
+        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_PARA_FLAG)
+            CallerMemory::Free(originator.Algorithm.Parameters.pbData);
+        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_BITS_FLAG)
+            CallerMemory::Free(originator.PublicKey.pbData);
+        CallerMemory::Free(keyEncryptInfos[0].EncryptedKey.pbData); // the caller's in any case
+    }
+};
+
+// A KeyAgreeRecipientInfo as the recipient's CryptoAPI decoded it.
+struct RecipientInfo {
+    std::string keyEncryptionOid;
+    Bytes keyEncryptionParams, ukm, encryptedKey;
+    std::string originatorOid;
+    Bytes originatorParams, originatorKey;
+    bool nullKeyEncryptionOid = false;
+    DWORD originatorChoice = CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY;
+    bool noUkm = false;
+};
+
+RecipientInfo ReceivedFrom(const Sender &sender)
+{
+    const CMSG_KEY_AGREE_ENCRYPT_INFO &out = sender.encryptInfo;
+    const CERT_PUBLIC_KEY_INFO &originator = out.OriginatorPublicKeyInfo;
+    return {sender.keyEncryptionOid.data(),
+            BytesOf(out.KeyEncryptionAlgorithm.Parameters),
+            BytesOf(out.UserKeyingMaterial),
+            BytesOf(sender.keyEncryptInfos[0].EncryptedKey),
+            originator.Algorithm.pszObjId,
+            BytesOf(originator.Algorithm.Parameters),
+            BytesOf({originator.PublicKey.cbData, originator.PublicKey.pbData})};
+}
+
+struct Imported {
+    BOOL ok;
+    DWORD error;
+};
+
+// The import in the recipient's container; a second recipient encrypted key that decodes to
+// nothing stands behind the first.
+Imported Import(HCRYPTPROV hProv, DWORD dwKeySpec, RecipientInfo info, const Bytes &contentParams,
+                HCRYPTKEY *phKey)
+{
+    static const Bytes kNotAKey = {0x05, 0x00};
+    std::array<CMSG_RECIPIENT_ENCRYPTED_KEY_INFO, 2> keys{};
+    keys[0].EncryptedKey = kvtest::BlobOf(info.encryptedKey);
+    keys[1].EncryptedKey = kvtest::BlobOf(kNotAKey);
+    std::array<PCMSG_RECIPIENT_ENCRYPTED_KEY_INFO, 2> rgpKeys = {&keys[0], &keys[1]};
+    CMSG_KEY_AGREE_RECIPIENT_INFO keyAgree{};
+    keyAgree.dwVersion = 3;
+    keyAgree.dwOriginatorChoice = info.originatorChoice;
+    keyAgree.OriginatorPublicKeyInfo.Algorithm = {info.originatorOid.data(),
+                                                  kvtest::BlobOf(info.originatorParams)};
+    keyAgree.OriginatorPublicKeyInfo.PublicKey = {static_cast<DWORD>(info.originatorKey.size()),
+                                                  info.originatorKey.data(), 0};
+    keyAgree.UserKeyingMaterial = info.noUkm ? CRYPT_DATA_BLOB{} : kvtest::BlobOf(info.ukm);
+    keyAgree.KeyEncryptionAlgorithm = {info.nullKeyEncryptionOid ? nullptr
+                                                                 : info.keyEncryptionOid.data(),
+                                       kvtest::BlobOf(info.keyEncryptionParams)};
+    keyAgree.cRecipientEncryptedKeys = 2;
+    keyAgree.rgpRecipientEncryptedKeys = rgpKeys.data();
+    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para{};
+    para.cbSize = sizeof para;
+    para.hCryptProv = hProv;
+    para.dwKeySpec = dwKeySpec;
+    para.pKeyAgree = &keyAgree;
+    CRYPT_ALGORITHM_IDENTIFIER content = {const_cast<LPSTR>(kvtest::kGost28147Oid),
+                                          kvtest::BlobOf(contentParams)};
+    *phKey = 0xBAD;
+    SetLastError(kUntouched);
+    const BOOL ok = OrvaMsgDllImportKeyAgree(&content, &para, 0, nullptr, phKey);
+    return {ok, GetLastError()};
+}
+
+// AlgorithmIdentifier { key wrap, Gost28147-89-KeyWrapParameters { parameter set } }.
+Bytes KeyWrapAlgorithm(const char *keyWrap, const char *paramSet)
+{
+    return Der(0x30, Cat({DerOid(keyWrap), Der(0x30, DerOid(paramSet))}));
+}
+
+class KeyAgree : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        CallerMemory::Reset();
+        ASSERT_EQ(3u, vectors_.size());
+        ASSERT_NE(0u, *hSender_);
+        kvtest::MakeContentKey(*hSender_, &content_);
+    }
+    void TearDown() override
+    {
+        CallerMemory::Reset();
+        KvCapiResetOIDInfo();
+    }
+    // The recipient's content key encrypts what the sender's decrypts back.
+    void ExpectSameKey(HCRYPTKEY hReceived)
+    {
+        EXPECT_EQ(plain_, kvtest::Decrypt(hReceived, kvtest::Encrypt(*content_.hKey, plain_)));
+    }
+    const std::vector<CmsVector> vectors_ = kvtest::LoadCmsVectors();
+    const std::vector<kvtest::GostKeyVector> keys_ = kvtest::LoadGostKeyVectors();
+    const Bytes plain_ = kvtest::PlainText();
+    // The sender works in a container of its own, the recipient in its.
+    const kvtest::ScopedProv hSender_ = kvtest::AcquireProvider(&keys_.at(1).keyPemPath);
+    kvtest::ContentKey content_;
+};
+
+// Export for each curve, then import in the recipient's container: the key-encryption text
+// rewritten, the pieces CryptoAPI encodes in their DER shapes and blocks, only the first
+// recipient key served, and no key of either call left but the content key handed out.
+TEST_F(KeyAgree, RoundTrip)
+{
+    struct Row {
+        const CmsVector &recipient;
+        const char *keyEncryptionOid;
+        const char *rewritten;
+    } rows[] = {
+        {vectors_.at(0), "1.2.643.2.2.19", "1.2.643.2.2.96"},
+        {vectors_.at(0), "1.2.643.2.2.96", "1.2.643.2.2.96"},
+        {vectors_.at(1), "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.6.1"},
+        {vectors_.at(2), "1.2.643.7.1.1.1.2", "1.2.643.7.1.1.6.1"},
+    };
+    for (const Row &row : rows) {
+        const CmsVector &v = row.recipient;
+        SCOPED_TRACE(std::string(v.name) + " " + row.keyEncryptionOid);
+        CallerMemory::Reset();
+        Sender sender(row.keyEncryptionOid, v.algorithmOid, v.params, v.publicKey);
+        const kvtest::KeyWatch senderKeys(*hSender_);
+        DWORD dwError = 0;
+        ASSERT_TRUE(sender.Export(&content_.info, &dwError));
+        senderKeys.ExpectOnlyAlive({});
+        EXPECT_EQ(kUntouched, dwError);
+        EXPECT_STREQ(row.rewritten, sender.keyEncryptionOid.data());
+
+        const CMSG_KEY_AGREE_ENCRYPT_INFO &out = sender.encryptInfo;
+        EXPECT_EQ(0x1Bu, out.dwFlags); // parameters, UKM, originator parameters and key
+        EXPECT_EQ(nullptr, out.KeyEncryptionAlgorithm.pszObjId);
+        EXPECT_EQ(KeyWrapAlgorithm(kNoneKeyWrap, kDefaultCipherParamSet),
+                  BytesOf(out.KeyEncryptionAlgorithm.Parameters));
+        EXPECT_EQ(8u, out.UserKeyingMaterial.cbData);
+        const Bytes encryptedKey = BytesOf(sender.keyEncryptInfos[0].EncryptedKey);
+        ASSERT_EQ(42u, encryptedKey.size());
+        EXPECT_THAT(Bytes(encryptedKey.begin(), encryptedKey.begin() + 4),
+                    ElementsAre(0x30, 0x28, 0x04, 0x20));
+        EXPECT_THAT(Bytes(encryptedKey.begin() + 36, encryptedKey.begin() + 38),
+                    ElementsAre(0x04, 0x04));
+        EXPECT_EQ(nullptr, sender.keyEncryptInfos[1].EncryptedKey.pbData);
+        EXPECT_EQ(DWORD{CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY}, out.dwOriginatorChoice);
+        const CERT_PUBLIC_KEY_INFO &originator = out.OriginatorPublicKeyInfo;
+        EXPECT_STREQ(v.algorithmOid.c_str(), originator.Algorithm.pszObjId); // the same curve
+        EXPECT_EQ(v.params, BytesOf(originator.Algorithm.Parameters));
+        EXPECT_EQ(v.publicKey.size(), originator.PublicKey.cbData);
+        EXPECT_EQ(5u, CallerMemory::live.size()); // the key-wrap parameters' block went back
+
+        const RecipientInfo received = ReceivedFrom(sender);
+        const auto hRecipient = kvtest::AcquireProvider(&v.keyPemPath);
+        const kvtest::KeyWatch recipientKeys(*hRecipient);
+        auto hKey = kvtest::NewScopedKey();
+        const Imported imported =
+            Import(*hRecipient, AT_KEYEXCHANGE, received, content_.parameters, hKey.get());
+        ASSERT_TRUE(imported.ok);
+        recipientKeys.ExpectOnlyAlive({*hKey});
+        EXPECT_EQ(kUntouched, imported.error);
+        ExpectSameKey(*hKey);
+        sender.ReleaseByFlags();
+        EXPECT_THAT(CallerMemory::live, IsEmpty());
+    }
+    EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+}
+
+// The diversifying key wrap, with a recipient info the provider's own calls put together: the
+// import opens it for the 2001 key-agreement text only.
+TEST_F(KeyAgree, DiversifyingKeyWrap)
+{
+    const CmsVector &v = vectors_.at(0);
+    auto hEphemeral = kvtest::NewScopedKey();
+    ASSERT_TRUE(CryptGenKey(*hSender_, ALG_GOST_DH_2001_EPHEM, CRYPT_EXPORTABLE | CRYPT_PREGEN,
+                            hEphemeral.get()));
+    const char *kPubKeyParamSet = "1.2.643.2.2.35.1", *kHashParamSet = "1.2.643.2.2.30.1";
+    ASSERT_TRUE(CryptSetKeyParam(*hEphemeral, KP_GOST_PUBKEY_PARAMSET,
+                                 reinterpret_cast<const BYTE *>(kPubKeyParamSet), 0));
+    ASSERT_TRUE(CryptSetKeyParam(*hEphemeral, KP_GOST_HASH_PARAMSET,
+                                 reinterpret_cast<const BYTE *>(kHashParamSet), 0));
+    ASSERT_TRUE(CryptSetKeyParam(*hEphemeral, KP_X, nullptr, 0));
+    CERT_PUBLIC_KEY_INFO recipientInfo = {
+        {const_cast<LPSTR>(v.algorithmOid.c_str()), kvtest::BlobOf(v.params)},
+        {static_cast<DWORD>(v.publicKey.size()), const_cast<BYTE *>(v.publicKey.data()), 0}};
+    auto hAgree = kvtest::NewScopedKey();
+    ASSERT_TRUE(OrvaImportPublicKeyInfoEx(*hSender_, &recipientInfo, *hEphemeral, hAgree.get()));
+    const ALG_ID divers = ALG_GOST_KEY_WRAP_DIVERS;
+    ASSERT_TRUE(CryptSetKeyParam(*hAgree, KP_ALGID, reinterpret_cast<const BYTE *>(&divers), 0));
+    Bytes exported(256); // the 60-byte blob and the wrapped key's parameters after it
+    DWORD cbBlob = static_cast<DWORD>(exported.size());
+    ASSERT_TRUE(CryptExportKey(*content_.hKey, *hAgree, SIMPLEBLOB, 0, exported.data(), &cbBlob));
+    GOST_SIMPLEBLOB blob{};
+    std::memcpy(&blob, exported.data(), sizeof blob);
+    CERT_PUBLIC_KEY_INFO originator{};
+    ASSERT_TRUE(OrvaExportPublicKeyInfo(*hEphemeral, &originator, CallerMemory::Alloc));
+
+    RecipientInfo info{"",
+                       KeyWrapAlgorithm(kKelvarineKeyWrap, kDefaultCipherParamSet),
+                       Bytes(blob.bUkm, blob.bUkm + 8),
+                       Der(0x30, Cat({Der(0x04, Bytes(blob.bEncryptedKey, blob.bEncryptedKey + 32)),
+                                      Der(0x04, Bytes(blob.bMacKey, blob.bMacKey + 4))})),
+                       originator.Algorithm.pszObjId,
+                       BytesOf(originator.Algorithm.Parameters),
+                       BytesOf({originator.PublicKey.cbData, originator.PublicKey.pbData})};
+    const auto hRecipient = kvtest::AcquireProvider(&v.keyPemPath);
+    for (const char *text : {"1.2.643.2.2.96", "1.2.643.2.2.19", "1.2.643.7.1.1.6.1"}) {
+        SCOPED_TRACE(text);
+        info.keyEncryptionOid = text;
+        auto hKey = kvtest::NewScopedKey();
+        const Imported imported =
+            Import(*hRecipient, AT_KEYEXCHANGE, info, content_.parameters, hKey.get());
+        const bool accepted = std::string(text) == "1.2.643.2.2.96";
+        EXPECT_EQ(accepted, imported.ok);
+        EXPECT_EQ(accepted ? kUntouched : CRYPT_E_ASN1_ERROR, imported.error);
+        if (accepted) ExpectSameKey(*hKey);
+    }
+    EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+}
+
+// Algorithm combinations the export refuses, each with its message and code; the caller's
+// key-encryption text is left alone and no key stays.
+TEST_F(KeyAgree, ExportRefusals)
+{
+    const CmsVector &v2001 = vectors_.at(0), &v256 = vectors_.at(1);
+    const kvtest::GostKeyVector &tc26 = keys_.at(6); // 2012 256-bit TC26 set A: no digest set
+    ASSERT_EQ("gost2012_256_TCA", tc26.name);
+    CRYPT_OID_INFO ephemeralOnly{}; // an OID CryptoAPI lists with ALG_GOST_DH_2001_EPHEM
+    ephemeralOnly.pszOID = "1.2.643.2.2.925";
+    ephemeralOnly.dwGroupId = CRYPT_PUBKEY_ALG_OID_GROUP_ID;
+    ephemeralOnly.Algid = ALG_GOST_DH_2001_EPHEM;
+    ASSERT_TRUE(KvCapiSetOIDInfo(&ephemeralOnly));
+    struct Row {
+        const char *name;
+        const char *keyEncryptionOid;
+        std::string ephemeralOid;
+        const Bytes &params;
+        DWORD error;
+        const char *message; // null: nothing traced
+    } rows[] = {
+        {"2012 ephemeral for a 2001 group", "1.2.643.2.2.19", v256.algorithmOid, v256.params,
+         CRYPT_E_UNKNOWN_ALGO,
+         "() unsupported combination of ephemeralPublicKeyAlgorithm 2e49 and "
+         "keyEncryptionAlgorithm 2e23!"},
+        {"ephemeral ALG_ID of the right group's key", "1.2.643.2.2.19", ephemeralOnly.pszOID,
+         v2001.params, CRYPT_E_UNKNOWN_ALGO,
+         "() unsupported combination of ephemeralPublicKeyAlgorithm aa25 and "
+         "keyEncryptionAlgorithm 2e23!"},
+        {"512-bit key-exchange OID", "1.2.643.7.1.1.6.2", v256.algorithmOid, v256.params,
+         CRYPT_E_UNKNOWN_ALGO, "() unsupported keyEncryptionAlgorithm aa42!"},
+        {"key-exchange OID as ephemeral", "1.2.643.2.2.19", "1.2.643.2.2.98", v2001.params,
+         CRYPT_E_UNKNOWN_ALGO, "() unsupported ephemeralPublicKeyAlgorithm aa24!"},
+        {"ephemeral parameters without digestParamSet", "1.2.643.2.2.997", tc26.algorithmOid,
+         tc26.params, kUntouched, "() asn1D_GostR3410_2001_PublicKeyParameters failed"},
+        {"key-encryption OID CryptoAPI does not list", "1.2.643.2.2.997", v2001.algorithmOid,
+         v2001.params, kUntouched, nullptr},
+        {"ephemeral OID CryptoAPI does not list", "1.2.643.2.2.19", "1.2.643.2.2.997", v2001.params,
+         kUntouched, nullptr},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Sender sender(row.keyEncryptionOid, row.ephemeralOid, row.params, v2001.publicKey);
+        kvtest::ClearTrace();
+        const kvtest::KeyWatch watch(*hSender_);
+        DWORD dwError = 0;
+        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
+        watch.ExpectOnlyAlive({});
+        EXPECT_EQ(row.error, dwError);
+        EXPECT_STREQ(row.keyEncryptionOid, sender.keyEncryptionOid.data());
+        EXPECT_EQ(0u, sender.encryptInfo.dwFlags);
+        if (row.message)
+            EXPECT_THAT(kvtest::TraceLines(),
+                        ElementsAre(kvtest::TraceLineOf("OrvaMsgDllExportKeyAgree", row.message)));
+        else
+            EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+    }
+}
+
+// Each allocation of the export fails in turn: E_OUTOFMEMORY, and every block already stored is
+// one the flags give CryptoAPI to release. A provider failure keeps the provider's code.
+TEST_F(KeyAgree, ExportFailures)
+{
+    const CmsVector &v = vectors_.at(0);
+    {
+        Sender probe("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
+        CallerMemory::Reset();
+        DWORD dwError = 0;
+        ASSERT_TRUE(probe.Export(&content_.info, &dwError));
+        ASSERT_EQ(6, CallerMemory::count);
+    }
+    for (int failAt = 1; failAt <= 6; ++failAt) {
+        SCOPED_TRACE(failAt);
+        CallerMemory::Reset(failAt);
+        Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
+        const kvtest::KeyWatch watch(*hSender_);
+        DWORD dwError = 0;
+        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
+        watch.ExpectOnlyAlive({});
+        EXPECT_EQ(DWORD{E_OUTOFMEMORY}, dwError);
+        sender.ReleaseByFlags();
+        EXPECT_THAT(CallerMemory::live, IsEmpty());
+    }
+    CallerMemory::Reset();
+    kvtest::ContentKey gone;
+    kvtest::MakeContentKey(*hSender_, &gone);
+    CryptDestroyKey(*gone.hKey);
+    Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
+    CallerMemory::Reset();
+    DWORD dwError = 0;
+    EXPECT_FALSE(sender.Export(&gone.info, &dwError));
+    EXPECT_EQ(DWORD{NTE_BAD_KEY}, dwError);
+    EXPECT_EQ(0u, sender.encryptInfo.dwFlags);
+    EXPECT_THAT(CallerMemory::live, IsEmpty());
+    EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+}
+
+// Recipient infos the import refuses, one piece changed at a time from one that opens.
+TEST_F(KeyAgree, ImportRefusals)
+{
+    const CmsVector &v = vectors_.at(0);
+    Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
+    DWORD dwError = 0;
+    ASSERT_TRUE(sender.Export(&content_.info, &dwError));
+    const RecipientInfo good = ReceivedFrom(sender);
+    const Bytes wrapped(good.encryptedKey.begin() + 4, good.encryptedKey.begin() + 36);
+    const Bytes mac(good.encryptedKey.end() - 4, good.encryptedKey.end());
+    const auto with = [&](auto change) {
+        RecipientInfo info = good;
+        change(info);
+        return info;
+    };
+    const char *kEncryptedKeyFailed = "() asn1D_Gost28147_89_EncryptedKey failed";
+    struct Row {
+        const char *name;
+        RecipientInfo info;
+        DWORD error;         // kUntouched: no code of the library's
+        const char *message; // null: nothing traced
+        DWORD keySpec = AT_KEYEXCHANGE;
+        bool opens = false;
+    } rows[] = {
+        {"as exported", good, kUntouched, nullptr, AT_KEYEXCHANGE, true},
+        {"2012 256-bit key-agreement text",
+         with([](auto &i) { i.keyEncryptionOid = "1.2.643.7.1.1.6.1"; }), kUntouched, nullptr,
+         AT_KEYEXCHANGE, true},
+        {"2012 512-bit key-agreement text",
+         with([](auto &i) { i.keyEncryptionOid = "1.2.643.7.1.1.6.2"; }), CRYPT_E_ASN1_ERROR,
+         nullptr},
+        {"no key-encryption text", with([](auto &i) { i.nullKeyEncryptionOid = true; }),
+         CRYPT_E_ASN1_ERROR, nullptr},
+        {"unknown key wrap", with([](auto &i) {
+             i.keyEncryptionParams = KeyWrapAlgorithm("1.2.643.2.2.13.5", kDefaultCipherParamSet);
+         }),
+         CRYPT_E_ASN1_ERROR, nullptr},
+        {"key wrap without parameters",
+         with([](auto &i) { i.keyEncryptionParams = Der(0x30, DerOid(kNoneKeyWrap)); }),
+         CRYPT_E_ASN1_ERROR, nullptr},
+        {"key-wrap parameters not a SEQUENCE", with([](auto &i) {
+             i.keyEncryptionParams = Der(0x30, Cat({DerOid(kNoneKeyWrap), {0x05, 0x00}}));
+         }),
+         CRYPT_E_ASN1_ERROR, nullptr},
+        {"key-encryption parameters not an AlgorithmIdentifier", with([](auto &i) {
+             i.keyEncryptionParams = {0x04, 0x00};
+         }),
+         CRYPT_E_ASN1_ERROR, "() asn1D_AlgorithmIdentifier failed"},
+        {"encrypted key not a SEQUENCE", with([](auto &i) {
+             i.encryptedKey = {0x04, 0x00};
+         }),
+         CRYPT_E_ASN1_ERROR, kEncryptedKeyFailed},
+        {"encrypted key with a 16-byte key", with([&](auto &i) {
+             i.encryptedKey = Der(0x30, Cat({Der(0x04, Bytes(16, 1)), Der(0x04, mac)}));
+         }),
+         CRYPT_E_ASN1_ERROR, kEncryptedKeyFailed},
+        {"maskKey present", with([&](auto &i) {
+             i.encryptedKey =
+                 Der(0x30, Cat({Der(0x04, wrapped), Der(0x80, wrapped), Der(0x04, mac)}));
+         }),
+         kUntouched, nullptr},
+        {"3-byte MAC", with([&](auto &i) {
+             i.encryptedKey =
+                 Der(0x30, Cat({Der(0x04, wrapped), Der(0x04, Bytes(mac.begin(), mac.end() - 1))}));
+         }),
+         kUntouched, nullptr},
+        {"no UKM", with([](auto &i) { i.noUkm = true; }), kUntouched, nullptr},
+        {"16-byte UKM", with([](auto &i) { i.ukm.resize(16); }), kUntouched, nullptr},
+        {"another UKM", with([](auto &i) { i.ukm.at(0) ^= 1; }), NTE_BAD_DATA, nullptr},
+        {"wrong MAC", with([](auto &i) { i.encryptedKey.back() ^= 1; }), NTE_BAD_DATA, nullptr},
+        {"originator by certificate",
+         with([](auto &i) { i.originatorChoice = CMSG_KEY_AGREE_ORIGINATOR_CERT; }),
+         ERROR_NOT_SUPPORTED, "() only an originator public key is supported"},
+        {"signature key spec", good, NTE_NO_KEY, nullptr, AT_SIGNATURE},
+    };
+    const Bytes badContentParams = {0x30, 0x00};
+    const auto hRecipient = kvtest::AcquireProvider(&v.keyPemPath);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        kvtest::ClearTrace();
+        const kvtest::KeyWatch watch(*hRecipient);
+        auto hKey = kvtest::NewScopedKey();
+        const Imported imported =
+            Import(*hRecipient, row.keySpec, row.info, content_.parameters, hKey.get());
+        EXPECT_EQ(row.opens, imported.ok);
+        EXPECT_EQ(row.error, imported.error);
+        if (imported.ok) {
+            watch.ExpectOnlyAlive({*hKey});
+            ExpectSameKey(*hKey);
+        } else {
+            watch.ExpectOnlyAlive({});
+            EXPECT_EQ(0u, *hKey);
+        }
+        if (row.message)
+            EXPECT_THAT(kvtest::TraceLines(),
+                        ElementsAre(kvtest::TraceLineOf("OrvaMsgDllImportKeyAgree", row.message)));
+        else
+            EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+    }
+    kvtest::ClearTrace();
+    auto hKey = kvtest::NewScopedKey();
+    const Imported imported =
+        Import(*hRecipient, AT_KEYEXCHANGE, good, badContentParams, hKey.get());
+    EXPECT_FALSE(imported.ok);
+    EXPECT_EQ(DWORD{CRYPT_E_ASN1_ERROR}, imported.error);
+    EXPECT_THAT(kvtest::TraceLines(),
+                ElementsAre(kvtest::TraceLineOf("OrvaMsgDllImportKeyAgree",
+                                                "() asn1D_Gost28147_89_Parameters failed")));
+}
+
+} // namespace
