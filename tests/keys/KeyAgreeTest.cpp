@@ -361,6 +361,42 @@ TEST_F(KeyAgree, ExportRefusals)
     }
 }
 
+// Only an ephemeral originator is made, and the first recipient key and key-encrypt info must
+// be there: anything else is refused before the provider is asked for anything.
+TEST_F(KeyAgree, ExportNeedsAnEphemeralOriginatorAndARecipientKey)
+{
+    const CmsVector &v = vectors_.at(0);
+    struct Row {
+        const char *name;
+        void (*change)(Sender *);
+        DWORD error;
+        const char *message;
+    } rows[] = {
+        {"static originator key",
+         [](Sender *s) { s->encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_STATIC_KEY_CHOICE; },
+         ERROR_NOT_SUPPORTED, "() only an ephemeral originator key is supported"},
+        {"no recipient encrypted keys",
+         [](Sender *s) { s->encodeInfo.rgpRecipientEncryptedKeys = nullptr; },
+         ERROR_INVALID_PARAMETER, "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO"},
+        {"no key-encrypt info", [](Sender *s) { s->rgpKeyEncryptInfos[0] = nullptr; },
+         ERROR_INVALID_PARAMETER, "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
+        row.change(&sender);
+        kvtest::ClearTrace();
+        const kvtest::KeyWatch watch(*hSender_);
+        DWORD dwError = 0;
+        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
+        watch.ExpectOnlyAlive({});
+        EXPECT_EQ(row.error, dwError);
+        EXPECT_STREQ("1.2.643.2.2.19", sender.keyEncryptionOid.data());
+        EXPECT_THAT(kvtest::TraceLines(),
+                    ElementsAre(kvtest::TraceLineOf("OrvaMsgDllExportKeyAgree", row.message)));
+    }
+}
+
 // Each allocation of the export fails in turn: E_OUTOFMEMORY, and every block already stored is
 // one the flags give CryptoAPI to release. A provider failure keeps the provider's code.
 TEST_F(KeyAgree, ExportFailures)
