@@ -24,6 +24,22 @@ std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts)
     return all;
 }
 
+// 0x31, the DER length of `contents` (short form, or two octets), then `contents`.
+std::vector<BYTE> SetOf(const std::vector<BYTE> &contents)
+{
+    std::vector<BYTE> der(contents.size() < 128 ? 2 : 4);
+    der[0] = 0x31;
+    if (contents.size() < 128) {
+        der[1] = static_cast<BYTE>(contents.size());
+    } else {
+        der[1] = 0x82;
+        der[2] = static_cast<BYTE>(contents.size() >> 8);
+        der[3] = static_cast<BYTE>(contents.size());
+    }
+    der.insert(der.end(), contents.begin(), contents.end());
+    return der;
+}
+
 // The flat store: header, entry array, then the element bytes in decoded order, unpadded.
 void ExpectStoreLaidOut(const kvtest::FlatResult &result, DWORD cb,
                         const std::vector<std::vector<BYTE>> &elements)
@@ -74,14 +90,7 @@ TEST(GostPrivateCertificateStore, ElementsInDerOrder)
         std::vector<BYTE> contents;
         for (const auto &element : row.sorted)
             contents.insert(contents.end(), element.begin(), element.end());
-        std::vector<BYTE> expected = {0x31};
-        if (contents.size() < 128) {
-            expected.push_back(static_cast<BYTE>(contents.size()));
-        } else {
-            expected.insert(expected.end(), {0x82, static_cast<BYTE>(contents.size() >> 8),
-                                             static_cast<BYTE>(contents.size())});
-        }
-        expected.insert(expected.end(), contents.begin(), contents.end());
+        const std::vector<BYTE> expected = SetOf(contents);
 
         EXPECT_EQ(expected, kvtest::EncodeEveryWay(kStore, &caller));
         DWORD cb = 0;
