@@ -508,7 +508,7 @@ TEST_F(KeyAgree, ImportRefusals)
         {"originator by certificate",
          with([](auto &i) { i.originatorChoice = CMSG_KEY_AGREE_ORIGINATOR_CERT; }),
          ERROR_NOT_SUPPORTED, "() only an originator public key is supported"},
-        {"signature key spec", good, NTE_NO_KEY, nullptr, AT_SIGNATURE},
+        {"AT_SIGNATURE key pair", good, NTE_NO_KEY, nullptr, AT_SIGNATURE},
     };
     const Bytes badContentParams = {0x30, 0x00};
     const auto hRecipient = kvtest::AcquireProvider(&v.keyPemPath);
