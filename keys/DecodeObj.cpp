@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -110,10 +111,19 @@ BOOL DecodePublicKey(Asn1Context *ctx, const CRYPT_BIT_BLOB &key, GostR3410_Publ
     return TRUE;
 }
 
+// The blob's size must fit its DWORD: parameters of nearly 4 GiB would wrap the count, and
+// the write pass would then run past a short block.
+bool BlobSizeFits(const CRYPT_OBJID_BLOB &parameters, const CRYPT_DATA_BLOB &key)
+{
+    return uint64_t{sizeof(GOST_PUBLICKEYBLOB_HEADER)} + parameters.cbData + key.cbData <=
+           UINT32_MAX;
+}
+
 // The blob in a new block of the default allocator, or only its size.
 BOOL DeliverBlob(const CRYPT_OBJID_BLOB &parameters, const CRYPT_DATA_BLOB &key, ALG_ID aiKeyAlg,
                  BYTE **ppbData, DWORD *pcbData)
 {
+    if (!BlobSizeFits(parameters, key)) return FailWith(CRYPT_E_ASN1_MEMORY); // no such block
     DWORD cbBlob = 0;
     b2e_CRYPT_PUBKEY_INFO(nullptr, &cbBlob, &parameters, &key, aiKeyAlg);
     if (!ppbData) {

@@ -11,7 +11,12 @@
 #include <asn1rt.h>
 #include <kvcapi_testing.h>
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 
 using kvtest::Bytes;
 using kvtest::TraceLines;
@@ -294,6 +299,32 @@ TEST_F(ConvertPublicKeyInfo, SizeQueryAllocatesOnlyTheWorkingCopy)
     ASSERT_TRUE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, nullptr, &cbBlob));
     EXPECT_EQ(1, g_allocCount);
     EXPECT_EQ(100u, cbBlob);
+}
+
+// Parameters so long that header, parameters and key pass 2^32 bytes: refused as a block that
+// cannot be had, in a size query too, instead of counted modulo 2^32 and written past a short
+// block. The parameters are an honest mapping of that many zero bytes, never touched.
+TEST_F(ConvertPublicKeyInfo, BlobTooLargeForItsSize)
+{
+    const auto v = kvtest::LoadGostKeyVectors().at(0);
+    const DWORD cbParameters = UINT32_MAX - 16; // 16 + this + 64 key bytes wraps to 63
+    void *pvParameters =
+        mmap(nullptr, cbParameters, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(MAP_FAILED, pvParameters);
+    const std::unique_ptr<void, std::function<void(void *)>> unmap(
+        pvParameters, [&](void *pv) { munmap(pv, cbParameters); });
+    CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
+    info.Algorithm.Parameters = {cbParameters, static_cast<BYTE *>(pvParameters)};
+
+    DWORD cbBlob = 0;
+    SetLastError(0x1234);
+    ASSERT_FALSE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, nullptr, &cbBlob))
+        << "size " << cbBlob;
+    EXPECT_EQ(DWORD{CRYPT_E_ASN1_MEMORY}, GetLastError());
+    const Converted converted = Convert(info);
+    EXPECT_FALSE(converted.ok);
+    EXPECT_EQ(DWORD{CRYPT_E_ASN1_MEMORY}, converted.error);
+    EXPECT_THAT(TraceLines(), IsEmpty());
 }
 
 TEST_F(ConvertPublicKeyInfo, MalformedArguments)
