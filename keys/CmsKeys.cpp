@@ -10,6 +10,17 @@
 
 namespace {
 
+// The ephemeral key made for a peer, by the peer's public-key algorithm.
+struct EphemeralFor {
+    ALG_ID publicKeyAlgId;
+    ALG_ID ephemeralKeyAlgId;
+};
+constexpr EphemeralFor kEphemeralKeys[] = {
+    {ALG_GOST_SIGN_2001, ALG_GOST_DH_2001_EPHEM},
+    {ALG_GOST_SIGN_2012_256, ALG_GOST_DH_2012_256_EPHEM},
+    {ALG_GOST_SIGN_2012_512, ALG_GOST_DH_2012_512_EPHEM},
+};
+
 BOOL FailWith(DWORD dwError)
 {
     SetLastError(dwError);
@@ -67,6 +78,13 @@ bool CopyToCallerBlock(PFN_CMSG_ALLOC pfnAlloc, const BYTE *pb, DWORD cb, CRYPT_
     std::memcpy(pbBlock, pb, cb);
     *pOut = {cb, pbBlock};
     return true;
+}
+
+ALG_ID EphemeralKeyAlgIdFor(ALG_ID publicKeyAlgId)
+{
+    for (const EphemeralFor &entry : kEphemeralKeys)
+        if (entry.publicKeyAlgId == publicKeyAlgId) return entry.ephemeralKeyAlgId;
+    return 0;
 }
 
 BOOL GenerateEphemeralKey(HCRYPTPROV hProv, ALG_ID ephemeralAlgId,

@@ -52,6 +52,10 @@ bool EncodeDer(Asn1Context *ctx, Value *pValue, int (*encoder)(Asn1Context *, Va
 // block was obtained.
 bool CopyToCallerBlock(PFN_CMSG_ALLOC pfnAlloc, const BYTE *pb, DWORD cb, CRYPT_DATA_BLOB *pOut);
 
+// The ephemeral key (ALG_GOST_DH_*_EPHEM) made for a peer whose public key is of
+// publicKeyAlgId (ALG_GOST_SIGN_*); 0 for any other algorithm.
+ALG_ID EphemeralKeyAlgIdFor(ALG_ID publicKeyAlgId);
+
 // An ephemeral key pair (ephemeralAlgId, one of ALG_GOST_DH_*_EPHEM) on the curve and with the
 // digest of the peer's parameters.
 BOOL GenerateEphemeralKey(HCRYPTPROV hProv, ALG_ID ephemeralAlgId,

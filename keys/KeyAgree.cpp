@@ -27,21 +27,16 @@ BOOL FailWith(DWORD dwError)
 
 // ------------------------------------------------------------------ export
 
-// A key-agreement group: the key-encryption algorithms that select it, the ephemeral algorithm
-// it requires and the ephemeral key it makes.
+// A key-agreement group: the key-encryption algorithms that select it and the ephemeral
+// algorithm it requires; the ephemeral key made is the one for that algorithm.
 struct AgreementGroup {
     ALG_ID keyEncryptionAlgIds[2];
     ALG_ID ephemeralAlgId;
-    ALG_ID ephemeralKeyAlgId;
 };
 constexpr AgreementGroup kGroups[] = {
-    {{ALG_GOST_SIGN_2001, ALG_GOST_AGREE_2001}, ALG_GOST_SIGN_2001, ALG_GOST_DH_2001_EPHEM},
-    {{ALG_GOST_SIGN_2012_256, ALG_GOST_AGREE_2012_256},
-     ALG_GOST_SIGN_2012_256,
-     ALG_GOST_DH_2012_256_EPHEM},
-    {{ALG_GOST_SIGN_2012_512, ALG_GOST_AGREE_2012_512},
-     ALG_GOST_SIGN_2012_512,
-     ALG_GOST_DH_2012_512_EPHEM},
+    {{ALG_GOST_SIGN_2001, ALG_GOST_AGREE_2001}, ALG_GOST_SIGN_2001},
+    {{ALG_GOST_SIGN_2012_256, ALG_GOST_AGREE_2012_256}, ALG_GOST_SIGN_2012_256},
+    {{ALG_GOST_SIGN_2012_512, ALG_GOST_AGREE_2012_512}, ALG_GOST_SIGN_2012_512},
 };
 // Ephemeral algorithms understood at all; only the group's own is accepted in the end.
 constexpr ALG_ID kEphemeralAlgIds[] = {
@@ -146,7 +141,7 @@ BOOL ChooseEphemeralKey(const CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO &encodeInfo,
         !FindPublicKeyAlgId(encodeInfo.pEphemeralAlgorithm->pszObjId, &ephemeralAlgId) ||
         !CheckGroup(keyEncryptionAlgId, ephemeralAlgId, &pGroup))
         return FALSE;
-    *pEphemeralKeyAlgId = pGroup->ephemeralKeyAlgId;
+    *pEphemeralKeyAlgId = EphemeralKeyAlgIdFor(pGroup->ephemeralAlgId);
     return TRUE;
 }
 

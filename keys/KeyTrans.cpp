@@ -18,17 +18,6 @@ namespace {
 constexpr char kExport[] = "OrvaMsgDllExportKeyTrans";
 constexpr char kImport[] = "OrvaMsgDllImportKeyTrans";
 
-// The ephemeral key made for a recipient, by the recipient's public-key algorithm.
-struct EphemeralFor {
-    ALG_ID recipientAlgId;
-    ALG_ID ephemeralAlgId;
-};
-constexpr EphemeralFor kEphemeralKeys[] = {
-    {ALG_GOST_SIGN_2001, ALG_GOST_DH_2001_EPHEM},
-    {ALG_GOST_SIGN_2012_256, ALG_GOST_DH_2012_256_EPHEM},
-    {ALG_GOST_SIGN_2012_512, ALG_GOST_DH_2012_512_EPHEM},
-};
-
 BOOL DecodeRecipientParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                                GostR3410_2001_PublicKeyParameters *pValue)
 {
@@ -39,13 +28,8 @@ BOOL DecodeRecipientParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
 
 BOOL ChooseEphemeralAlgorithm(LPCSTR pszRecipientObjId, ALG_ID *pEphemeralAlgId)
 {
-    const ALG_ID recipientAlgId = OID_2_ALGID(pszRecipientObjId);
-    for (const EphemeralFor &entry : kEphemeralKeys) {
-        if (entry.recipientAlgId == recipientAlgId) {
-            *pEphemeralAlgId = entry.ephemeralAlgId;
-            return TRUE;
-        }
-    }
+    *pEphemeralAlgId = EphemeralKeyAlgIdFor(OID_2_ALGID(pszRecipientObjId));
+    if (*pEphemeralAlgId) return TRUE;
     KV_TRACE_ERROR_IN(kExport, "() unsupported public key algorithm!");
     return FALSE;
 }
