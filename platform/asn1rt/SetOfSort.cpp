@@ -33,11 +33,12 @@ int CollectDescriptors(const SList *pList, Descriptors *pdescrs)
 }
 
 // Puts the descriptors in buffer order; the described elements must tile the front of the
-// buffer exactly, one after the other.
+// buffer exactly, one after the other. An empty element shares its offset with the element
+// behind it and goes first, so the tiling walk stays where it is.
 int ArrangeInBufferOrder(Descriptors &descrs, size_t used, size_t *ptotal)
 {
     std::sort(descrs.begin(), descrs.end(), [](const Asn1BufLocDescr *a, const Asn1BufLocDescr *b) {
-        return a->offset > b->offset;
+        return a->offset != b->offset ? a->offset > b->offset : a->numocts < b->numocts;
     });
     size_t expectedOffset = used;
     for (const Asn1BufLocDescr *descr : descrs) {

@@ -346,6 +346,8 @@ TEST(DerEncode, SetOfPadsShorterWithZeros)
         {"reversed", {"010001", "0100", "01", "00ff"}, "00ff 0100 01 010001"},
         {"single", {"05"}, "05"},
         {"empty", {}, ""},
+        {"empty element first", {"", "05"}, "05"},
+        {"empty element between", {"05", "", "03"}, "0305"},
     };
     for (const auto &row : kRows) {
         SCOPED_TRACE(row.name);
