@@ -5,6 +5,7 @@
 // (the frame reports it as CRYPT_E_ASN1_ERROR). Codecs never trace.
 #pragma once
 
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -31,11 +32,14 @@ inline int Fail(Asn1Context *pctxt, int status)
     return rtErrSetData(&pctxt->errInfo, status, 0, 0);
 }
 
-// -23 with the offending field's name and value attached.
+// -23 with the offending field's name and value attached. The value is written out whole:
+// a count of ASN1UINT may lie beyond what an int parameter holds.
 inline int ConstraintViolated(Asn1Context *pctxt, const char *field, long long value)
 {
+    char text[24]; // "-9223372036854775808" and the terminator
+    std::snprintf(text, sizeof text, "%lld", value);
     rtErrAddStrParm(&pctxt->errInfo, field);
-    rtErrAddIntParm(&pctxt->errInfo, static_cast<int>(value));
+    rtErrAddStrParm(&pctxt->errInfo, text);
     return Fail(pctxt, ASN_E_CONSVIO);
 }
 

@@ -296,6 +296,13 @@ TEST(Encoder, ConstraintViolations)
              return c.Encode(asn1E_EDIPartyName_nameAssigner, &v).status;
          },
          {"pvalue->u.universalString.nchars", "0"}},
+        {"IV of 2^31 octets",
+         [](Context &c) {
+             Gost28147_89_IV v{};
+             v.numocts = 0x80000000u;
+             return c.Encode(asn1E_Gost28147_89_IV, &v).status;
+         },
+         {"pvalue->numocts", "2147483648"}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
