@@ -49,8 +49,9 @@ bool DiversifyKek(const Gost28147ParamSet &paramSet, const Gost28147Key &kek,
 {
     *diversified = kek;
     for (const BYTE ukmByte : ukm) {
-        const Gost28147Block iv = DiversificationIv(*diversified, ukmByte);
+        Gost28147Block iv = DiversificationIv(*diversified, ukmByte);
         CipherCtxPtr cfb = NewGost28147Cfb(paramSet, *diversified, iv, true);
+        OPENSSL_cleanse(iv.data(), iv.size()); // sums of the key's words; the context has a copy
         if (!cfb || !Gost28147CfbUpdate(cfb.get(), *diversified)) {
             OPENSSL_cleanse(diversified->data(), diversified->size());
             return false;
