@@ -14,9 +14,7 @@ namespace {
 int ReadSigned(std::span<const ASN1OCTET> contents, int64_t *pvalue)
 {
     if (contents.empty()) return ASN_E_INVLEN;
-    while (contents.size() > 1 && ((contents[0] == 0x00 && !(contents[1] & 0x80)) ||
-                                   (contents[0] == 0xFF && (contents[1] & 0x80))))
-        contents = contents.subspan(1);
+    contents = WithoutRedundantSignOctets(contents);
     if (contents.size() > sizeof(int64_t)) return ASN_E_INTOVFLW;
     uint64_t bits = (contents[0] & 0x80) ? ~uint64_t{0} : 0;
     for (const ASN1OCTET octet : contents)

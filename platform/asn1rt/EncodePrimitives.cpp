@@ -21,26 +21,20 @@ int HexDigit(char c)
     return -1;
 }
 
-// Position of the first octet that DER keeps of these two's-complement octets: a leading
-// octet goes when it is all sign bits and the next octet carries the same sign (X.690 8.3.2).
-size_t MinimalStart(std::span<const ASN1OCTET> octets)
+// Two's-complement contents in the fewest octets.
+int PutMinimalSigned(Asn1Context *pctxt, std::span<const ASN1OCTET> octets)
 {
-    size_t first = 0;
-    while (first + 1 < octets.size() && ((octets[first] == 0x00 && !(octets[first + 1] & 0x80)) ||
-                                         (octets[first] == 0xFF && (octets[first + 1] & 0x80))))
-        first++;
-    return first;
+    const auto minimal = WithoutRedundantSignOctets(octets);
+    return Written(PutOctets(pctxt, minimal), minimal.size());
 }
 
-// Two's-complement contents in the fewest octets.
 int PutSigned(Asn1Context *pctxt, int64_t value)
 {
-    ASN1OCTET octets[8];
+    ASN1OCTET octets[8]; // the value, most significant octet first
     for (size_t i = 0; i < sizeof octets; i++)
         octets[sizeof octets - 1 - i] =
             static_cast<ASN1OCTET>(static_cast<uint64_t>(value) >> (8 * i));
-    const auto minimal = std::span<const ASN1OCTET>(octets).subspan(MinimalStart(octets));
-    return Written(PutOctets(pctxt, minimal), minimal.size());
+    return PutMinimalSigned(pctxt, octets);
 }
 
 // Converts the hexadecimal digits into octets in a heap block; an odd count is read as if a
@@ -135,9 +129,7 @@ extern "C" int xe_bigint(Asn1Context *pctxt, const char *pvalue, ASN1TagType tag
     std::span<ASN1OCTET> octets;
     const int status = HexToOctets(pctxt, pvalue + 2, &octets);
     if (status != ASN_OK) return status;
-    const auto minimal = std::span<const ASN1OCTET>(octets).subspan(MinimalStart(octets));
-    const int length = Written(PutOctets(pctxt, minimal), minimal.size());
-    return WrapUniversal(pctxt, ASN_ID_INT, length, tagging);
+    return WrapUniversal(pctxt, ASN_ID_INT, PutMinimalSigned(pctxt, octets), tagging);
 }
 
 extern "C" int xe_null(Asn1Context *pctxt, ASN1TagType tagging)

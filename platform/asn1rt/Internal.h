@@ -16,6 +16,16 @@ constexpr size_t kMaxLength = INT32_MAX;
 // Nesting of constructed string segments the decoder follows before giving up.
 constexpr ASN1UINT kMaxStringDepth = ASN_K_MAXDEPTH;
 
+// Two's-complement octets without the leading octets DER leaves out: one goes when it is all
+// sign bits and the next octet carries the same sign (X.690 8.3.2). At least one remains.
+inline std::span<const ASN1OCTET> WithoutRedundantSignOctets(std::span<const ASN1OCTET> octets)
+{
+    while (octets.size() > 1 && ((octets[0] == 0x00 && !(octets[1] & 0x80)) ||
+                                 (octets[0] == 0xFF && (octets[1] & 0x80))))
+        octets = octets.subspan(1);
+    return octets;
+}
+
 // ---------------------------------------------------------------- heap
 
 void *NewHeap();
