@@ -71,12 +71,6 @@ int PutSubidentifier(Asn1Context *pctxt, uint64_t value, size_t *pcount)
     return PutOctets(pctxt, {groups + sizeof groups - count, count});
 }
 
-bool ValidOidValue(const ASN1OBJID *pvalue)
-{
-    return pvalue->numids >= 2 && pvalue->numids <= ASN_K_MAXSUBIDS && pvalue->subid[0] <= 2 &&
-           (pvalue->subid[0] == 2 || pvalue->subid[1] < 40);
-}
-
 template <typename Unit> int PutWideChars(Asn1Context *pctxt, const Unit *units, ASN1UINT count)
 {
     if (count && !units) return ASN_E_INVPARAM;
@@ -140,7 +134,7 @@ extern "C" int xe_null(Asn1Context *pctxt, ASN1TagType tagging)
 extern "C" int xe_objid(Asn1Context *pctxt, const ASN1OBJID *pvalue, ASN1TagType tagging)
 {
     if (!pvalue) return ASN_E_INVPARAM;
-    if (!ValidOidValue(pvalue)) return ASN_E_INVOBJID;
+    if (pvalue->numids > ASN_K_MAXSUBIDS || !ValidLeadingArcs(*pvalue)) return ASN_E_INVOBJID;
     size_t count = 0;
     int status = ASN_OK;
     for (ASN1UINT i = pvalue->numids - 1; i >= 2 && status == ASN_OK; i--)

@@ -26,6 +26,9 @@ inline std::span<const ASN1OCTET> WithoutRedundantSignOctets(std::span<const ASN
     return octets;
 }
 
+// X.660: at least two arcs, the first 0, 1 or 2, and under 0 and 1 the second below 40.
+bool ValidLeadingArcs(const ASN1OBJID &oid);
+
 // ---------------------------------------------------------------- heap
 
 void *NewHeap();

@@ -31,13 +31,12 @@ bool ParseArc(const char **ptext, ASN1UINT *parc)
     return true;
 }
 
-// X.660: the first arc is 0, 1 or 2, and under 0 and 1 the second arc is below 40.
-bool ValidLeadingArcs(const ASN1OBJID &oid)
+} // namespace
+
+bool asn1rt::ValidLeadingArcs(const ASN1OBJID &oid)
 {
     return oid.numids >= 2 && oid.subid[0] <= 2 && (oid.subid[0] == 2 || oid.subid[1] < 40);
 }
-
-} // namespace
 
 extern "C" size_t rtOidToStrLen(const ASN1OBJID *pOID)
 {
@@ -72,7 +71,7 @@ extern "C" int rtStrToOid(const char *text, ASN1OBJID *pOID)
         if (*text == '\0') break;
         if (*text++ != '.') return 0;
     }
-    if (!ValidLeadingArcs(parsed)) return 0;
+    if (!asn1rt::ValidLeadingArcs(parsed)) return 0;
     pOID->numids = parsed.numids;
     for (ASN1UINT i = 0; i < parsed.numids; i++)
         pOID->subid[i] = parsed.subid[i];
