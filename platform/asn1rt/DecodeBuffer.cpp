@@ -119,7 +119,6 @@ int OpenPrimitive(Asn1Context *pctxt, ASN1TAG tagNumber, ASN1TagType tagging, in
                   std::span<const ASN1OCTET> *pcontents)
 {
     if (!pctxt) return ASN_E_INVPARAM;
-    Asn1DecodeBuffer *buffer = &pctxt->buffer;
     if (tagging == ASN1EXPL) {
         ASN1OCTET first = 0;
         if (const int status = xd_peekTagByte(pctxt, &first)) return status;
@@ -127,9 +126,15 @@ int OpenPrimitive(Asn1Context *pctxt, ASN1TAG tagNumber, ASN1TagType tagging, in
         Header header{};
         if (const int status = ReadHeader(pctxt, &header, true)) return status;
         length = header.length;
-    } else if (buffer->lastIdConstructed) {
+    } else if (pctxt->buffer.lastIdConstructed) {
         return ASN_E_BADTAG; // the implicit tag was read in constructed form
     }
+    return TakeContents(pctxt, length, pcontents);
+}
+
+int TakeContents(Asn1Context *pctxt, int length, std::span<const ASN1OCTET> *pcontents)
+{
+    Asn1DecodeBuffer *buffer = &pctxt->buffer;
     if (length < 0) return ASN_E_INVLEN;
     if (buffer->byteIndex > buffer->size ||
         static_cast<size_t>(length) > buffer->size - buffer->byteIndex)

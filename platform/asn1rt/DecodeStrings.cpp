@@ -68,14 +68,8 @@ int AddSegment(const StringRequest &request, std::span<const ASN1OCTET> contents
 
 int TakePrimitive(Asn1Context *pctxt, const StringRequest &request, int length, Segments *psegments)
 {
-    Asn1DecodeBuffer *buffer = &pctxt->buffer;
-    if (length < 0) return ASN_E_INVLEN;
-    if (buffer->byteIndex > buffer->size ||
-        static_cast<size_t>(length) > buffer->size - buffer->byteIndex)
-        return ASN_E_BUFOVFLW;
-    const std::span<const ASN1OCTET> contents(buffer->data + buffer->byteIndex,
-                                              static_cast<size_t>(length));
-    buffer->byteIndex += contents.size();
+    std::span<const ASN1OCTET> contents;
+    if (const int status = TakeContents(pctxt, length, &contents)) return status;
     return AddSegment(request, contents, psegments);
 }
 

@@ -70,6 +70,10 @@ int ReadHeader(Asn1Context *pctxt, Header *pheader, bool consume);
 // everything up to and including the matching end-of-contents). 0 or a status.
 int ElementExtent(const ASN1OCTET *data, size_t size, size_t pos, size_t *pextent);
 
+// Takes the `length` contents octets at the decode position; they must lie inside the
+// buffer (ASN_E_INVLEN for a negative length, ASN_E_BUFOVFLW past the end).
+int TakeContents(Asn1Context *pctxt, int length, std::span<const ASN1OCTET> *pcontents);
+
 // Contents of a primitive type: with explicit tagging reads the universal identifier
 // `tagNumber` in primitive form (-3, nothing consumed, when another identifier follows);
 // with implicit tagging takes `length` as the caller read it. Checks that the contents lie
