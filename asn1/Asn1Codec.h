@@ -131,6 +131,12 @@ inline int EncodeDynOctets(Asn1Context *pctxt, ASN1DynOctStr *pvalue, ASN1TagTyp
     return EncodeOctets(pctxt, pvalue->data, pvalue->numocts, tagging);
 }
 
+inline int EncodeBits(Asn1Context *pctxt, ASN1DynBitStr *pvalue, ASN1TagType tagging)
+{
+    const int len = xe_bitstr(pctxt, pvalue->data, pvalue->numbits, tagging);
+    return len < 0 ? Fail(pctxt, len) : len;
+}
+
 // SEQUENCE OF: the elements from the last to the first, each with its own tag.
 template <typename T> int EncodeList(Asn1Context *pctxt, Encoder<T> encode, DList *plist)
 {
@@ -312,6 +318,12 @@ inline int DecodeObjid(Asn1Context *pctxt, ASN1OBJID *pvalue, ASN1TagType taggin
 inline int DecodeOctets(Asn1Context *pctxt, ASN1DynOctStr *pvalue, ASN1TagType tagging, int length)
 {
     const int stat = xd_octstr(pctxt, &pvalue->data, &pvalue->numocts, tagging, length);
+    return stat < 0 ? Fail(pctxt, stat) : 0;
+}
+
+inline int DecodeBits(Asn1Context *pctxt, ASN1DynBitStr *pvalue, ASN1TagType tagging, int length)
+{
+    const int stat = xd_bitstr(pctxt, &pvalue->data, &pvalue->numbits, tagging, length);
     return stat < 0 ? Fail(pctxt, stat) : 0;
 }
 

@@ -76,15 +76,13 @@ int asn1D_CertificateSerialNumber(Asn1Context *pctxt, CertificateSerialNumber *p
 // UniqueIdentifier ::= BIT STRING                                  -- RFC 5280, 4.1.2.8
 int asn1E_UniqueIdentifier(Asn1Context *pctxt, UniqueIdentifier *pvalue, ASN1TagType tagging)
 {
-    const int len = xe_bitstr(pctxt, pvalue->data, pvalue->numbits, tagging);
-    return len < 0 ? Fail(pctxt, len) : len;
+    return EncodeBits(pctxt, pvalue, tagging);
 }
 
 int asn1D_UniqueIdentifier(Asn1Context *pctxt, UniqueIdentifier *pvalue, ASN1TagType tagging,
                            int length)
 {
-    const int stat = xd_bitstr(pctxt, &pvalue->data, &pvalue->numbits, tagging, length);
-    return stat < 0 ? Fail(pctxt, stat) : 0;
+    return DecodeBits(pctxt, pvalue, tagging, length);
 }
 
 // X121Address ::= NumericString (SIZE (1..ub-x121-address-length))
@@ -166,26 +164,24 @@ int asn1D_OrganizationalUnitName(Asn1Context *pctxt, OrganizationalUnitName *pva
 // CertHash ::= OCTET STRING                                        -- RFC 2634, 5.4.1
 int asn1E_CertHash(Asn1Context *pctxt, CertHash *pvalue, ASN1TagType tagging)
 {
-    return EncodeOctets(pctxt, pvalue->data, pvalue->numocts, tagging);
+    return EncodeDynOctets(pctxt, pvalue, tagging);
 }
 
 int asn1D_CertHash(Asn1Context *pctxt, CertHash *pvalue, ASN1TagType tagging, int length)
 {
-    const int stat = xd_octstr(pctxt, &pvalue->data, &pvalue->numocts, tagging, length);
-    return stat < 0 ? Fail(pctxt, stat) : 0;
+    return DecodeOctets(pctxt, pvalue, tagging, length);
 }
 
 // OtherHashValue ::= OCTET STRING
 int asn1E_OtherHashValue(Asn1Context *pctxt, OtherHashValue *pvalue, ASN1TagType tagging)
 {
-    return EncodeOctets(pctxt, pvalue->data, pvalue->numocts, tagging);
+    return EncodeDynOctets(pctxt, pvalue, tagging);
 }
 
 int asn1D_OtherHashValue(Asn1Context *pctxt, OtherHashValue *pvalue, ASN1TagType tagging,
                          int length)
 {
-    const int stat = xd_octstr(pctxt, &pvalue->data, &pvalue->numocts, tagging, length);
-    return stat < 0 ? Fail(pctxt, stat) : 0;
+    return DecodeOctets(pctxt, pvalue, tagging, length);
 }
 
 // AlgorithmIdentifier ::= SEQUENCE {
@@ -243,21 +239,12 @@ int asn1E_SubjectPublicKeyInfo(Asn1Context *pctxt, SubjectPublicKeyInfo *pvalue,
                                ASN1TagType tagging)
 {
     int total = 0, len;
-    if ((len = xe_bitstr(pctxt, pvalue->subjectPublicKey.data, pvalue->subjectPublicKey.numbits,
-                         ASN1EXPL)) < 0)
-        return Fail(pctxt, len);
+    if ((len = EncodeBits(pctxt, &pvalue->subjectPublicKey, ASN1EXPL)) < 0) return Fail(pctxt, len);
     total += len;
     if ((len = asn1E_AlgorithmIdentifier(pctxt, &pvalue->algorithm, ASN1EXPL)) < 0)
         return Fail(pctxt, len);
     total += len;
     return WrapIfExplicit(pctxt, tagging, kSequence, total);
-}
-
-static int DecodeBitString(Asn1Context *pctxt, ASN1DynBitStr *pvalue, ASN1TagType tagging,
-                           int length)
-{
-    const int stat = xd_bitstr(pctxt, &pvalue->data, &pvalue->numbits, tagging, length);
-    return stat < 0 ? Fail(pctxt, stat) : 0;
 }
 
 int asn1D_SubjectPublicKeyInfo(Asn1Context *pctxt, SubjectPublicKeyInfo *pvalue,
@@ -268,8 +255,7 @@ int asn1D_SubjectPublicKeyInfo(Asn1Context *pctxt, SubjectPublicKeyInfo *pvalue,
     if ((stat = BeginContents(pctxt, ASN_ID_SEQ, tagging, length, &ccb)) < 0) return stat;
     if ((stat = DecodeRequired(pctxt, ccb, asn1D_AlgorithmIdentifier, &pvalue->algorithm)) < 0)
         return stat;
-    if ((stat = DecodeRequired(pctxt, ccb, DecodeBitString, &pvalue->subjectPublicKey)) < 0)
-        return stat;
+    if ((stat = DecodeRequired(pctxt, ccb, DecodeBits, &pvalue->subjectPublicKey)) < 0) return stat;
     return EndContents(pctxt, ccb);
 }
 
