@@ -45,23 +45,29 @@ BOOL OidToCursor(const ASN1OBJID &oid, LPSTR *ppszText, BYTE **ppbCursor)
     return TRUE;
 }
 
-// A qualifier array follows a string, so it is placed on its structure's alignment. The
-// block itself starts aligned for the caller structure, which needs at least as much, so
-// rounding the offset (size step) and rounding the address (fill step) agree.
+// A qualifier array follows a string, so it is placed on its structure's alignment, counted
+// from the start of the block in both steps, whatever address the caller's block has. The
+// rgPolicies array sits at an offset that is a multiple of that alignment (the structure and
+// the certificate identifiers before it need at least as much), so the fill step counts from
+// there.
 constexpr size_t kQualifierAlignment = alignof(CERT_POLICY_QUALIFIER_INFO);
 static_assert(alignof(KVCMSG_SIGNING_CERTIFICATE) >= kQualifierAlignment);
 static_assert(alignof(KVCMSG_SIGNING_CERTIFICATEV2) >= kQualifierAlignment);
 static_assert(alignof(KVCMSG_OTHER_SIGNING_CERTIFICATE) >= kQualifierAlignment);
+static_assert(alignof(KVCMSG_ESS_CERT_ID) >= kQualifierAlignment);
+static_assert(alignof(KVCMSG_ESS_CERT_ID_V2) >= kQualifierAlignment);
+static_assert(alignof(KVCMSG_OTHER_CERT_ID) >= kQualifierAlignment);
 
 constexpr size_t AlignUp(size_t offset)
 {
     return (offset + kQualifierAlignment - 1) & ~(kQualifierAlignment - 1);
 }
 
-BYTE *AlignUp(BYTE *cursor)
+// `cursor` rounded as its offset from `base` (the rgPolicies array) rounds.
+BYTE *AlignUp(const BYTE *base, BYTE *cursor)
 {
-    const auto address = reinterpret_cast<uintptr_t>(cursor);
-    return cursor + (AlignUp(address) - address);
+    const auto offset = static_cast<size_t>(cursor - base);
+    return cursor + (AlignUp(offset) - offset);
 }
 
 // The qualifiers of one policy: a list exactly when it is present and not empty.
@@ -143,10 +149,10 @@ BOOL FillPolicyQualifierBuffer(const PolicyQualifierInfo &qualifier,
 }
 
 // The qualifier array (zeroed), then each qualifier's identifier and encoding.
-BOOL FillPolicyQualifiersBuffer(const DList &qualifiers, CERT_POLICY_INFO *pPolicy,
-                                BYTE **ppbCursor)
+BOOL FillPolicyQualifiersBuffer(const DList &qualifiers, const BYTE *base,
+                                CERT_POLICY_INFO *pPolicy, BYTE **ppbCursor)
 {
-    *ppbCursor = AlignUp(*ppbCursor);
+    *ppbCursor = AlignUp(base, *ppbCursor);
     auto *rgQualifiers = PlaceAt<CERT_POLICY_QUALIFIER_INFO>(*ppbCursor);
     const size_t cbArray = qualifiers.count * sizeof(CERT_POLICY_QUALIFIER_INFO);
     std::memset(rgQualifiers, 0, cbArray);
@@ -159,14 +165,15 @@ BOOL FillPolicyQualifiersBuffer(const DList &qualifiers, CERT_POLICY_INFO *pPoli
         });
 }
 
-BOOL FillPolicyBuffer(const PolicyInformation &policy, CERT_POLICY_INFO *pPolicy, BYTE **ppbCursor)
+BOOL FillPolicyBuffer(const PolicyInformation &policy, const BYTE *base, CERT_POLICY_INFO *pPolicy,
+                      BYTE **ppbCursor)
 {
     if (!OidToCursor(policy.policyIdentifier, &pPolicy->pszPolicyIdentifier, ppbCursor))
         return FALSE;
     pPolicy->cPolicyQualifier = 0;
     pPolicy->rgPolicyQualifier = nullptr;
     const DList *qualifiers = QualifiersOf(policy);
-    return !qualifiers || FillPolicyQualifiersBuffer(*qualifiers, pPolicy, ppbCursor);
+    return !qualifiers || FillPolicyQualifiersBuffer(*qualifiers, base, pPolicy, ppbCursor);
 }
 
 // Issuer: the caller's Name DER, decoded so that the encoder can wrap it as a directoryName.
@@ -349,9 +356,10 @@ void SeqOfPolicyInformation_GetBufferSize(Asn1Context *, const DList *value, siz
 BOOL SeqOfPolicyInformation_FillBuffer(const DList *value, CERT_POLICY_INFO *rgPolicies,
                                        BYTE **ppbCursor)
 {
+    const auto *base = reinterpret_cast<const BYTE *>(rgPolicies);
     return ForEachElement<const PolicyInformation>(
         *value, [&](const PolicyInformation *policy, DWORD index) {
-            return FillPolicyBuffer(*policy, &rgPolicies[index], ppbCursor);
+            return FillPolicyBuffer(*policy, base, &rgPolicies[index], ppbCursor);
         });
 }
 

@@ -57,6 +57,8 @@ BOOL SeqOfPolicyInformation_FillAsn1cObject(Asn1Context *ctx, const CERT_POLICY_
 // the padding depends on the running size, which must be the offset where the policies'
 // bytes begin.
 void SeqOfPolicyInformation_GetBufferSize(Asn1Context *ctx, const DList *value, size_t *pcbNeeded);
+// The same padding, counted from rgPolicies, which lies at an offset of the block that is a
+// multiple of that alignment.
 BOOL SeqOfPolicyInformation_FillBuffer(const DList *value, CERT_POLICY_INFO *rgPolicies,
                                        BYTE **ppbCursor);
 

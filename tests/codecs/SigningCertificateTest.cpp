@@ -379,6 +379,46 @@ TEST(SigningCertificate, FillBufferRefusesASizeOtherThanTheSizeStepGave)
     rtFreeContext(&ctx);
 }
 
+// A caller buffer that starts off the structure's alignment is the caller's risk, but the
+// qualifier arrays must still be rounded as the size step rounded them: counted from the
+// start of the block, never by address, so the fill step cannot end past the size given.
+// The sanitizer build (ASan always comes with UBSan there) refuses the misaligned fields.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KV_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(KV_TEST_SANITIZED)
+constexpr bool kMisalignedAccessTrapped = true;
+#else
+constexpr bool kMisalignedAccessTrapped = false;
+#endif
+TEST(SigningCertificate, QualifierArraysRoundFromTheBlockStartNotByAddress)
+{
+    if (kMisalignedAccessTrapped) GTEST_SKIP() << "misaligned fields trap under UBSan";
+    const Bytes der = EssFile("sc-policies.der");
+    DWORD cbNeeded = 0;
+    ASSERT_TRUE(OrvaDllSigningCertificateDecodeEx(kvtest::kEncodingType, kvtest::kStructType,
+                                                  der.data(), static_cast<DWORD>(der.size()), 0,
+                                                  nullptr, nullptr, &cbNeeded));
+    constexpr size_t kGuard = 16;
+    for (size_t shift : {size_t{1}, size_t{4}}) {
+        SCOPED_TRACE(shift);
+        alignas(CERT_POLICY_INFO) BYTE storage[1024];
+        ASSERT_LE(shift + cbNeeded + kGuard, sizeof storage);
+        std::memset(storage, 0xA5, sizeof storage);
+        BYTE *buffer = storage + shift;
+        DWORD cb = cbNeeded;
+        EXPECT_TRUE(OrvaDllSigningCertificateDecodeEx(kvtest::kEncodingType, kvtest::kStructType,
+                                                      der.data(), static_cast<DWORD>(der.size()), 0,
+                                                      nullptr, buffer, &cb));
+        EXPECT_EQ(cbNeeded, cb);
+        EXPECT_THAT(std::vector<BYTE>(buffer + cbNeeded, buffer + cbNeeded + kGuard),
+                    testing::Each(0xA5))
+            << "the fill step wrote past the size step";
+    }
+}
+
 // A context whose heap answers every request with null, as an exhausted heap does: the
 // runtime gives null for a context without a heap. The heap is put back for the release.
 class ExhaustedContext {
