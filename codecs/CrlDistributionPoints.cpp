@@ -229,11 +229,7 @@ BOOL CrlDistributionPoints_FillBuffer(Asn1Context *ctx, void *value, void *pvBuf
         const auto *point = static_cast<const DistributionPoint *>(node->data);
         if (!DistributionPoint_FillBuffer(ctx, point, pPoint, &cursor, handover)) return FALSE;
     }
-    if (cursor.offset != cbBuffer) {
-        KV_TRACE_ERROR("Wrong buffer size");
-        return FailWith(CRYPT_E_BAD_ENCODE);
-    }
-    return TRUE;
+    return CheckFilledSize(__func__, cursor.offset, cbBuffer);
 }
 
 } // namespace

@@ -444,13 +444,4 @@ BOOL StoreFlatSize(const char *function, size_t cbNeeded, DWORD *pcbStructInfo)
     return TRUE;
 }
 
-BOOL CheckFilledSize(const char *function, const void *pvBuffer, const BYTE *cursor, DWORD cbBuffer)
-{
-    if (cursor - static_cast<const BYTE *>(pvBuffer) != static_cast<ptrdiff_t>(cbBuffer)) {
-        KV_TRACE_ERROR_IN(function, "Wrong buffer size");
-        return FailWith(CRYPT_E_BAD_ENCODE);
-    }
-    return TRUE;
-}
-
 } // namespace ess

@@ -165,9 +165,12 @@ template <typename Info> BYTE *LayFixedPart(Info *info, DWORD cCerts, DWORD cPol
 
 // The flat result's size as the frame takes it; a result past 32 bits cannot be delivered.
 BOOL StoreFlatSize(const char *function, size_t cbNeeded, DWORD *pcbStructInfo);
-// The fill step must end exactly where the size step said: "Wrong buffer size" otherwise.
-BOOL CheckFilledSize(const char *function, const void *pvBuffer, const BYTE *cursor,
-                     DWORD cbBuffer);
+
+// Bytes laid so far: from the start of the block to the cursor.
+inline size_t FilledSize(const void *pvBuffer, const BYTE *cursor)
+{
+    return static_cast<size_t>(cursor - static_cast<const BYTE *>(pvBuffer));
+}
 
 // Calls fn(element, index) for each element of a decoded list, in order, until one fails.
 template <typename Element, typename Fn> BOOL ForEachElement(const DList &list, Fn &&fn)

@@ -61,12 +61,8 @@ BOOL GostPrivateCertificateStore_FillBuffer(Asn1Context *, void *value, void *pv
         entry->pbData = cursor;
         cursor += element->numocts;
     }
-    if (cursor - static_cast<BYTE *>(pvBuffer) != cbBuffer) {
-        KV_TRACE_ERROR("Wrong buffer size");
-        SetLastError(CRYPT_E_BAD_ENCODE);
-        return FALSE;
-    }
-    return TRUE;
+    return CheckFilledSize(__func__, static_cast<size_t>(cursor - static_cast<BYTE *>(pvBuffer)),
+                           cbBuffer);
 }
 
 } // namespace

@@ -77,11 +77,7 @@ BOOL IssuerSignTool_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD
         *fields[i] = cursor;
         cursor += cchFields[i];
     }
-    if (FlatSize(asn1Tool) != cbBuffer) {
-        KV_TRACE_ERROR("Wrong buffer size");
-        SetLastError(CRYPT_E_BAD_ENCODE);
-        return FALSE;
-    }
+    if (!CheckFilledSize(__func__, FlatSize(asn1Tool), cbBuffer)) return FALSE; // no string yet
     for (size_t i = 0; i < fields.size(); ++i)
         if (!FmtUtf8Text(*components[i], *fields[i], static_cast<int>(cchFields[i]))) return FALSE;
     return TRUE;

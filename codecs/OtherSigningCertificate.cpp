@@ -178,7 +178,7 @@ BOOL OtherSigningCertificate_FillBuffer(Asn1Context *, void *value, void *pvBuff
                                                      &cursor);
                                              }) &&
            SeqOfPolicyInformation_FillBuffer(policies, info->rgPolicies, &cursor) &&
-           CheckFilledSize(__func__, pvBuffer, cursor, cbBuffer);
+           CheckFilledSize(__func__, FilledSize(pvBuffer, cursor), cbBuffer);
 }
 
 KV_DEFINE_ENCODE_ENTRY_POINTS(OtherSigningCertificate, OtherSigningCertificate,

@@ -135,12 +135,9 @@ BOOL PrivateKeyUsagePeriod_FillBuffer(Asn1Context *ctx, void *value, void *pvBuf
         period->pNotAfter = cursor;
         if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notAfter, cursor++)) return FALSE;
     }
-    if (reinterpret_cast<BYTE *>(cursor) - static_cast<BYTE *>(pvBuffer) != cbBuffer) {
-        KV_TRACE_ERROR("Wrong buffer size");
-        SetLastError(CRYPT_E_BAD_ENCODE);
-        return FALSE;
-    }
-    return TRUE;
+    const auto cbFilled =
+        static_cast<size_t>(reinterpret_cast<BYTE *>(cursor) - static_cast<BYTE *>(pvBuffer));
+    return CheckFilledSize(__func__, cbFilled, cbBuffer);
 }
 
 KV_DEFINE_ENCODE_ENTRY_POINTS(PrivateKeyUsagePeriod, PrivateKeyUsagePeriod,

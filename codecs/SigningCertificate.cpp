@@ -81,7 +81,7 @@ BOOL SigningCertificate_FillBuffer(Asn1Context *, void *value, void *pvBuffer, D
         return TRUE;
     });
     return SeqOfPolicyInformation_FillBuffer(policies, info->rgPolicies, &cursor) &&
-           CheckFilledSize(__func__, pvBuffer, cursor, cbBuffer);
+           CheckFilledSize(__func__, FilledSize(pvBuffer, cursor), cbBuffer);
 }
 
 KV_DEFINE_ENCODE_ENTRY_POINTS(SigningCertificate, SigningCertificate, asn1E_SigningCertificate,

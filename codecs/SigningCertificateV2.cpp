@@ -118,7 +118,7 @@ BOOL SigningCertificateV2_FillBuffer(Asn1Context *, void *value, void *pvBuffer,
                                                      &cursor);
                                              }) &&
            SeqOfPolicyInformation_FillBuffer(policies, info->rgPolicies, &cursor) &&
-           CheckFilledSize(__func__, pvBuffer, cursor, cbBuffer);
+           CheckFilledSize(__func__, FilledSize(pvBuffer, cursor), cbBuffer);
 }
 
 KV_DEFINE_ENCODE_ENTRY_POINTS(SigningCertificateV2, SigningCertificateV2,

@@ -348,6 +348,15 @@ BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
     return TRUE;
 }
 
+BOOL CheckFilledSize(const char *function, size_t cbFilled, DWORD cbBuffer)
+{
+    if (cbFilled != cbBuffer) {
+        KV_TRACE_ERROR_IN(function, "Wrong buffer size");
+        return FailWith(CRYPT_E_BAD_ENCODE);
+    }
+    return TRUE;
+}
+
 BOOL CheckDecodeFlagsWithoutEx(const char *entryPoint, DWORD dwFlags)
 {
     if (dwFlags & CRYPT_DECODE_ALLOC_FLAG) {

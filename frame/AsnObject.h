@@ -96,6 +96,11 @@ BOOL DecodeStructEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE 
                           pcbStructInfo);
 }
 
+// The end check of a fill step: it must have laid exactly the `cbBuffer` bytes the size step
+// gave. Otherwise traces "Wrong buffer size" under `function` and fails with
+// CRYPT_E_BAD_ENCODE.
+BOOL CheckFilledSize(const char *function, size_t cbFilled, DWORD cbBuffer);
+
 // The non-Ex decode form has no allocation mode: it refuses CRYPT_DECODE_ALLOC_FLAG under
 // the caller's own function name (`entryPoint`). TRUE when the call may go on.
 BOOL CheckDecodeFlagsWithoutEx(const char *entryPoint, DWORD dwFlags);
