@@ -1,7 +1,6 @@
 #include "codecs/EssHelpers.h"
 
 #include <cstring>
-#include <limits>
 
 using namespace ess;
 
@@ -432,16 +431,6 @@ BYTE *LayFixedPart(void *pvBuffer, size_t cbStruct, size_t cbCertId, DWORD cCert
     cursor += cbCerts;
     *prgPolicies = cPolicies ? PlaceAt<CERT_POLICY_INFO>(cursor) : nullptr;
     return cursor + cbPolicies;
-}
-
-BOOL StoreFlatSize(const char *function, size_t cbNeeded, DWORD *pcbStructInfo)
-{
-    if (cbNeeded > std::numeric_limits<DWORD>::max()) {
-        KV_TRACE_ERROR_IN(function, "Wrong buffer size");
-        return FailWith(CRYPT_E_BAD_ENCODE);
-    }
-    *pcbStructInfo = static_cast<DWORD>(cbNeeded);
-    return TRUE;
 }
 
 } // namespace ess

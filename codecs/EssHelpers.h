@@ -163,9 +163,6 @@ template <typename Info> BYTE *LayFixedPart(Info *info, DWORD cCerts, DWORD cPol
     return cursor;
 }
 
-// The flat result's size as the frame takes it; a result past 32 bits cannot be delivered.
-BOOL StoreFlatSize(const char *function, size_t cbNeeded, DWORD *pcbStructInfo);
-
 // Bytes laid so far: from the start of the block to the cursor.
 inline size_t FilledSize(const void *pvBuffer, const BYTE *cursor)
 {

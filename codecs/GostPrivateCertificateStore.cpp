@@ -38,11 +38,10 @@ BOOL GostPrivateCertificateStore_GetBufferSize(Asn1Context *, void *value, DWORD
                                                void **)
 {
     const auto *elements = static_cast<const GostPrivateCertificateStore *>(value);
-    DWORD cbNeeded = sizeof(CRYPT_BLOB_ARRAY) + elements->count * sizeof(CRYPT_DER_BLOB);
+    size_t cbNeeded = sizeof(CRYPT_BLOB_ARRAY) + size_t{elements->count} * sizeof(CRYPT_DER_BLOB);
     for (const DListNode *node = elements->head; node; node = node->next)
         cbNeeded += static_cast<const ASN1OpenType *>(node->data)->numocts;
-    *pcbStructInfo = cbNeeded;
-    return TRUE;
+    return StoreFlatSize(__func__, cbNeeded, pcbStructInfo);
 }
 
 BOOL GostPrivateCertificateStore_FillBuffer(Asn1Context *, void *value, void *pvBuffer,

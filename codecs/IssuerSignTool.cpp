@@ -34,9 +34,9 @@ DWORD WideCharsWithTerminator(const char *pszUtf8)
     return static_cast<DWORD>(cch < 0 ? 1 : cch + 1);
 }
 
-DWORD FlatSize(IssuerSignTool *tool)
+size_t FlatSize(IssuerSignTool *tool)
 {
-    DWORD cbNeeded = sizeof(KVCERT_ISSUER_SIGN_TOOL);
+    size_t cbNeeded = sizeof(KVCERT_ISSUER_SIGN_TOOL);
     for (const char **component : Components(tool))
         cbNeeded += sizeof(WCHAR) * WideCharsWithTerminator(*component);
     return cbNeeded;
@@ -59,8 +59,7 @@ BOOL IssuerSignTool_FillAsn1cObject(Asn1Context *ctx, const void *pvStructInfo, 
 
 BOOL IssuerSignTool_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, void **)
 {
-    *pcbStructInfo = FlatSize(static_cast<IssuerSignTool *>(value));
-    return TRUE;
+    return StoreFlatSize(__func__, FlatSize(static_cast<IssuerSignTool *>(value)), pcbStructInfo);
 }
 
 // The structure, then the four wide strings back to back in field order.

@@ -3,6 +3,7 @@
 #include "frame/Memory.h"
 
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -354,6 +355,16 @@ BOOL CheckFilledSize(const char *function, size_t cbFilled, DWORD cbBuffer)
         KV_TRACE_ERROR_IN(function, "Wrong buffer size");
         return FailWith(CRYPT_E_BAD_ENCODE);
     }
+    return TRUE;
+}
+
+BOOL StoreFlatSize(const char *function, size_t cbNeeded, DWORD *pcbStructInfo)
+{
+    if (cbNeeded > std::numeric_limits<DWORD>::max()) {
+        KV_TRACE_ERROR_IN(function, "Wrong buffer size");
+        return FailWith(CRYPT_E_BAD_ENCODE);
+    }
+    *pcbStructInfo = static_cast<DWORD>(cbNeeded);
     return TRUE;
 }
 

@@ -100,6 +100,9 @@ BOOL DecodeStructEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE 
 // gave. Otherwise traces "Wrong buffer size" under `function` and fails with
 // CRYPT_E_BAD_ENCODE.
 BOOL CheckFilledSize(const char *function, size_t cbFilled, DWORD cbBuffer);
+// Stores the flat result's size for the frame, counted in size_t by the size step so that
+// nothing wraps; a result past 32 bits cannot be delivered and fails like a wrong size.
+BOOL StoreFlatSize(const char *function, size_t cbNeeded, DWORD *pcbStructInfo);
 
 // The non-Ex decode form has no allocation mode: it refuses CRYPT_DECODE_ALLOC_FLAG under
 // the caller's own function name (`entryPoint`). TRUE when the call may go on.
