@@ -60,9 +60,25 @@ void *Decode(const Library &lib, const char *entryPoint, LPCSTR structType,
     return pvStructInfo;
 }
 
+std::string &SamplesDirectory()
+{
+    static std::string directory = KV_HOST_SAMPLES;
+    return directory;
+}
+
+void SetSamplesDirectory(const std::string &directory)
+{
+    SamplesDirectory() = directory;
+}
+
+std::string SamplePath(const std::string &name)
+{
+    return SamplesDirectory() + "/" + name;
+}
+
 std::vector<BYTE> ReadSample(const std::string &name)
 {
-    std::ifstream in(std::string(KV_HOST_SAMPLES) + "/" + name, std::ios::binary);
+    std::ifstream in(SamplePath(name), std::ios::binary);
     std::vector<BYTE> der{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::printf("  sample %s: %zu bytes\n", name.c_str(), der.size());
     return der;

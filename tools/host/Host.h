@@ -36,6 +36,9 @@ std::vector<BYTE> EncodeAndShow(const Library &lib, const char *entryPoint, LPCS
 // Decodes with allocation mode; the result is freed by the caller with free().
 void *Decode(const Library &lib, const char *entryPoint, LPCSTR structType,
              const std::vector<BYTE> &der);
+// Samples live beside an installed host (../share/kvext/samples) or in the source tree.
+std::string SamplePath(const std::string &name);
+void SetSamplesDirectory(const std::string &directory);
 std::vector<BYTE> ReadSample(const std::string &name);
 void PrintHex(const char *label, const BYTE *pb, DWORD cb);
 std::string FileTimeText(const FILETIME &ft);

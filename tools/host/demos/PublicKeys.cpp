@@ -35,7 +35,7 @@ void ShowPublicKeys(const kvhost::Library &lib)
     auto convert = reinterpret_cast<ConvertFn>(lib.Find("OrvaConvertPublicKeyInfo"));
     if (!exportInfo || !convert) return;
 
-    const std::string container = std::string(KV_HOST_SAMPLES) + "/gost2012_256_A.key.pem";
+    const std::string container = kvhost::SamplePath("gost2012_256_A.key.pem");
     HCRYPTPROV hProv = 0;
     if (!CryptAcquireContextA(&hProv, container.c_str(), nullptr, KV_PROV_GOST, 0)) {
         std::printf("  no container %s: 0x%08X\n", container.c_str(),
