@@ -22,12 +22,6 @@
 
 namespace {
 
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
-
 // Alternatives of DistributionPointName.
 constexpr ASN1UINT kFullName = 1;
 constexpr ASN1UINT kNameRelativeToCRLIssuer = 2;

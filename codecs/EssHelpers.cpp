@@ -1,4 +1,5 @@
 #include "codecs/EssHelpers.h"
+#include "frame/Trace.h"
 
 #include <cstring>
 
@@ -365,12 +366,6 @@ BOOL SeqOfPolicyInformation_FillBuffer(const DList *value, CERT_POLICY_INFO *rgP
 // ------------------------------------------------------------------ shared by the three codecs
 
 namespace ess {
-
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
 
 void *NewListElement(Asn1Context *ctx, size_t cbElement, const char *function)
 {

@@ -66,8 +66,6 @@ BOOL SeqOfPolicyInformation_FillBuffer(const DList *value, CERT_POLICY_INFO *rgP
 
 namespace ess {
 
-BOOL FailWith(DWORD dwError);
-
 // A zeroed list node with its element, from the context heap; null after tracing
 // "ALLOC_ASN1ELEMDNODE() failed" under `function`.
 void *NewListElement(Asn1Context *ctx, size_t cbElement, const char *function);

@@ -1,15 +1,10 @@
 #include "codecs/GeneralNames.h"
+#include "frame/Trace.h"
 
 #include <cstring>
 #include <cwchar>
 
 namespace {
-
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
 
 constexpr size_t RoundUp(size_t offset, size_t alignment)
 {

@@ -35,12 +35,6 @@ template <typename Para> MemoryPair MemoryPairFrom(const Para *pPara)
 // Releases the call's context on every path out of the frame.
 using ContextGuard = std::unique_ptr<Asn1Context, decltype(&rtFreeContext)>;
 
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
-
 // Length query, allocation mode or caller buffer for a finished encoding.
 BOOL DeliverEncoding(const BYTE *pbDer, DWORD cbDer, DWORD dwFlags, const MemoryPair &memory,
                      void *pvEncoded, DWORD *pcbEncoded)

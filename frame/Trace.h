@@ -2,6 +2,7 @@
 #pragma once
 
 #include <support.h>
+#include <wintypes.h>
 
 #include <cstdint>
 
@@ -33,6 +34,13 @@ class DbTraceInitializer {
 // True when `level` is on: a context exists, its mask word has the bit, and the support
 // library agrees. A false answer skips the line before anything is formatted.
 bool DbLevelOn(uint32_t level);
+
+// The tail of every failure path: the code for the caller, then FALSE.
+inline BOOL FailWith(DWORD dwError)
+{
+    SetLastError(dwError);
+    return FALSE;
+}
 
 // One error line under the name of the function that saw the failure.
 #define KV_TRACE_ERROR(fmt, ...) KV_TRACE_ERROR_IN(__func__, fmt __VA_OPT__(, ) __VA_ARGS__)

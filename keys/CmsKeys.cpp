@@ -1,6 +1,7 @@
 // Shared steps of the CMS key-management functions: ephemeral keys, key wraps and the GOST
 // SIMPLEBLOB in both directions.
 #include "keys/CmsKeys.h"
+#include "frame/Trace.h"
 
 #include "frame/Memory.h"
 #include "keys/CryptMsg.h"
@@ -20,12 +21,6 @@ constexpr EphemeralFor kEphemeralKeys[] = {
     {ALG_GOST_SIGN_2012_256, ALG_GOST_DH_2012_256_EPHEM},
     {ALG_GOST_SIGN_2012_512, ALG_GOST_DH_2012_512_EPHEM},
 };
-
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
 
 // The lengths a GOST SIMPLEBLOB holds: an 8-byte UKM, a 32-byte wrapped key and a 4-byte MAC,
 // with no mask key.

@@ -25,12 +25,6 @@ constexpr size_t kOidTextSize = 1408;
 // Key parameters that hold an OID text are read into 128 bytes.
 constexpr DWORD kOidKeyParamSize = 128;
 
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
-
 void FreePublicKeyInfoBlocks(CERT_PUBLIC_KEY_INFO *pInfo)
 {
     KVSUPFreeMemory(pInfo->Algorithm.Parameters.pbData);

@@ -28,12 +28,6 @@ constexpr DWORD kMaxPublicKeyEncoding = 3 + sizeof(GostR3410_PublicKey::data);
 // (the OCTET STRING tag) and at most five length octets.
 constexpr size_t kMaxHeader = 6;
 
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
-
 // The GOST R 34.10 signature-key OIDs, compared exactly before any lookup.
 bool KnownPublicKeyAlgorithm(LPCSTR pszObjId, ALG_ID *paiKeyAlg)
 {

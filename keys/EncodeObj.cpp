@@ -2,6 +2,7 @@
 // the provider's GOST public-key blob into the DER key and parameters, and
 // OrvaDllExportPublicKeyInfoEx lays a whole CERT_PUBLIC_KEY_INFO into the caller's buffer.
 #include "keys/EncodeObj.h"
+#include "frame/Trace.h"
 
 #include "asn1/Asn1Types.h"
 #include "asn1/BlobOpers.h"
@@ -14,12 +15,6 @@
 #include <cstring>
 
 namespace {
-
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
 
 // A copy of cb octets in a new block of pfnAlloc, stored at once so that the caller owns it.
 BOOL CopyToAllocated(const BYTE *pbData, DWORD cbData, PFN_CRYPT_ALLOC pfnAlloc, BYTE **ppbCopy)

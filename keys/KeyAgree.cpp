@@ -19,12 +19,6 @@ namespace {
 constexpr char kExport[] = "OrvaMsgDllExportKeyAgree";
 constexpr char kImport[] = "OrvaMsgDllImportKeyAgree";
 
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
-
 // ------------------------------------------------------------------ export
 
 // A key-agreement group: the key-encryption algorithms that select it and the ephemeral
