@@ -6,6 +6,8 @@
 
 #include <openssl/objects.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace kvext::tool {
@@ -15,6 +17,7 @@ namespace {
 struct PubkeyOptions {
     std::string container;
     std::string keySpec = "exchange";
+    std::string oid;
     std::string output = "-";
     bool pem = false;
 };
@@ -69,6 +72,31 @@ void ReleaseProvider(HCRYPTPROV *phProv)
     if (*phProv) CryptReleaseContext(*phProv, 0);
 }
 
+void DestroyKey(HCRYPTKEY *phKey)
+{
+    if (*phKey) CryptDestroyKey(*phKey);
+}
+
+// The OID CryptoAPI lists for the key pair's algorithm, as named by its exported blob.
+std::string PublicKeyOid(HCRYPTPROV hProv, DWORD keySpec)
+{
+    HCRYPTKEY hKey = 0;
+    std::unique_ptr<HCRYPTKEY, decltype(&DestroyKey)> destroy(&hKey, DestroyKey);
+    if (!CryptGetUserKey(hProv, keySpec, &hKey)) FailCryptoApi("CryptGetUserKey");
+    DWORD cbBlob = 0;
+    if (!CryptExportKey(hKey, 0, PUBLICKEYBLOB, 0, nullptr, &cbBlob))
+        FailCryptoApi("CryptExportKey");
+    std::vector<BYTE> blob(cbBlob);
+    if (!CryptExportKey(hKey, 0, PUBLICKEYBLOB, 0, blob.data(), &cbBlob))
+        FailCryptoApi("CryptExportKey");
+    BLOBHEADER header = {};
+    std::memcpy(&header, blob.data(), std::min<size_t>(sizeof header, blob.size()));
+    PCCRYPT_OID_INFO info =
+        CryptFindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &header.aiKeyAlg, CRYPT_PUBKEY_ALG_OID_GROUP_ID);
+    if (!info) FailInput("CryptoAPI lists no public-key OID for the key's algorithm");
+    return info->pszOID;
+}
+
 void RunPubkey(const PubkeyOptions &options)
 {
     HCRYPTPROV hProv = 0;
@@ -76,13 +104,14 @@ void RunPubkey(const PubkeyOptions &options)
     if (!CryptAcquireContextA(&hProv, options.container.c_str(), nullptr, KV_PROV_GOST, 0))
         FailCryptoApi("CryptAcquireContext of container " + options.container);
     const DWORD keySpec = options.keySpec == "signature" ? AT_SIGNATURE : AT_KEYEXCHANGE;
+    std::string oid = options.oid.empty() ? PublicKeyOid(hProv, keySpec) : options.oid;
     DWORD cbInfo = 0;
-    if (!CryptExportPublicKeyInfoEx(hProv, keySpec, X509_ASN_ENCODING, nullptr, 0, nullptr,
+    if (!CryptExportPublicKeyInfoEx(hProv, keySpec, X509_ASN_ENCODING, oid.data(), 0, nullptr,
                                     nullptr, &cbInfo))
         FailCryptoApi("CryptExportPublicKeyInfoEx");
     // The structure and the data it points to, in one block aligned for the structure.
     std::vector<CERT_PUBLIC_KEY_INFO> block(cbInfo / sizeof(CERT_PUBLIC_KEY_INFO) + 1);
-    if (!CryptExportPublicKeyInfoEx(hProv, keySpec, X509_ASN_ENCODING, nullptr, 0, nullptr,
+    if (!CryptExportPublicKeyInfoEx(hProv, keySpec, X509_ASN_ENCODING, oid.data(), 0, nullptr,
                                     block.data(), &cbInfo))
         FailCryptoApi("CryptExportPublicKeyInfoEx");
     WriteOutput(SubjectPublicKeyInfo(block.front()), options.output,
@@ -103,6 +132,8 @@ void AddPubkeyCommand(CLI::App &app)
     cmd->add_option("--keyspec", options->keySpec, "key pair of the container")
         ->check(CLI::IsMember({"exchange", "signature"}))
         ->capture_default_str();
+    cmd->add_option("--oid", options->oid,
+                    "public-key algorithm OID (default: the one CryptoAPI lists for the key)");
     cmd->add_option("-o,--output", options->output, "output file; - for stdout")
         ->capture_default_str();
     cmd->add_flag("--pem", options->pem, "write PEM instead of DER");

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "Command.h"
-#include "CryptoApi.h"
 #include "json/Mapping.h"
 
 #include <wincrypt.h>

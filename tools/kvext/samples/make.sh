@@ -3,8 +3,8 @@
 # a certificate it issued carrying CRL distribution points, a freshest CRL, a private-key
 # usage period and the issuer sign tool (1.2.643.100.112), a CRL, and a timestamp token whose
 # signing-certificate-v2 attribute identifies the timestamping certificate and the CA by
-# GOST R 34.11-2012 hashes. Keys are fresh on every run; the tool tests' expected output is
-# then made again by tests/tool/make-expected.sh.
+# GOST R 34.11-2012 hashes, and a CAdES signature with the same attribute. Keys are fresh on every run; the tool tests' expected output is
+# then made again with KV_TOOL_TESTS_UPDATE=1 ctest -R kvext_tool (and reviewed).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
@@ -105,9 +105,14 @@ CNF
 export OPENSSL_CONF="$work/engine.cnf"
 echo "A document to be timestamped." > document.txt
 echo 01 > tsaserial
-openssl ts -query -data document.txt -md_gost12_256 -cert -out query.tsq
+openssl ts -query -data document.txt -md_gost12_256 -cert -out query.tsq 2>/dev/null
 openssl ts -reply -config ca.cnf -queryfile query.tsq -signer tsa.pem -inkey tsa.key \
-    -chain ca.pem -token_out -out token.der
+    -chain ca.pem -token_out -out token.der >/dev/null 2>&1
+
+# A CAdES signature of the same document by the user: its signing-certificate-v2 attribute
+# identifies the user's certificate by its GOST R 34.11-2012 hash, with issuer and serial.
+openssl cms -sign -cades -md md_gost12_256 -in document.txt -signer user.pem -inkey user.key \
+    -outform DER -out signed.der
 
 cp ca.pem "$here/ca.cert.pem"
 cp user.pem "$here/user.cert.pem"
@@ -116,3 +121,4 @@ cp tsa.pem "$here/tsa.cert.pem"
 cp crl.pem "$here/ca.crl.pem"
 cp user.key "$here/user.key.pem"
 cp token.der "$here/timestamp.token.der"
+cp signed.der "$here/signed.p7s"
