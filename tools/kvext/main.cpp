@@ -13,13 +13,17 @@ void AddEncodeCommand(CLI::App &app);
 void AddCertCommand(CLI::App &app);
 void AddAttrsCommand(CLI::App &app);
 void AddPubkeyCommand(CLI::App &app);
+void AddRegisterCommand(CLI::App &app);
+void AddUnregisterCommand(CLI::App &app);
 } // namespace kvext::tool
 
 namespace {
 
 constexpr kvext::tool::AddCommand kCommands[] = {
-    kvext::tool::AddDecodeCommand, kvext::tool::AddEncodeCommand, kvext::tool::AddCertCommand,
-    kvext::tool::AddAttrsCommand,  kvext::tool::AddPubkeyCommand,
+    kvext::tool::AddDecodeCommand,   kvext::tool::AddEncodeCommand,
+    kvext::tool::AddCertCommand,     kvext::tool::AddAttrsCommand,
+    kvext::tool::AddPubkeyCommand,   kvext::tool::AddRegisterCommand,
+    kvext::tool::AddUnregisterCommand,
 };
 
 } // namespace
