@@ -31,8 +31,8 @@ constexpr const char *kSha256 = "2.16.840.1.101.3.4.2.1";
 struct CandidateCert {
     std::string path;
     std::vector<BYTE> der;
-    std::vector<BYTE> issuer;      // DER of the issuer's Name
-    std::vector<BYTE> serial;      // big-endian magnitude
+    std::string issuer; // hex DER of the issuer's Name
+    std::string serial; // hex, most significant byte first
 };
 
 // GOST digests come from OpenSSL's GOST engine.
@@ -48,21 +48,6 @@ void LoadGostEngine()
     }
 }
 
-std::string ObjectText(const ASN1_OBJECT *object)
-{
-    char text[128];
-    return OBJ_obj2txt(text, sizeof text, object, 1) > 0 ? text : "";
-}
-
-std::vector<BYTE> SerialBytes(const ASN1_INTEGER *serial)
-{
-    BIGNUM *bn = ASN1_INTEGER_to_BN(serial, nullptr);
-    std::vector<BYTE> bytes(static_cast<size_t>(BN_num_bytes(bn)));
-    BN_bn2bin(bn, bytes.data());
-    BN_free(bn);
-    return bytes;
-}
-
 std::vector<CandidateCert> LoadCertificates(const std::vector<std::string> &paths)
 {
     std::vector<CandidateCert> certs;
@@ -71,11 +56,8 @@ std::vector<CandidateCert> LoadCertificates(const std::vector<std::string> &path
         const unsigned char *cursor = der.data();
         X509 *cert = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
         if (!cert) FailInput(path + " is not a certificate");
-        CandidateCert candidate{path, der, {}, SerialBytes(X509_get0_serialNumber(cert))};
-        unsigned char *issuer = nullptr;
-        const int cbIssuer = i2d_X509_NAME(X509_get_issuer_name(cert), &issuer);
-        if (cbIssuer > 0) candidate.issuer.assign(issuer, issuer + cbIssuer);
-        OPENSSL_free(issuer);
+        CandidateCert candidate{path, der, X509NameJson(X509_get_issuer_name(cert))["der"].get<std::string>(),
+                                SerialHex(X509_get0_serialNumber(cert))};
         X509_free(cert);
         certs.push_back(std::move(candidate));
     }
@@ -110,8 +92,8 @@ Json CheckCertId(const Json &id, const std::string &defaultHash,
         if (id.contains("IssuerSerial")) {
             const Json &issuerSerial = id["IssuerSerial"];
             json["issuerSerialMatches"] =
-                issuerSerial["Issuer"]["der"] == HexText(cert.issuer.data(), cert.issuer.size()) &&
-                issuerSerial["SerialNumber"] == HexText(cert.serial.data(), cert.serial.size());
+                issuerSerial["Issuer"]["der"] == cert.issuer &&
+                issuerSerial["SerialNumber"] == cert.serial;
         }
         return json;
     }
@@ -137,13 +119,7 @@ Json SignerId(CMS_SignerInfo *signer)
     if (keyId)
         return Json{{"subjectKeyIdentifier",
                      HexText(keyId->data, static_cast<size_t>(keyId->length))}};
-    unsigned char *der = nullptr;
-    const int cb = i2d_X509_NAME(issuer, &der);
-    Json json{{"issuer", NameJson(CERT_NAME_BLOB{static_cast<DWORD>(cb > 0 ? cb : 0), der})}};
-    OPENSSL_free(der);
-    const std::vector<BYTE> bytes = SerialBytes(serial);
-    json["serialNumber"] = HexText(bytes.data(), bytes.size());
-    return json;
+    return Json{{"issuer", X509NameJson(issuer)}, {"serialNumber", SerialHex(serial)}};
 }
 
 Json SignedAttributes(CMS_SignerInfo *signer, const std::vector<CandidateCert> &certs,

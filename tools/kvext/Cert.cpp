@@ -5,7 +5,6 @@
 
 #include <gostcsp.h>
 
-#include <openssl/bn.h>
 #include <openssl/x509.h>
 
 #include <cstring>
@@ -23,22 +22,6 @@ struct CertOptions {
 
 const char *const kGostPublicKeyOids[] = {"1.2.643.2.2.19", "1.2.643.2.2.98",
                                           "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.1.2"};
-
-std::string ObjectText(const ASN1_OBJECT *object)
-{
-    char text[128];
-    return OBJ_obj2txt(text, sizeof text, object, 1) > 0 ? text : "";
-}
-
-Json NameOf(const X509_NAME *name)
-{
-    unsigned char *der = nullptr;
-    const int cb = i2d_X509_NAME(name, &der);
-    const CERT_NAME_BLOB blob = {static_cast<DWORD>(cb > 0 ? cb : 0), der};
-    Json json = NameJson(blob);
-    OPENSSL_free(der);
-    return json;
-}
 
 Json Extensions(const STACK_OF(X509_EXTENSION) *extensions, bool *failed)
 {
@@ -165,21 +148,12 @@ Json PublicKeyInfo(X509_PUBKEY *pubkey, bool *failed)
     return json;
 }
 
-Json SerialOf(const ASN1_INTEGER *serial)
-{
-    BIGNUM *bn = ASN1_INTEGER_to_BN(serial, nullptr);
-    std::vector<BYTE> bytes(static_cast<size_t>(BN_num_bytes(bn)));
-    BN_bn2bin(bn, bytes.data());
-    BN_free(bn);
-    return HexText(bytes.data(), bytes.size());
-}
-
 Json CertificateJson(X509 *cert, bool *failed)
 {
     return Json{{"certificate",
-                 {{"subject", NameOf(X509_get_subject_name(cert))},
-                  {"issuer", NameOf(X509_get_issuer_name(cert))},
-                  {"serialNumber", SerialOf(X509_get0_serialNumber(cert))},
+                 {{"subject", X509NameJson(X509_get_subject_name(cert))},
+                  {"issuer", X509NameJson(X509_get_issuer_name(cert))},
+                  {"serialNumber", SerialHex(X509_get0_serialNumber(cert))},
                   {"notBefore", Asn1TimeJson(X509_get0_notBefore(cert))},
                   {"notAfter", Asn1TimeJson(X509_get0_notAfter(cert))},
                   {"subjectPublicKeyInfo", PublicKeyInfo(X509_get_X509_PUBKEY(cert), failed)},
@@ -189,7 +163,7 @@ Json CertificateJson(X509 *cert, bool *failed)
 Json CrlJson(X509_CRL *crl, bool *failed)
 {
     return Json{{"crl",
-                 {{"issuer", NameOf(X509_CRL_get_issuer(crl))},
+                 {{"issuer", X509NameJson(X509_CRL_get_issuer(crl))},
                   {"thisUpdate", Asn1TimeJson(X509_CRL_get0_lastUpdate(crl))},
                   {"nextUpdate", Asn1TimeJson(X509_CRL_get0_nextUpdate(crl))},
                   {"revoked", sk_X509_REVOKED_num(X509_CRL_get_REVOKED(crl))},

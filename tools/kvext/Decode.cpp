@@ -19,14 +19,13 @@ struct DecodeOptions {
 // An X.509 extension or a CMS attribute names its structure: its OID and the value inside.
 bool Unwrap(std::vector<BYTE> *der, std::string *oid)
 {
-    char text[128];
     const unsigned char *cursor = der->data();
     const long cb = static_cast<long>(der->size());
     if (X509_EXTENSION *ext = d2i_X509_EXTENSION(nullptr, &cursor, cb)) {
         const bool whole = cursor == der->data() + der->size();
         const ASN1_OCTET_STRING *value = X509_EXTENSION_get_data(ext);
-        if (whole && OBJ_obj2txt(text, sizeof text, X509_EXTENSION_get_object(ext), 1) > 0) {
-            *oid = text;
+        if (whole) {
+            *oid = ObjectText(X509_EXTENSION_get_object(ext));
             der->assign(value->data, value->data + value->length);
         }
         X509_EXTENSION_free(ext);
@@ -37,8 +36,8 @@ bool Unwrap(std::vector<BYTE> *der, std::string *oid)
         const bool whole = cursor == der->data() + der->size() && X509_ATTRIBUTE_count(attr) == 1;
         unsigned char *value = nullptr;
         const int cbValue = whole ? i2d_ASN1_TYPE(X509_ATTRIBUTE_get0_type(attr, 0), &value) : -1;
-        if (cbValue > 0 && OBJ_obj2txt(text, sizeof text, X509_ATTRIBUTE_get0_object(attr), 1) > 0) {
-            *oid = text;
+        if (cbValue > 0) {
+            *oid = ObjectText(X509_ATTRIBUTE_get0_object(attr));
             der->assign(value, value + cbValue);
         }
         OPENSSL_free(value);

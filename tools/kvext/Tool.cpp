@@ -3,6 +3,7 @@
 #include "Tool.h"
 
 #include <openssl/asn1.h>
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -242,6 +243,30 @@ void FailCryptoApi(const std::string &what)
 {
     ReportCryptoApi(what);
     throw CommandFailed{kExitCryptoApi};
+}
+
+std::string ObjectText(const ASN1_OBJECT *object)
+{
+    char text[128];
+    return OBJ_obj2txt(text, sizeof text, object, 1) > 0 ? text : "";
+}
+
+std::string SerialHex(const ASN1_INTEGER *serial)
+{
+    BIGNUM *bn = ASN1_INTEGER_to_BN(serial, nullptr);
+    std::vector<BYTE> bytes(bn ? static_cast<size_t>(BN_num_bytes(bn)) : 0);
+    if (bn) BN_bn2bin(bn, bytes.data());
+    BN_free(bn);
+    return HexText(bytes.data(), bytes.size());
+}
+
+Json X509NameJson(const X509_NAME *name)
+{
+    unsigned char *der = nullptr;
+    const int cb = i2d_X509_NAME(name, &der);
+    Json json = NameJson(CERT_NAME_BLOB{static_cast<DWORD>(cb > 0 ? cb : 0), der});
+    OPENSSL_free(der);
+    return json;
 }
 
 Json Asn1TimeJson(const ASN1_TIME *time)

@@ -9,6 +9,7 @@
 #include <wincrypt.h>
 
 #include <openssl/asn1.h>
+#include <openssl/x509.h>
 
 #include <cstdlib>
 #include <memory>
@@ -74,6 +75,11 @@ namespace kvext::tool {
 
 // Reports `what` with the calling thread's last error on stderr, for a command that goes on.
 void ReportCryptoApi(const std::string &what);
+// What OpenSSL parsed, in the tool's JSON forms: a dotted OID, a serial number in hex (most
+// significant byte first), a name as {"text", "der"}.
+std::string ObjectText(const ASN1_OBJECT *object);
+std::string SerialHex(const ASN1_INTEGER *serial);
+Json X509NameJson(const X509_NAME *name);
 // ISO 8601 UTC text of an ASN.1 time, as TimeJson writes a FILETIME.
 Json Asn1TimeJson(const ASN1_TIME *time);
 // The structures of the extensions or attributes found in certificates and messages:
