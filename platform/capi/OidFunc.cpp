@@ -395,8 +395,11 @@ DWORD RegisteredEncodingType(DWORD dwEncodingType)
 
 std::string OidKey(LPCSTR pszOID)
 {
-    if (IS_INTOID(pszOID)) return "#" + std::to_string(reinterpret_cast<ULONG_PTR>(pszOID));
-    return pszOID;
+    if (!IS_INTOID(pszOID)) return pszOID;
+    char key[8]; // "#65535" and its terminator
+    std::snprintf(key, sizeof key, "#%u",
+                  static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(pszOID)));
+    return key;
 }
 
 void *FindOidFunction(LPCSTR setName, DWORD dwEncodingType, LPCSTR pszOID, OidFunctionAddress *hold)
