@@ -4,6 +4,7 @@
 #include "codecs/PrivateKeyUsagePeriod.h"
 
 #include "frame/EntryPoints.h"
+#include "frame/FlatLayout.h"
 
 #include <cstdio>
 
@@ -110,35 +111,29 @@ BOOL PrivateKeyUsagePeriod_FillAsn1cObject(Asn1Context *ctx, const void *pvStruc
     return TRUE;
 }
 
-// The structure, then one FILETIME per present bound, notBefore's first; no padding.
-BOOL PrivateKeyUsagePeriod_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, void **)
+// One FILETIME for a present bound, converted only when there is a block to hold it.
+BOOL GeneralizedTime_Layout(Asn1Context *ctx, const char *const *ppszTime, FlatCursor *cursor,
+                            FILETIME **ppFileTime)
 {
-    const auto *asn1Period = static_cast<const PrivateKeyUsagePeriod *>(value);
-    const DWORD bounds = asn1Period->m.notBeforePresent + asn1Period->m.notAfterPresent;
-    *pcbStructInfo = sizeof(KVCERT_PRIVATE_KEY_USAGE_PERIOD) + bounds * sizeof(FILETIME);
-    return TRUE;
+    FILETIME *pFileTime = cursor->Take<FILETIME>();
+    *ppFileTime = pFileTime;
+    return !pFileTime || Asn1cGeneralizedTimeToFileTime(ctx, ppszTime, pFileTime);
 }
 
-BOOL PrivateKeyUsagePeriod_FillBuffer(Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer,
-                                      void **)
+// The structure, then one FILETIME per present bound, notBefore's first; no padding.
+BOOL PrivateKeyUsagePeriod_Layout(Asn1Context *ctx, PrivateKeyUsagePeriod *asn1Period,
+                                  FlatCursor *cursor)
 {
-    const auto *asn1Period = static_cast<const PrivateKeyUsagePeriod *>(value);
-    auto *period = static_cast<KVCERT_PRIVATE_KEY_USAGE_PERIOD *>(pvBuffer);
-    period->pNotBefore = nullptr;
-    period->pNotAfter = nullptr;
-    auto *cursor = reinterpret_cast<FILETIME *>(period + 1);
-    if (asn1Period->m.notBeforePresent) {
-        period->pNotBefore = cursor;
-        if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notBefore, cursor++)) return FALSE;
-    }
-    if (asn1Period->m.notAfterPresent) {
-        period->pNotAfter = cursor;
-        if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notAfter, cursor++)) return FALSE;
-    }
-    const auto cbFilled =
-        static_cast<size_t>(reinterpret_cast<BYTE *>(cursor) - static_cast<BYTE *>(pvBuffer));
-    return CheckFilledSize(__func__, cbFilled, cbBuffer);
+    KVCERT_PRIVATE_KEY_USAGE_PERIOD scratch{};
+    KVCERT_PRIVATE_KEY_USAGE_PERIOD &period =
+        ElementOr(cursor->Take<KVCERT_PRIVATE_KEY_USAGE_PERIOD>(), 0, scratch);
+    return (!asn1Period->m.notBeforePresent ||
+            GeneralizedTime_Layout(ctx, &asn1Period->notBefore, cursor, &period.pNotBefore)) &&
+           (!asn1Period->m.notAfterPresent ||
+            GeneralizedTime_Layout(ctx, &asn1Period->notAfter, cursor, &period.pNotAfter));
 }
+
+KV_DEFINE_FLAT_RESULT_CALLBACKS(PrivateKeyUsagePeriod, PrivateKeyUsagePeriod_Layout)
 
 KV_DEFINE_ENCODE_ENTRY_POINTS(PrivateKeyUsagePeriod, PrivateKeyUsagePeriod,
                               asn1E_PrivateKeyUsagePeriod, PrivateKeyUsagePeriod_FillAsn1cObject)

@@ -13,10 +13,8 @@ using DecodeFun = int (*)(Asn1Context *ctx, void *value, ASN1TagType tagging, in
 
 // The three callbacks of a structure codec.
 using FillAsn1cObjectFun = BOOL (*)(Asn1Context *ctx, const void *pvStructInfo, void *value);
-using GetBufferSizeFun = BOOL (*)(Asn1Context *ctx, void *value, DWORD *pcbStructInfo,
-                                  void **ppHandover);
-using FillBufferFun = BOOL (*)(Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer,
-                               void **ppHandover);
+using GetBufferSizeFun = BOOL (*)(Asn1Context *ctx, void *value, DWORD *pcbStructInfo);
+using FillBufferFun = BOOL (*)(Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer);
 
 // asn1E_<Type> / asn1D_<Type> take their own value type; these adapters let the frame call
 // them through EncodeFun / DecodeFun without a cast of the function pointer.
@@ -73,6 +71,21 @@ BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
                                    LPCSTR lpszStructType, const BYTE *pbEncoded, DWORD cbEncoded,
                                    DWORD dwFlags, void **ppvStructInfo);
 
+// A zeroed block of `cb` bytes from the context heap; null after tracing `message` at `site`
+// and setting NTE_NO_MEMORY.
+void *ContextAlloc(TraceSite site, Asn1Context *ctx, size_t cb, const char *message);
+template <typename T> T *ContextNew(TraceSite site, Asn1Context *ctx, const char *message)
+{
+    return static_cast<T *>(ContextAlloc(site, ctx, sizeof(T), message));
+}
+// A zeroed list node with its element, from the context heap; null after tracing
+// "ALLOC_ASN1ELEMDNODE() failed" at `site`. rtDListAppendNode then cannot fail.
+void *NewListElement(TraceSite site, Asn1Context *ctx, size_t cbElement);
+template <typename T> T *NewListElement(TraceSite site, Asn1Context *ctx)
+{
+    return static_cast<T *>(NewListElement(site, ctx, sizeof(T)));
+}
+
 // The bodies of the four exported wrappers of a structure. Each wrapper zero-fills the
 // value of its top-level type on its own stack and hands the frame its codec and callbacks.
 template <typename Value, auto Encoder, FillAsn1cObjectFun Fill>
@@ -96,14 +109,6 @@ BOOL DecodeStructEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE 
                           pcbStructInfo);
 }
 
-// The end check of a fill step: it must have laid exactly the `cbBuffer` bytes the size step
-// gave. Otherwise traces "Wrong buffer size" under `function` and fails with
-// CRYPT_E_BAD_ENCODE.
-BOOL CheckFilledSize(const char *function, size_t cbFilled, DWORD cbBuffer);
-// Stores the flat result's size for the frame, counted in size_t by the size step so that
-// nothing wraps; a result past 32 bits cannot be delivered and fails like a wrong size.
-BOOL StoreFlatSize(const char *function, size_t cbNeeded, DWORD *pcbStructInfo);
-
 // The non-Ex decode form has no allocation mode: it refuses CRYPT_DECODE_ALLOC_FLAG under
-// the caller's own function name (`entryPoint`). TRUE when the call may go on.
-BOOL CheckDecodeFlagsWithoutEx(const char *entryPoint, DWORD dwFlags);
+// the entry point's own name and line (`entryPoint`). TRUE when the call may go on.
+BOOL CheckDecodeFlagsWithoutEx(TraceSite entryPoint, DWORD dwFlags);

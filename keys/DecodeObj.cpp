@@ -53,7 +53,7 @@ BOOL ChooseKeyAlgorithm(LPCSTR pszObjId, ALG_ID *paiKeyAlg)
     PCCRYPT_OID_INFO pOidInfo = CryptFindOIDInfo(
         CRYPT_OID_INFO_OID_KEY, const_cast<LPSTR>(pszObjId), CRYPT_PUBKEY_ALG_OID_GROUP_ID);
     if (!pOidInfo) {
-        KV_TRACE_ERROR_IN(kEntryPoint, "CryptFindOIDInfo");
+        KV_TRACE_ERROR_AT((TraceSite{kEntryPoint, __LINE__}), "CryptFindOIDInfo");
         return FALSE; // CryptoAPI's code stands
     }
     if (pOidInfo->Algid != CALG_OID_INFO_PARAMETERS && pOidInfo->Algid != CALG_OID_INFO_CNG_ONLY) {
@@ -61,13 +61,13 @@ BOOL ChooseKeyAlgorithm(LPCSTR pszObjId, ALG_ID *paiKeyAlg)
         return TRUE;
     }
     if (pOidInfo->pszOID && KnownPublicKeyAlgorithm(pOidInfo->pszOID, paiKeyAlg)) return TRUE;
-    KV_TRACE_ERROR_IN(kEntryPoint, "Unknown CNG algorithm.");
+    KV_TRACE_ERROR_AT((TraceSite{kEntryPoint, __LINE__}), "Unknown CNG algorithm.");
     return FALSE;
 }
 
 BOOL FailKeyDecode()
 {
-    KV_TRACE_ERROR_IN(kEntryPoint, "() asn1D_GostR3410_PublicKey failed");
+    KV_TRACE_ERROR_AT((TraceSite{kEntryPoint, __LINE__}), "() asn1D_GostR3410_PublicKey failed");
     return FailWith(CRYPT_E_ASN1_INTERNAL);
 }
 

@@ -67,11 +67,13 @@ BOOL CheckEncodeInfo(const CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO &encodeInfo,
                      const CMSG_KEY_AGREE_ENCRYPT_INFO &encryptInfo)
 {
     if (encodeInfo.dwKeyChoice != CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE) {
-        KV_TRACE_ERROR_IN(kExport, "() only an ephemeral originator key is supported");
+        KV_TRACE_ERROR_AT((TraceSite{kExport, __LINE__}),
+                          "() only an ephemeral originator key is supported");
         return FailWith(ERROR_NOT_SUPPORTED);
     }
     if (!IsWellFormed(encodeInfo, encryptInfo)) {
-        KV_TRACE_ERROR_IN(kExport, "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO");
+        KV_TRACE_ERROR_AT((TraceSite{kExport, __LINE__}),
+                          "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO");
         return FailWith(ERROR_INVALID_PARAMETER);
     }
     return TRUE;
@@ -81,7 +83,8 @@ BOOL DecodeEphemeralParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                                GostR3410_2001_PublicKeyParameters *pValue)
 {
     if (DecodeDer(ctx, der, pValue, asn1D_GostR3410_2001_PublicKeyParameters)) return TRUE;
-    KV_TRACE_ERROR_IN(kExport, "() asn1D_GostR3410_2001_PublicKeyParameters failed");
+    KV_TRACE_ERROR_AT((TraceSite{kExport, __LINE__}),
+                      "() asn1D_GostR3410_2001_PublicKeyParameters failed");
     return FALSE;
 }
 
@@ -107,16 +110,17 @@ BOOL CheckGroup(ALG_ID keyEncryptionAlgId, ALG_ID ephemeralAlgId, const Agreemen
 {
     *ppGroup = FindGroup(keyEncryptionAlgId);
     if (!*ppGroup) {
-        KV_TRACE_ERROR_IN(kExport, "() unsupported keyEncryptionAlgorithm %x!", keyEncryptionAlgId);
+        KV_TRACE_ERROR_AT((TraceSite{kExport, __LINE__}),
+                          "() unsupported keyEncryptionAlgorithm %x!", keyEncryptionAlgId);
         return FailWith(CRYPT_E_UNKNOWN_ALGO);
     }
     if (std::ranges::count(kEphemeralAlgIds, ephemeralAlgId) == 0) {
-        KV_TRACE_ERROR_IN(kExport, "() unsupported ephemeralPublicKeyAlgorithm %x!",
-                          ephemeralAlgId);
+        KV_TRACE_ERROR_AT((TraceSite{kExport, __LINE__}),
+                          "() unsupported ephemeralPublicKeyAlgorithm %x!", ephemeralAlgId);
         return FailWith(CRYPT_E_UNKNOWN_ALGO);
     }
     if (ephemeralAlgId != (*ppGroup)->ephemeralAlgId) {
-        KV_TRACE_ERROR_IN(kExport,
+        KV_TRACE_ERROR_AT((TraceSite{kExport, __LINE__}),
                           "() unsupported combination of ephemeralPublicKeyAlgorithm %x and "
                           "keyEncryptionAlgorithm %x!",
                           ephemeralAlgId, keyEncryptionAlgId);
@@ -284,11 +288,13 @@ bool IsWellFormed(const CMSG_KEY_AGREE_RECIPIENT_INFO &keyAgree)
 BOOL CheckRecipientInfo(const CMSG_KEY_AGREE_RECIPIENT_INFO &keyAgree)
 {
     if (keyAgree.dwOriginatorChoice != CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY) {
-        KV_TRACE_ERROR_IN(kImport, "() only an originator public key is supported");
+        KV_TRACE_ERROR_AT((TraceSite{kImport, __LINE__}),
+                          "() only an originator public key is supported");
         return FailWith(ERROR_NOT_SUPPORTED);
     }
     if (!IsWellFormed(keyAgree)) {
-        KV_TRACE_ERROR_IN(kImport, "Malformed CMSG_KEY_AGREE_RECIPIENT_INFO");
+        KV_TRACE_ERROR_AT((TraceSite{kImport, __LINE__}),
+                          "Malformed CMSG_KEY_AGREE_RECIPIENT_INFO");
         return FailWith(ERROR_INVALID_PARAMETER);
     }
     return TRUE;
@@ -298,7 +304,7 @@ BOOL DecodeEncryptedKey(Asn1Context *ctx, const CRYPT_DATA_BLOB &der,
                         Gost28147_89_EncryptedKey *pValue)
 {
     if (DecodeDer(ctx, der, pValue, asn1D_Gost28147_89_EncryptedKey)) return TRUE;
-    KV_TRACE_ERROR_IN(kImport, "() asn1D_Gost28147_89_EncryptedKey failed");
+    KV_TRACE_ERROR_AT((TraceSite{kImport, __LINE__}), "() asn1D_Gost28147_89_EncryptedKey failed");
     return FailWith(CRYPT_E_ASN1_ERROR);
 }
 
@@ -306,7 +312,7 @@ BOOL DecodeContentParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                              Gost28147_89_Parameters *pValue)
 {
     if (DecodeDer(ctx, der, pValue, asn1D_Gost28147_89_Parameters)) return TRUE;
-    KV_TRACE_ERROR_IN(kImport, "() asn1D_Gost28147_89_Parameters failed");
+    KV_TRACE_ERROR_AT((TraceSite{kImport, __LINE__}), "() asn1D_Gost28147_89_Parameters failed");
     return FailWith(CRYPT_E_ASN1_ERROR);
 }
 
@@ -330,7 +336,7 @@ BOOL ChooseKeyWrap(Asn1Context *ctx, const CRYPT_ALGORITHM_IDENTIFIER &keyEncryp
 {
     AlgorithmIdentifier keyWrap{};
     if (!DecodeDer(ctx, keyEncryption.Parameters, &keyWrap, asn1D_AlgorithmIdentifier)) {
-        KV_TRACE_ERROR_IN(kImport, "() asn1D_AlgorithmIdentifier failed");
+        KV_TRACE_ERROR_AT((TraceSite{kImport, __LINE__}), "() asn1D_AlgorithmIdentifier failed");
         return FailWith(CRYPT_E_ASN1_ERROR);
     }
     const CRYPT_DER_BLOB parameters = {keyWrap.parameters.numocts,

@@ -22,7 +22,8 @@ BOOL DecodeRecipientParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                                GostR3410_2001_PublicKeyParameters *pValue)
 {
     if (DecodeDer(ctx, der, pValue, asn1D_GostR3410_2001_PublicKeyParameters)) return TRUE;
-    KV_TRACE_ERROR_IN(kExport, "() asn1D_GostR3410_2001_PublicKeyParameters failed");
+    KV_TRACE_ERROR_AT((TraceSite{kExport, __LINE__}),
+                      "() asn1D_GostR3410_2001_PublicKeyParameters failed");
     return FALSE;
 }
 
@@ -30,7 +31,7 @@ BOOL ChooseEphemeralAlgorithm(LPCSTR pszRecipientObjId, ALG_ID *pEphemeralAlgId)
 {
     *pEphemeralAlgId = EphemeralKeyAlgIdFor(OID_2_ALGID(pszRecipientObjId));
     if (*pEphemeralAlgId) return TRUE;
-    KV_TRACE_ERROR_IN(kExport, "() unsupported public key algorithm!");
+    KV_TRACE_ERROR_AT((TraceSite{kExport, __LINE__}), "() unsupported public key algorithm!");
     return FALSE;
 }
 
@@ -57,7 +58,7 @@ BOOL DecodeKeyTransport(Asn1Context *ctx, const CRYPT_DATA_BLOB &der,
                         GostR3410_KeyTransport *pValue)
 {
     if (DecodeDer(ctx, der, pValue, asn1D_GostR3410_KeyTransport)) return TRUE;
-    KV_TRACE_ERROR_IN(kImport, "() asn1D_GostR3410_KeyTransport failed");
+    KV_TRACE_ERROR_AT((TraceSite{kImport, __LINE__}), "() asn1D_GostR3410_KeyTransport failed");
     return FALSE;
 }
 
@@ -65,7 +66,7 @@ BOOL DecodeContentParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                              Gost28147_89_Parameters *pValue)
 {
     if (DecodeDer(ctx, der, pValue, asn1D_Gost28147_89_Parameters)) return TRUE;
-    KV_TRACE_ERROR_IN(kImport, "() asn1D_Gost28147_89_Parameters failed");
+    KV_TRACE_ERROR_AT((TraceSite{kImport, __LINE__}), "() asn1D_Gost28147_89_Parameters failed");
     return FALSE;
 }
 
