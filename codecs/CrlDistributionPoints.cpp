@@ -24,10 +24,8 @@ namespace {
 // ReasonFlags of at most 2 bytes, the unused bits counted in the last one.
 BOOL ReasonFlags_FillAsn1cObject(const CRYPT_BIT_BLOB *pReasons, ReasonFlags *reasons)
 {
-    if (pReasons->cbData > sizeof reasons->data || pReasons->cUnusedBits > 7) {
-        KV_TRACE_ERROR("Malformed CRL_DIST_POINTS_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (pReasons->cbData > sizeof reasons->data || pReasons->cUnusedBits > 7)
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CRL_DIST_POINTS_INFO");
     reasons->numbits = pReasons->cbData * 8 - pReasons->cUnusedBits;
     std::memcpy(reasons->data, pReasons->pbData, pReasons->cbData);
     return TRUE;
@@ -37,10 +35,7 @@ BOOL DistributionPointName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME
                                            DistributionPointName *pointName)
 {
     auto *fullName = static_cast<GeneralNames *>(ASN1MALLOCZ(ctx, sizeof(GeneralNames)));
-    if (!fullName) {
-        KV_TRACE_ERROR("ALLOC_ASN1ELEM() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    if (!fullName) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEM() failed");
     pointName->t = T_DistributionPointName_fullName;
     pointName->u.fullName = fullName;
     return GeneralNames_FillAsn1cObject(ctx, pFullName, fullName);
@@ -73,17 +68,12 @@ BOOL CrlDistributionPoints_FillAsn1cObject(Asn1Context *ctx, const void *pvStruc
 {
     const auto *pInfo = static_cast<const CRL_DIST_POINTS_INFO *>(pvStructInfo);
     auto *points = static_cast<CRLDistPointsSyntax *>(value);
-    if (pInfo->cDistPoint && !pInfo->rgDistPoint) {
-        KV_TRACE_ERROR("Malformed CRL_DIST_POINTS_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (pInfo->cDistPoint && !pInfo->rgDistPoint)
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CRL_DIST_POINTS_INFO");
     for (DWORD i = 0; i < pInfo->cDistPoint; ++i) {
         auto *point =
             static_cast<DistributionPoint *>(rtDListNewNodeAndData(ctx, sizeof(DistributionPoint)));
-        if (!point) {
-            KV_TRACE_ERROR("ALLOC_ASN1ELEMDNODE() failed");
-            return FailWith(NTE_NO_MEMORY);
-        }
+        if (!point) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEMDNODE() failed");
         if (!DistributionPoint_FillAsn1cObject(ctx, &pInfo->rgDistPoint[i], point)) return FALSE;
         rtDListAppendNode(ctx, points, point);
     }

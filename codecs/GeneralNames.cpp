@@ -16,16 +16,11 @@ BOOL IA5String_FillAsn1cObject(Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz
 {
     const size_t cch = std::wcslen(pwsz);
     auto *psz = static_cast<char *>(ASN1MALLOC(ctx, cch + 1));
-    if (!psz) {
-        KV_TRACE_ERROR("ASN1MALLOC() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    if (!psz) return KV_FAIL(NTE_NO_MEMORY, "ASN1MALLOC() failed");
     mbstate_t state{};
     const wchar_t *source = pwsz;
-    if (safe_wcsrtombs(psz, &source, cch + 1, &state) != cch || source) {
-        KV_TRACE_ERROR("Malformed CERT_ALT_NAME_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (safe_wcsrtombs(psz, &source, cch + 1, &state) != cch || source)
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
     *ppsz = psz;
     return TRUE;
 }
@@ -35,14 +30,9 @@ BOOL OtherName_FillAsn1cObject(Asn1Context *ctx, const CERT_OTHER_NAME *pOtherNa
 {
     auto *otherName =
         static_cast<GeneralName_otherName *>(ASN1MALLOCZ(ctx, sizeof(GeneralName_otherName)));
-    if (!otherName) {
-        KV_TRACE_ERROR("ALLOC_ASN1ELEM() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    if (!rtStrToOid(pOtherName->pszObjId, &otherName->type_id)) {
-        KV_TRACE_ERROR("rtStrToOid() failed");
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    if (!otherName) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEM() failed");
+    if (!rtStrToOid(pOtherName->pszObjId, &otherName->type_id))
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "rtStrToOid() failed");
     otherName->value.numocts = pOtherName->Value.cbData;
     otherName->value.data = pOtherName->Value.pbData;
     name->u.otherName = otherName;
@@ -52,10 +42,7 @@ BOOL OtherName_FillAsn1cObject(Asn1Context *ctx, const CERT_OTHER_NAME *pOtherNa
 BOOL IPAddress_FillAsn1cObject(Asn1Context *ctx, const CRYPT_DATA_BLOB *pAddress, GeneralName *name)
 {
     auto *address = static_cast<ASN1DynOctStr *>(ASN1MALLOCZ(ctx, sizeof(ASN1DynOctStr)));
-    if (!address) {
-        KV_TRACE_ERROR("ALLOC_ASN1ELEM() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    if (!address) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEM() failed");
     address->numocts = pAddress->cbData;
     address->data = pAddress->pbData;
     name->u.iPAddress = address;
@@ -65,14 +52,9 @@ BOOL IPAddress_FillAsn1cObject(Asn1Context *ctx, const CRYPT_DATA_BLOB *pAddress
 BOOL RegisteredID_FillAsn1cObject(Asn1Context *ctx, LPCSTR pszRegisteredID, GeneralName *name)
 {
     auto *oid = static_cast<ASN1OBJID *>(ASN1MALLOCZ(ctx, sizeof(ASN1OBJID)));
-    if (!oid) {
-        KV_TRACE_ERROR("ALLOC_ASN1ELEM() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    if (!rtStrToOid(pszRegisteredID, oid)) {
-        KV_TRACE_ERROR("rtStrToOid() failed");
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    if (!oid) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEM() failed");
+    if (!rtStrToOid(pszRegisteredID, oid))
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "rtStrToOid() failed");
     name->u.registeredID = oid;
     return TRUE;
 }
@@ -116,10 +98,8 @@ BOOL EncodedName_FillAsn1cObject(Asn1Context *ctx, const CRYPT_DATA_BLOB *pBlob,
 BOOL GeneralName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_ENTRY *entry,
                                  GeneralName *name)
 {
-    if (IsMissingData(entry)) {
-        KV_TRACE_ERROR("Malformed CERT_ALT_NAME_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (IsMissingData(entry))
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
     switch (entry->dwAltNameChoice) {
     case CERT_ALT_NAME_OTHER_NAME:
         return OtherName_FillAsn1cObject(ctx, entry->pOtherName, name);
@@ -262,10 +242,7 @@ BOOL FillAsn1cEncodedObject(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEnc
                             size_t cbValue, DecodeFun decodeFun, void **ppValue)
 {
     void *value = ASN1MALLOCZ(ctx, cbValue);
-    if (!value) {
-        KV_TRACE_ERROR("ASN1MALLOCZ() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    if (!value) return KV_FAIL(NTE_NO_MEMORY, "ASN1MALLOCZ() failed");
     if (!Asn1cObjectDecode(ctx, pbEncoded, cbEncoded, value, decodeFun)) return FALSE;
     *ppValue = value;
     return TRUE;
@@ -275,21 +252,13 @@ BOOL GeneralNames_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_INFO *pI
                                   GeneralNames *names)
 {
     if (!pInfo->cAltEntry) return TRUE;
-    if (!pInfo->rgAltEntry) {
-        KV_TRACE_ERROR("Malformed CERT_ALT_NAME_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (!pInfo->rgAltEntry) return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
     for (DWORD i = 0; i < pInfo->cAltEntry; ++i) {
         const CERT_ALT_NAME_ENTRY *entry = &pInfo->rgAltEntry[i];
         auto *name = static_cast<GeneralName *>(rtDListNewNodeAndData(ctx, sizeof(GeneralName)));
-        if (!name) {
-            KV_TRACE_ERROR("ALLOC_ASN1ELEMDNODE() failed");
-            return FailWith(NTE_NO_MEMORY);
-        }
-        if (!IsGeneralNameChoice(entry->dwAltNameChoice)) {
-            KV_TRACE_ERROR("Unsupported dwAltNameChoice");
-            return FailWith(ERROR_INVALID_PARAMETER);
-        }
+        if (!name) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEMDNODE() failed");
+        if (!IsGeneralNameChoice(entry->dwAltNameChoice))
+            return KV_FAIL(ERROR_INVALID_PARAMETER, "Unsupported dwAltNameChoice");
         name->t = entry->dwAltNameChoice;
         if (!GeneralName_FillAsn1cObject(ctx, entry, name)) return FALSE;
         rtDListAppendNode(ctx, names, name);

@@ -12,19 +12,12 @@ BOOL GostPrivateCertificateStore_FillAsn1cObject(Asn1Context *ctx, const void *p
     const auto *store = static_cast<const CRYPT_BLOB_ARRAY *>(pvStructInfo);
     auto *elements = static_cast<GostPrivateCertificateStore *>(value);
     rtDListInit(elements);
-    if (store->cBlob && !store->rgBlob) {
-        KV_TRACE_ERROR("Malformed CRYPT_BLOB_ARRAY");
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (store->cBlob && !store->rgBlob)
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CRYPT_BLOB_ARRAY");
     for (DWORD i = 0; i < store->cBlob; ++i) {
         auto *element =
             static_cast<ASN1OpenType *>(rtDListNewNodeAndData(ctx, sizeof(ASN1OpenType)));
-        if (!element) {
-            KV_TRACE_ERROR("ALLOC_ASN1ELEMDNODE() failed");
-            SetLastError(NTE_NO_MEMORY);
-            return FALSE;
-        }
+        if (!element) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEMDNODE() failed");
         element->numocts = store->rgBlob[i].cbData; // the caller's bytes, not copied
         element->data = store->rgBlob[i].pbData;
         rtDListAppendNode(ctx, elements, element);

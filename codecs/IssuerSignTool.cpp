@@ -40,11 +40,8 @@ BOOL IssuerSignTool_FillAsn1cObject(Asn1Context *ctx, const void *pvStructInfo, 
     const auto fields = FieldValues(static_cast<const KVCERT_ISSUER_SIGN_TOOL *>(pvStructInfo));
     const auto components = Components(static_cast<IssuerSignTool *>(value));
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (!fields[i]) {
-            KV_TRACE_ERROR("Malformed KVCERT_ISSUER_SIGN_TOOL");
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+        if (!fields[i])
+            return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed KVCERT_ISSUER_SIGN_TOOL");
         if (!WideCharToUtf8String(ctx, fields[i], components[i])) return FALSE;
     }
     return TRUE;

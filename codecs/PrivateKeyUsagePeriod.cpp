@@ -29,7 +29,7 @@ BOOL FileTimeToAsn1cGeneralizedTime(Asn1Context *ctx, const FILETIME *pFileTime,
 {
     SYSTEMTIME st;
     if (!FileTimeToSystemTime(pFileTime, &st))
-        return FALSE; // its own last error is the caller's answer
+        return FailKeepingLastError(); // its own last error is the caller's answer
     Asn1DateTime dateTime{};
     dateTime.year = st.wYear;
     dateTime.month = st.wMonth;
@@ -40,11 +40,9 @@ BOOL FileTimeToAsn1cGeneralizedTime(Asn1Context *ctx, const FILETIME *pFileTime,
     dateTime.utc = 1;
     char *pszTime = nullptr;
     const int status = rtMakeGeneralizedTime(ctx, &dateTime, &pszTime, 0);
-    if (status != 0) {
-        KV_TRACE_ERROR("call to rtMakeGeneralizedTime() failed, result = %d", status);
-        SetLastError(CRYPT_E_ASN1_ERROR);
-        return FALSE;
-    }
+    if (status != 0)
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to rtMakeGeneralizedTime() failed, result = %d",
+                       status);
     *ppszTime = pszTime;
     return TRUE;
 }
@@ -74,11 +72,9 @@ BOOL Asn1cGeneralizedTimeToFileTime(Asn1Context *ctx, const char *const *ppszTim
     SYSTEMTIME st{};
     if (rtParseGeneralizedTime(ctx, *ppszTime, &dateTime) != 0) {
         const int status = TryFixBadDate(ctx, ppszTime, &dateTime);
-        if (status != 0) {
-            KV_TRACE_ERROR("call to rtParseGeneralizedTime() failed, result = %d", status);
-            SetLastError(CRYPT_E_ASN1_ERROR);
-            return FALSE;
-        }
+        if (status != 0)
+            return KV_FAIL(CRYPT_E_ASN1_ERROR,
+                           "call to rtParseGeneralizedTime() failed, result = %d", status);
     }
     // The six fields are taken as UTC as they stand; fraction and offset are not applied.
     st.wYear = dateTime.year;
@@ -89,7 +85,7 @@ BOOL Asn1cGeneralizedTimeToFileTime(Asn1Context *ctx, const char *const *ppszTim
     st.wSecond = dateTime.second;
     if (!SystemTimeToFileTime(&st, pFileTime)) {
         KV_TRACE_ERROR("call to SystemTimeToFileTime() failed");
-        return FALSE;
+        return FailKeepingLastError();
     }
     return TRUE;
 }

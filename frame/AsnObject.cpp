@@ -33,9 +33,6 @@ template <typename Para> MemoryPair MemoryPairFrom(const Para *pPara)
     return pair;
 }
 
-// Releases the call's context on every path out of the frame.
-using ContextGuard = std::unique_ptr<Asn1Context, decltype(&rtFreeContext)>;
-
 // Length query, allocation mode or caller buffer for a finished encoding.
 BOOL DeliverEncoding(TraceSite site, const BYTE *pbDer, DWORD cbDer, DWORD dwFlags,
                      const MemoryPair &memory, void *pvEncoded, DWORD *pcbEncoded)
@@ -157,10 +154,15 @@ void SelectMemoryFunctionsToUse(PFN_CRYPT_ALLOC pfnAlloc, PFN_CRYPT_FREE pfnFree
     *ppfnFreeToUse = callerPairComplete ? pfnFree : DefaultFree;
 }
 
-BOOL InitializeAsn1cContext(Asn1Context *ctx)
+int OpenAsn1cContext(Asn1Context *ctx)
 {
     std::memset(ctx, 0, sizeof *ctx);
-    const int status = rtInitContext(ctx, nullptr);
+    return rtInitContext(ctx, nullptr);
+}
+
+BOOL InitializeAsn1cContext(Asn1Context *ctx)
+{
+    const int status = OpenAsn1cContext(ctx);
     if (status != 0)
         return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to rtInitContext() failed, result = %d", status);
     return TRUE;
@@ -225,19 +227,22 @@ BOOL Asn1cObjectEncode(Asn1Context *ctx, void *value, EncodeFun encodeFun, DWORD
 BOOL Asn1cObjectDecode(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEncoded, void *value,
                        DecodeFun decodeFun)
 {
-    // The runtime reads a size of 0 as "take the extent from the header", which for a blob
-    // of known length would read past it; and it counts in int, so a longer input cannot be
-    // one of our structures.
-    int status = cbEncoded == 0 ? ASN_E_ENDOFBUF
-                 : cbEncoded > static_cast<DWORD>(INT32_MAX)
-                     ? ASN_E_INVLEN
-                     : xd_setp(ctx, pbEncoded, static_cast<int>(cbEncoded), nullptr, nullptr);
+    int status = SetDecodeInput(ctx, pbEncoded, cbEncoded);
     if (status != 0)
         return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to xd_setp() failed, result = %d", status);
     status = decodeFun(ctx, value, ASN1EXPL, 0);
     if (status != 0)
         return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to decodeFun() failed, result = %d", status);
     return TRUE;
+}
+
+int SetDecodeInput(Asn1Context *ctx, const BYTE *pb, DWORD cb)
+{
+    // The runtime reads a size of 0 as "take the extent from the header", which for a blob of
+    // known length would read past it; and it counts in int.
+    if (!pb || cb == 0) return ASN_E_ENDOFBUF;
+    if (cb > static_cast<DWORD>(INT32_MAX)) return ASN_E_INVLEN;
+    return xd_setp(ctx, pb, static_cast<int>(cb), nullptr, nullptr);
 }
 
 BOOL Asn1cObjectEncodeContextAlloc(Asn1Context *ctx, void *value, EncodeFun encodeFun,
@@ -262,7 +267,7 @@ BOOL CryptEncodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
     if (!CryptEncodeObject(dwCertEncodingType, lpszStructType, pvStructInfo, nullptr, &cbEncoded)) {
         KV_TRACE_ERROR("call to CryptEncodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
-        return FALSE;
+        return FailKeepingLastError();
     }
     auto *pbEncoded =
         static_cast<BYTE *>(ContextAlloc(KV_HERE, ctx, cbEncoded, "ASN1MALLOC() failed"));
@@ -271,7 +276,7 @@ BOOL CryptEncodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
                            &cbEncoded)) {
         KV_TRACE_ERROR("call to CryptEncodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
-        return FALSE;
+        return FailKeepingLastError();
     }
     *ppbEncoded = pbEncoded;
     *pcbEncoded = cbEncoded;
@@ -287,7 +292,7 @@ BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
                            nullptr, &cbStructInfo)) {
         KV_TRACE_ERROR("call to CryptDecodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
-        return FALSE;
+        return FailKeepingLastError();
     }
     void *pvStructInfo = ContextAlloc(KV_HERE, ctx, cbStructInfo, "ASN1MALLOC() failed");
     if (!pvStructInfo) return FALSE;
@@ -295,7 +300,7 @@ BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
                            pvStructInfo, &cbStructInfo)) {
         KV_TRACE_ERROR("call to CryptDecodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
-        return FALSE;
+        return FailKeepingLastError();
     }
     *ppvStructInfo = pvStructInfo;
     return TRUE;

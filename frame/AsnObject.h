@@ -7,6 +7,8 @@
 
 #include "frame/Trace.h"
 
+#include <memory>
+
 // Generated codecs as the frame calls them, on a type-erased value.
 using EncodeFun = int (*)(Asn1Context *ctx, void *value, ASN1TagType tagging);
 using DecodeFun = int (*)(Asn1Context *ctx, void *value, ASN1TagType tagging, int length);
@@ -56,12 +58,41 @@ BOOL ValidateCommonDecodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lp
 void SelectMemoryFunctionsToUse(PFN_CRYPT_ALLOC pfnAlloc, PFN_CRYPT_FREE pfnFree,
                                 PFN_CRYPT_ALLOC *ppfnAllocToUse, PFN_CRYPT_FREE *ppfnFreeToUse);
 BOOL InitializeAsn1cContext(Asn1Context *ctx);
+// The untraced core of InitializeAsn1cContext: zero-fills the context and returns the runtime's
+// status, 0 when it is ready.
+int OpenAsn1cContext(Asn1Context *ctx);
+// Releases a context on every path out of its owner.
+using ContextGuard = std::unique_ptr<Asn1Context, decltype(&rtFreeContext)>;
 
 // Nested work inside the caller's context. Encodings live until the next encode on the
 // context (Asn1cObjectEncode) or until the context is released (the ContextAlloc forms).
 BOOL Asn1cObjectEncode(Asn1Context *ctx, void *value, EncodeFun encodeFun, DWORD *pcbEncoded);
 BOOL Asn1cObjectDecode(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEncoded, void *value,
                        DecodeFun decodeFun);
+// Points the context's decoder at `cb` bytes; the runtime's status, 0 on success. No bytes,
+// or more than the runtime counts, cannot be one of our values.
+int SetDecodeInput(Asn1Context *ctx, const BYTE *pb, DWORD cb);
+
+// Nested work for callers that report a failure in their own words: the same steps as
+// Asn1cObjectDecode and Asn1cObjectEncode, without their trace lines and codes.
+template <typename Value>
+bool DecodeQuietly(Asn1Context *ctx, const CRYPT_DER_BLOB &der, Value *value,
+                   int (*decoder)(Asn1Context *, Value *, ASN1TagType, int))
+{
+    return SetDecodeInput(ctx, der.pbData, der.cbData) == 0 &&
+           decoder(ctx, value, ASN1EXPL, 0) == 0;
+}
+template <typename Value>
+bool EncodeQuietly(Asn1Context *ctx, Value *value,
+                   int (*encoder)(Asn1Context *, Value *, ASN1TagType), DWORD *pcbEncoded)
+{
+    if (xe_setp(ctx, nullptr, 0) != 0) return false;
+    const int length = encoder(ctx, value, ASN1EXPL);
+    if (length <= 0) return false;
+    *pcbEncoded = static_cast<DWORD>(length);
+    return true;
+}
+
 BOOL Asn1cObjectEncodeContextAlloc(Asn1Context *ctx, void *value, EncodeFun encodeFun,
                                    BYTE **ppbEncoded, DWORD *pcbEncoded);
 BOOL CryptEncodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,

@@ -64,8 +64,8 @@ struct TraceSite {
 #define KV_FAIL_AT(site, dwError, fmt, ...)                                                        \
     (KV_TRACE_ERROR_AT(site, fmt __VA_OPT__(, ) __VA_ARGS__), FailWith(dwError))
 
-// A step of the provider, CryptoAPI or the allocator failed and set the code the caller gets:
-// FALSE, with that code left as it stands.
+// FALSE with the last error left as it stands, on purpose: the code a provider, CryptoAPI or
+// an allocator set is the caller's answer, or the failure has no code of its own.
 inline BOOL FailKeepingLastError()
 {
     return FALSE;
