@@ -22,20 +22,22 @@
 namespace {
 
 // ReasonFlags of at most 2 bytes, the unused bits counted in the last one.
-BOOL ReasonFlags_FillAsn1cObject(const CRYPT_BIT_BLOB *pReasons, ReasonFlags *reasons)
+BOOL ReasonFlags_FillAsn1cObject(TraceSite site, const CRYPT_BIT_BLOB *pReasons,
+                                 ReasonFlags *reasons)
 {
     if (pReasons->cbData > sizeof reasons->data || pReasons->cUnusedBits > 7)
-        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CRL_DIST_POINTS_INFO");
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CRL_DIST_POINTS_INFO");
     reasons->numbits = pReasons->cbData * 8 - pReasons->cUnusedBits;
     std::memcpy(reasons->data, pReasons->pbData, pReasons->cbData);
     return TRUE;
 }
 
-BOOL DistributionPointName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_INFO *pFullName,
+BOOL DistributionPointName_FillAsn1cObject(TraceSite site, Asn1Context *ctx,
+                                           const CERT_ALT_NAME_INFO *pFullName,
                                            DistributionPointName *pointName)
 {
-    auto *fullName = static_cast<GeneralNames *>(ASN1MALLOCZ(ctx, sizeof(GeneralNames)));
-    if (!fullName) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEM() failed");
+    auto *fullName = ContextNew<GeneralNames>(site, ctx, "ALLOC_ASN1ELEM() failed");
+    if (!fullName) return FALSE;
     pointName->t = T_DistributionPointName_fullName;
     pointName->u.fullName = fullName;
     return GeneralNames_FillAsn1cObject(ctx, pFullName, fullName);
@@ -43,18 +45,18 @@ BOOL DistributionPointName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME
 
 // Only a full name is written; a point without one, or named relative to its CRL issuer,
 // goes out without distributionPoint.
-BOOL DistributionPoint_FillAsn1cObject(Asn1Context *ctx, const CRL_DIST_POINT *pPoint,
-                                       DistributionPoint *point)
+BOOL DistributionPoint_FillAsn1cObject(TraceSite site, Asn1Context *ctx,
+                                       const CRL_DIST_POINT *pPoint, DistributionPoint *point)
 {
     if (pPoint->DistPointName.dwDistPointNameChoice == CRL_DIST_POINT_FULL_NAME) {
         point->m.distributionPointPresent = 1;
-        if (!DistributionPointName_FillAsn1cObject(ctx, &pPoint->DistPointName.FullName,
+        if (!DistributionPointName_FillAsn1cObject(site, ctx, &pPoint->DistPointName.FullName,
                                                    &point->distributionPoint))
             return FALSE;
     }
     if (pPoint->ReasonFlags.cbData && pPoint->ReasonFlags.pbData) {
         point->m.reasonsPresent = 1;
-        if (!ReasonFlags_FillAsn1cObject(&pPoint->ReasonFlags, &point->reasons)) return FALSE;
+        if (!ReasonFlags_FillAsn1cObject(site, &pPoint->ReasonFlags, &point->reasons)) return FALSE;
     }
     if (pPoint->CRLIssuer.cAltEntry && pPoint->CRLIssuer.rgAltEntry) {
         point->m.cRLIssuerPresent = 1;
@@ -71,10 +73,10 @@ BOOL CrlDistributionPoints_FillAsn1cObject(Asn1Context *ctx, const void *pvStruc
     if (pInfo->cDistPoint && !pInfo->rgDistPoint)
         return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CRL_DIST_POINTS_INFO");
     for (DWORD i = 0; i < pInfo->cDistPoint; ++i) {
-        auto *point =
-            static_cast<DistributionPoint *>(rtDListNewNodeAndData(ctx, sizeof(DistributionPoint)));
-        if (!point) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEMDNODE() failed");
-        if (!DistributionPoint_FillAsn1cObject(ctx, &pInfo->rgDistPoint[i], point)) return FALSE;
+        auto *point = NewListElement<DistributionPoint>(KV_HERE, ctx);
+        if (!point) return FALSE;
+        if (!DistributionPoint_FillAsn1cObject(KV_HERE, ctx, &pInfo->rgDistPoint[i], point))
+            return FALSE;
         rtDListAppendNode(ctx, points, point);
     }
     return TRUE;
@@ -94,7 +96,8 @@ BOOL DistributionPointName_Layout(Asn1Context *ctx, const DistributionPointName 
         pPointName->dwDistPointNameChoice = CRL_DIST_POINT_ISSUER_RDN_NAME;
         return TRUE;
     default:
-        return KV_FAIL(CRYPT_E_ASN1_ERROR, "unknown DistributionPointName choice value");
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR,
+                          "unknown DistributionPointName choice value");
     }
 }
 

@@ -20,13 +20,12 @@ BOOL StrToOid(TraceSite site, const char *text, ASN1OBJID *oid)
 }
 
 // The dotted OID and its NUL, written only when there is a block.
-BOOL ObjectIdentifier_Layout(TraceSite site, const ASN1OBJID &oid, LPSTR *ppszText,
-                             FlatCursor *cursor)
+BOOL ObjectIdentifier_Layout(const ASN1OBJID &oid, LPSTR *ppszText, FlatCursor *cursor)
 {
     const size_t cbText = rtOidToStrLen(&oid) + 1;
     auto *pszText = reinterpret_cast<char *>(cursor->Take(cbText));
     if (pszText && !rtOidToStr(&oid, pszText, cbText))
-        return KV_FAIL_AT(site, CRYPT_E_ASN1_ERROR, "rtOidToStr() failed");
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "rtOidToStr() failed");
     *ppszText = pszText;
     return TRUE;
 }
@@ -77,11 +76,11 @@ BOOL FillPolicyInformation(TraceSite site, Asn1Context *ctx, const CERT_POLICY_I
 }
 
 // Identifier, then the qualifier's encoding when present.
-BOOL PolicyQualifierInfo_Layout(TraceSite site, const PolicyQualifierInfo &qualifier,
+BOOL PolicyQualifierInfo_Layout(const PolicyQualifierInfo &qualifier,
                                 CERT_POLICY_QUALIFIER_INFO *pQualifier, FlatCursor *cursor)
 {
-    if (!ObjectIdentifier_Layout(site, qualifier.policyQualifierId,
-                                 &pQualifier->pszPolicyQualifierId, cursor))
+    if (!ObjectIdentifier_Layout(qualifier.policyQualifierId, &pQualifier->pszPolicyQualifierId,
+                                 cursor))
         return FALSE;
     if (qualifier.m.qualifierPresent)
         cursor->CopyBlob(qualifier.qualifier.data, qualifier.qualifier.numocts,
@@ -90,11 +89,10 @@ BOOL PolicyQualifierInfo_Layout(TraceSite site, const PolicyQualifierInfo &quali
 }
 
 // Identifier, then the qualifier array on its structure's alignment, then each qualifier.
-BOOL PolicyInformation_Layout(TraceSite site, const PolicyInformation &policy,
-                              CERT_POLICY_INFO *pPolicy, FlatCursor *cursor)
+BOOL PolicyInformation_Layout(const PolicyInformation &policy, CERT_POLICY_INFO *pPolicy,
+                              FlatCursor *cursor)
 {
-    if (!ObjectIdentifier_Layout(site, policy.policyIdentifier, &pPolicy->pszPolicyIdentifier,
-                                 cursor))
+    if (!ObjectIdentifier_Layout(policy.policyIdentifier, &pPolicy->pszPolicyIdentifier, cursor))
         return FALSE;
     const DList *qualifiers = QualifiersOf(policy);
     if (!qualifiers) return TRUE;
@@ -104,7 +102,7 @@ BOOL PolicyInformation_Layout(TraceSite site, const PolicyInformation &policy,
     CERT_POLICY_QUALIFIER_INFO scratch{};
     return ForEachElement<const PolicyQualifierInfo>(
         *qualifiers, [&](const PolicyQualifierInfo *each, DWORD index) {
-            return PolicyQualifierInfo_Layout(site, *each, &ElementOr(rgQualifiers, index, scratch),
+            return PolicyQualifierInfo_Layout(*each, &ElementOr(rgQualifiers, index, scratch),
                                               cursor);
         });
 }
@@ -170,7 +168,7 @@ BOOL AlgorithmIdentifier_FillAsn1cObject(Asn1Context *, const CRYPT_ALGORITHM_ID
 BOOL AlgorithmIdentifier_Layout(const AlgorithmIdentifier *value, CRYPT_ALGORITHM_IDENTIFIER *pAlg,
                                 FlatCursor *cursor)
 {
-    if (!ObjectIdentifier_Layout(KV_HERE, value->algorithm, &pAlg->pszObjId, cursor)) return FALSE;
+    if (!ObjectIdentifier_Layout(value->algorithm, &pAlg->pszObjId, cursor)) return FALSE;
     if (value->m.parametersPresent)
         cursor->CopyBlob(value->parameters.data, value->parameters.numocts, &pAlg->Parameters);
     return TRUE;
@@ -212,10 +210,12 @@ BOOL IssuerSerial_Layout(Asn1Context *ctx, IssuerSerial *value, KVCMSG_ISSUER_SE
                          FlatCursor *cursor)
 {
     if (value->issuer.count != 1)
-        return KV_FAIL(CRYPT_E_ISSUER_SERIALNUMBER, "Zero or multiple GeneralNames");
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ISSUER_SERIALNUMBER,
+                          "Zero or multiple GeneralNames");
     const auto *generalName = static_cast<const GeneralName *>(value->issuer.head->data);
     if (generalName->t != T_GeneralName_directoryName)
-        return KV_FAIL(CRYPT_E_ISSUER_SERIALNUMBER, "GeneralName is not directoryName");
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ISSUER_SERIALNUMBER,
+                          "GeneralName is not directoryName");
     CERT_NAME_BLOB issuer{};
     CRYPT_INTEGER_BLOB serial{};
     if (!Asn1cObjectEncodeContextAlloc(ctx, generalName->u.directoryName, EncodeAs<asn1E_Name>,
@@ -248,11 +248,10 @@ BOOL SeqOfPolicyInformation_Layout(const DList *value, CERT_POLICY_INFO *rgPolic
                                    FlatCursor *cursor)
 {
     CERT_POLICY_INFO scratch{};
-    return ForEachElement<const PolicyInformation>(
-        *value, [&](const PolicyInformation *policy, DWORD index) {
-            return PolicyInformation_Layout(KV_HERE, *policy,
-                                            &ElementOr(rgPolicies, index, scratch), cursor);
-        });
+    return ForEachElement<const PolicyInformation>(*value, [&](const PolicyInformation *policy,
+                                                               DWORD index) {
+        return PolicyInformation_Layout(*policy, &ElementOr(rgPolicies, index, scratch), cursor);
+    });
 }
 
 // ------------------------------------------------------------------ shared by the three codecs

@@ -111,6 +111,7 @@ template <typename Element, typename Fn> BOOL ForEachElement(const DList &list, 
 
 // The encode side of the three codecs: the caller's arrays checked, one certificate identifier
 // appended per element by `appendCertId`, then the policies, present exactly when given.
+// Failures are reported at `site`, the codec's FillAsn1cObject.
 template <typename Info, typename Value, typename AppendCertId>
 BOOL SigningCertificateFill(TraceSite site, const char *malformed, Asn1Context *ctx,
                             const Info &info, Value *value, AppendCertId appendCertId)
@@ -120,7 +121,7 @@ BOOL SigningCertificateFill(TraceSite site, const char *malformed, Asn1Context *
         return FALSE;
     rtDListInit(&value->certs);
     for (DWORD i = 0; i < info.cCerts; ++i)
-        if (!appendCertId(ctx, info.rgCerts[i], &value->certs)) return FALSE;
+        if (!appendCertId(site, ctx, info.rgCerts[i], &value->certs)) return FALSE;
     if (!info.cPolicies) return TRUE;
     value->m.policiesPresent = 1;
     return SeqOfPolicyInformation_FillAsn1cObject(ctx, info.rgPolicies, info.cPolicies,

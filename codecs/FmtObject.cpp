@@ -1,6 +1,6 @@
 #include "codecs/FmtObject.h"
 
-#include "frame/Trace.h"
+#include "frame/AsnObject.h"
 
 BOOL WideCharToUtf8String(Asn1Context *ctx, LPCWSTR pwszText, const char **ppszUtf8)
 {
@@ -9,8 +9,9 @@ BOOL WideCharToUtf8String(Asn1Context *ctx, LPCWSTR pwszText, const char **ppszU
         KV_TRACE_ERROR("WideCharToMultiByte failed (0x%x)", static_cast<unsigned>(GetLastError()));
         return FailKeepingLastError();
     }
-    auto *pszUtf8 = static_cast<char *>(ASN1MALLOC(ctx, static_cast<size_t>(cbUtf8)));
-    if (!pszUtf8) return KV_FAIL(NTE_NO_MEMORY, "ASN1MALLOC() failed");
+    auto *pszUtf8 = static_cast<char *>(
+        ContextAlloc(KV_HERE, ctx, static_cast<size_t>(cbUtf8), "ASN1MALLOC() failed"));
+    if (!pszUtf8) return FALSE;
     if (WideCharToMultiByte(CP_UTF8, 0, pwszText, -1, pszUtf8, cbUtf8, nullptr, nullptr) == 0) {
         KV_TRACE_ERROR("WideCharToMultiByte failed (0x%x)", static_cast<unsigned>(GetLastError()));
         return FailKeepingLastError();

@@ -7,54 +7,56 @@
 namespace {
 
 // ------------------------------------------------------------------ caller -> ASN.1 value
+// The helpers report at the site of GeneralNames_FillAsn1cObject, which sees each failure.
 
 // The wide string as IA5String text on the context heap, one byte per character. A character
 // outside IA5 (7-bit ASCII) would take more than its byte, leaving no room for the NUL, so the
 // conversion must end with the whole string and its NUL converted; anything else is refused
 // rather than cut short.
-BOOL IA5String_FillAsn1cObject(Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz)
+BOOL IA5String_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz)
 {
     const size_t cch = std::wcslen(pwsz);
-    auto *psz = static_cast<char *>(ASN1MALLOC(ctx, cch + 1));
-    if (!psz) return KV_FAIL(NTE_NO_MEMORY, "ASN1MALLOC() failed");
+    auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cch + 1, "ASN1MALLOC() failed"));
+    if (!psz) return FALSE;
     mbstate_t state{};
     const wchar_t *source = pwsz;
     if (safe_wcsrtombs(psz, &source, cch + 1, &state) != cch || source)
-        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
     *ppsz = psz;
     return TRUE;
 }
 
-BOOL OtherName_FillAsn1cObject(Asn1Context *ctx, const CERT_OTHER_NAME *pOtherName,
+BOOL OtherName_FillAsn1cObject(TraceSite site, Asn1Context *ctx, const CERT_OTHER_NAME *pOtherName,
                                GeneralName *name)
 {
-    auto *otherName =
-        static_cast<GeneralName_otherName *>(ASN1MALLOCZ(ctx, sizeof(GeneralName_otherName)));
-    if (!otherName) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEM() failed");
+    auto *otherName = ContextNew<GeneralName_otherName>(site, ctx, "ALLOC_ASN1ELEM() failed");
+    if (!otherName) return FALSE;
     if (!rtStrToOid(pOtherName->pszObjId, &otherName->type_id))
-        return KV_FAIL(CRYPT_E_ASN1_ERROR, "rtStrToOid() failed");
+        return KV_FAIL_AT(site, CRYPT_E_ASN1_ERROR, "rtStrToOid() failed");
     otherName->value.numocts = pOtherName->Value.cbData;
     otherName->value.data = pOtherName->Value.pbData;
     name->u.otherName = otherName;
     return TRUE;
 }
 
-BOOL IPAddress_FillAsn1cObject(Asn1Context *ctx, const CRYPT_DATA_BLOB *pAddress, GeneralName *name)
+BOOL IPAddress_FillAsn1cObject(TraceSite site, Asn1Context *ctx, const CRYPT_DATA_BLOB *pAddress,
+                               GeneralName *name)
 {
-    auto *address = static_cast<ASN1DynOctStr *>(ASN1MALLOCZ(ctx, sizeof(ASN1DynOctStr)));
-    if (!address) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEM() failed");
+    auto *address = ContextNew<ASN1DynOctStr>(site, ctx, "ALLOC_ASN1ELEM() failed");
+    if (!address) return FALSE;
     address->numocts = pAddress->cbData;
     address->data = pAddress->pbData;
     name->u.iPAddress = address;
     return TRUE;
 }
 
-BOOL RegisteredID_FillAsn1cObject(Asn1Context *ctx, LPCSTR pszRegisteredID, GeneralName *name)
+BOOL RegisteredID_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCSTR pszRegisteredID,
+                                  GeneralName *name)
 {
-    auto *oid = static_cast<ASN1OBJID *>(ASN1MALLOCZ(ctx, sizeof(ASN1OBJID)));
-    if (!oid) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEM() failed");
+    auto *oid = ContextNew<ASN1OBJID>(site, ctx, "ALLOC_ASN1ELEM() failed");
+    if (!oid) return FALSE;
     if (!rtStrToOid(pszRegisteredID, oid))
-        return KV_FAIL(CRYPT_E_ASN1_ERROR, "rtStrToOid() failed");
+        return KV_FAIL_AT(site, CRYPT_E_ASN1_ERROR, "rtStrToOid() failed");
     name->u.registeredID = oid;
     return TRUE;
 }
@@ -95,18 +97,18 @@ BOOL EncodedName_FillAsn1cObject(Asn1Context *ctx, const CRYPT_DATA_BLOB *pBlob,
     return TRUE;
 }
 
-BOOL GeneralName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_ENTRY *entry,
+BOOL GeneralName_FillAsn1cObject(TraceSite site, Asn1Context *ctx, const CERT_ALT_NAME_ENTRY *entry,
                                  GeneralName *name)
 {
     if (IsMissingData(entry))
-        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
     switch (entry->dwAltNameChoice) {
     case CERT_ALT_NAME_OTHER_NAME:
-        return OtherName_FillAsn1cObject(ctx, entry->pOtherName, name);
+        return OtherName_FillAsn1cObject(site, ctx, entry->pOtherName, name);
     case CERT_ALT_NAME_RFC822_NAME:
-        return IA5String_FillAsn1cObject(ctx, entry->pwszRfc822Name, &name->u.rfc822Name);
+        return IA5String_FillAsn1cObject(site, ctx, entry->pwszRfc822Name, &name->u.rfc822Name);
     case CERT_ALT_NAME_DNS_NAME:
-        return IA5String_FillAsn1cObject(ctx, entry->pwszDNSName, &name->u.dNSName);
+        return IA5String_FillAsn1cObject(site, ctx, entry->pwszDNSName, &name->u.dNSName);
     case CERT_ALT_NAME_X400_ADDRESS:
         return EncodedName_FillAsn1cObject<ORAddress, asn1D_ORAddress>(ctx, &entry->DirectoryName,
                                                                        &name->u.x400Address);
@@ -117,11 +119,12 @@ BOOL GeneralName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_ENTRY *en
         return EncodedName_FillAsn1cObject<EDIPartyName, asn1D_EDIPartyName>(
             ctx, &entry->DirectoryName, &name->u.ediPartyName);
     case CERT_ALT_NAME_URL:
-        return IA5String_FillAsn1cObject(ctx, entry->pwszURL, &name->u.uniformResourceIdentifier);
+        return IA5String_FillAsn1cObject(site, ctx, entry->pwszURL,
+                                         &name->u.uniformResourceIdentifier);
     case CERT_ALT_NAME_IP_ADDRESS:
-        return IPAddress_FillAsn1cObject(ctx, &entry->IPAddress, name);
+        return IPAddress_FillAsn1cObject(site, ctx, &entry->IPAddress, name);
     default:
-        return RegisteredID_FillAsn1cObject(ctx, entry->pszRegisteredID, name);
+        return RegisteredID_FillAsn1cObject(site, ctx, entry->pszRegisteredID, name);
     }
 }
 
@@ -137,7 +140,8 @@ BOOL ObjectIdentifier_Layout(const ASN1OBJID *oid, FlatCursor *cursor, LPSTR *pp
 {
     const size_t cb = rtOidToStrLen(oid) + 1;
     char *psz = reinterpret_cast<char *>(TakeItem(cursor, cb));
-    if (psz && !rtOidToStr(oid, psz, cb)) return KV_FAIL(CRYPT_E_ASN1_ERROR, "rtOidToStr() failed");
+    if (psz && !rtOidToStr(oid, psz, cb))
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "rtOidToStr() failed");
     *ppsz = psz;
     return TRUE;
 }
@@ -163,7 +167,7 @@ BOOL IA5String_Layout(const char *psz, FlatCursor *cursor, LPWSTR *ppwsz)
     const char *source = psz;
     if (!pwsz) {
         if (safe_mbsrtowcs(nullptr, &source, 0, &state) == static_cast<size_t>(-1))
-            return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to safe_mbsrtowcs() failed");
+            return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "call to safe_mbsrtowcs() failed");
         return TRUE;
     }
     safe_mbsrtowcs(pwsz, &source, cch, &state);
@@ -225,7 +229,7 @@ BOOL GeneralName_Layout(Asn1Context *ctx, const GeneralName *name, CERT_ALT_NAME
     case T_GeneralName_registeredID:
         return ObjectIdentifier_Layout(name->u.registeredID, cursor, &entry->pszRegisteredID);
     default:
-        return KV_FAIL(CRYPT_E_ASN1_ERROR, "unknown GeneralName choice value");
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "unknown GeneralName choice value");
     }
 }
 
@@ -241,8 +245,8 @@ BYTE *TakeItem(FlatCursor *cursor, size_t cb, size_t alignment)
 BOOL FillAsn1cEncodedObject(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEncoded,
                             size_t cbValue, DecodeFun decodeFun, void **ppValue)
 {
-    void *value = ASN1MALLOCZ(ctx, cbValue);
-    if (!value) return KV_FAIL(NTE_NO_MEMORY, "ASN1MALLOCZ() failed");
+    void *value = ContextAlloc(KV_HERE, ctx, cbValue, "ASN1MALLOCZ() failed");
+    if (!value) return FALSE;
     if (!Asn1cObjectDecode(ctx, pbEncoded, cbEncoded, value, decodeFun)) return FALSE;
     *ppValue = value;
     return TRUE;
@@ -255,12 +259,12 @@ BOOL GeneralNames_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_INFO *pI
     if (!pInfo->rgAltEntry) return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
     for (DWORD i = 0; i < pInfo->cAltEntry; ++i) {
         const CERT_ALT_NAME_ENTRY *entry = &pInfo->rgAltEntry[i];
-        auto *name = static_cast<GeneralName *>(rtDListNewNodeAndData(ctx, sizeof(GeneralName)));
-        if (!name) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEMDNODE() failed");
+        auto *name = NewListElement<GeneralName>(KV_HERE, ctx);
+        if (!name) return FALSE;
         if (!IsGeneralNameChoice(entry->dwAltNameChoice))
             return KV_FAIL(ERROR_INVALID_PARAMETER, "Unsupported dwAltNameChoice");
         name->t = entry->dwAltNameChoice;
-        if (!GeneralName_FillAsn1cObject(ctx, entry, name)) return FALSE;
+        if (!GeneralName_FillAsn1cObject(KV_HERE, ctx, entry, name)) return FALSE;
         rtDListAppendNode(ctx, names, name);
     }
     return TRUE;

@@ -15,9 +15,8 @@ BOOL GostPrivateCertificateStore_FillAsn1cObject(Asn1Context *ctx, const void *p
     if (store->cBlob && !store->rgBlob)
         return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CRYPT_BLOB_ARRAY");
     for (DWORD i = 0; i < store->cBlob; ++i) {
-        auto *element =
-            static_cast<ASN1OpenType *>(rtDListNewNodeAndData(ctx, sizeof(ASN1OpenType)));
-        if (!element) return KV_FAIL(NTE_NO_MEMORY, "ALLOC_ASN1ELEMDNODE() failed");
+        auto *element = NewListElement<ASN1OpenType>(KV_HERE, ctx);
+        if (!element) return FALSE;
         element->numocts = store->rgBlob[i].cbData; // the caller's bytes, not copied
         element->data = store->rgBlob[i].pbData;
         rtDListAppendNode(ctx, elements, element);

@@ -30,17 +30,18 @@ bool IsSha1(const char *pszObjId)
 }
 
 // The bare hash for SHA-1 (its parameters go unread), the identified hash otherwise.
-BOOL FillOtherHash(Asn1Context *ctx, const KVCMSG_OTHER_CERT_ID &given, OtherHash *otherHash)
+BOOL FillOtherHash(TraceSite site, Asn1Context *ctx, const KVCMSG_OTHER_CERT_ID &given,
+                   OtherHash *otherHash)
 {
     if (IsSha1(given.HashAlgorithm.pszObjId)) {
-        auto *sha1Hash = ContextNew<OtherHashValue>(KV_HERE, ctx, "ALLOC_ASN1ELEM() failed");
+        auto *sha1Hash = ContextNew<OtherHashValue>(site, ctx, "ALLOC_ASN1ELEM() failed");
         if (!sha1Hash) return FALSE;
         ASN1DynOctStr_FillAsn1cObject(&given.CertHash, sha1Hash);
         otherHash->t = T_OtherHash_sha1Hash;
         otherHash->u.sha1Hash = sha1Hash;
         return TRUE;
     }
-    auto *algAndValue = ContextNew<OtherHashAlgAndValue>(KV_HERE, ctx, "ALLOC_ASN1ELEM() failed");
+    auto *algAndValue = ContextNew<OtherHashAlgAndValue>(site, ctx, "ALLOC_ASN1ELEM() failed");
     if (!algAndValue || !AlgorithmIdentifier_FillAsn1cObject(ctx, &given.HashAlgorithm,
                                                              &algAndValue->hashAlgorithm))
         return FALSE;
@@ -50,12 +51,14 @@ BOOL FillOtherHash(Asn1Context *ctx, const KVCMSG_OTHER_CERT_ID &given, OtherHas
     return TRUE;
 }
 
-BOOL AppendOtherCertID(Asn1Context *ctx, const KVCMSG_OTHER_CERT_ID &given, DList *certs)
+BOOL AppendOtherCertID(TraceSite site, Asn1Context *ctx, const KVCMSG_OTHER_CERT_ID &given,
+                       DList *certs)
 {
     if (!given.HashAlgorithm.pszObjId || (given.CertHash.cbData && !given.CertHash.pbData))
-        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed KVCMSG_OTHER_SIGNING_CERTIFICATE");
-    auto *certId = NewListElement<OtherCertID>(KV_HERE, ctx);
-    if (!certId || !FillOtherHash(ctx, given, &certId->otherCertHash) ||
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER,
+                          "Malformed KVCMSG_OTHER_SIGNING_CERTIFICATE");
+    auto *certId = NewListElement<OtherCertID>(site, ctx);
+    if (!certId || !FillOtherHash(site, ctx, given, &certId->otherCertHash) ||
         !FillIssuerSerialIfGiven(ctx, given.IssuerSerial, certId))
         return FALSE;
     rtDListAppendNode(ctx, certs, certId);
@@ -79,7 +82,7 @@ BOOL OtherCertID_Layout(Asn1Context *ctx, OtherCertID *certId, KVCMSG_OTHER_CERT
         ASN1DynOctStr_Layout(&otherHash.u.otherHash->hashValue, &pCertId->CertHash, cursor);
         break;
     default: // a decoded otherCertHash holds neither alternative
-        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed OtherCertID");
+        return KV_FAIL_AT(cursor->site, ERROR_INVALID_PARAMETER, "Malformed OtherCertID");
     }
     return IssuerSerialIfPresent_Layout(ctx, certId, &pCertId->IssuerSerial, cursor);
 }

@@ -12,11 +12,12 @@ using namespace ess;
 
 namespace {
 
-BOOL AppendESSCertID(Asn1Context *ctx, const KVCMSG_ESS_CERT_ID &given, DList *certs)
+BOOL AppendESSCertID(TraceSite site, Asn1Context *ctx, const KVCMSG_ESS_CERT_ID &given,
+                     DList *certs)
 {
     if (given.CertHash.cbData && !given.CertHash.pbData)
-        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed KVCMSG_SIGNING_CERTIFICATE");
-    auto *certId = NewListElement<ESSCertID>(KV_HERE, ctx);
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed KVCMSG_SIGNING_CERTIFICATE");
+    auto *certId = NewListElement<ESSCertID>(site, ctx);
     if (!certId) return FALSE;
     ASN1DynOctStr_FillAsn1cObject(&given.CertHash, &certId->certHash);
     if (!FillIssuerSerialIfGiven(ctx, given.IssuerSerial, certId)) return FALSE;

@@ -27,11 +27,12 @@ BOOL FillHashAlgorithm(Asn1Context *ctx, const CRYPT_ALGORITHM_IDENTIFIER &given
     return AlgorithmIdentifier_FillAsn1cObject(ctx, &given, &certId->hashAlgorithm);
 }
 
-BOOL AppendESSCertIDv2(Asn1Context *ctx, const KVCMSG_ESS_CERT_ID_V2 &given, DList *certs)
+BOOL AppendESSCertIDv2(TraceSite site, Asn1Context *ctx, const KVCMSG_ESS_CERT_ID_V2 &given,
+                       DList *certs)
 {
     if (!given.HashAlgorithm.pszObjId || (given.CertHash.cbData && !given.CertHash.pbData))
-        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed KVCMSG_SIGNING_CERTIFICATEV2");
-    auto *certId = NewListElement<ESSCertIDv2>(KV_HERE, ctx);
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed KVCMSG_SIGNING_CERTIFICATEV2");
+    auto *certId = NewListElement<ESSCertIDv2>(site, ctx);
     if (!certId || !FillHashAlgorithm(ctx, given.HashAlgorithm, certId)) return FALSE;
     ASN1DynOctStr_FillAsn1cObject(&given.CertHash, &certId->certHash);
     if (!FillIssuerSerialIfGiven(ctx, given.IssuerSerial, certId)) return FALSE;

@@ -16,6 +16,7 @@ struct FlatCursor {
     BYTE *block;    // null while measuring
     size_t cbBlock; // nothing is laid at or past this offset
     size_t offset;  // of the next free byte
+    TraceSite site; // the size or fill step, under whose name the walk reports a failure
 
     // Rounds the offset up to `alignment` (a power of two), zero-filling the gap.
     void Align(size_t alignment)
@@ -69,7 +70,7 @@ template <auto Layout>
 BOOL MeasureFlatResult(TraceSite site, Asn1Context *ctx, void *value, DWORD *pcbStructInfo)
 {
     using Value = typename FlatLayoutTraits<decltype(Layout)>::Value;
-    FlatCursor cursor{nullptr, 0, 0};
+    FlatCursor cursor{nullptr, 0, 0, site};
     return Layout(ctx, static_cast<Value *>(value), &cursor) &&
            StoreFlatSize(site, cursor.offset, pcbStructInfo);
 }
@@ -77,7 +78,7 @@ template <auto Layout>
 BOOL LayFlatResult(TraceSite site, Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer)
 {
     using Value = typename FlatLayoutTraits<decltype(Layout)>::Value;
-    FlatCursor cursor{static_cast<BYTE *>(pvBuffer), cbBuffer, 0};
+    FlatCursor cursor{static_cast<BYTE *>(pvBuffer), cbBuffer, 0, site};
     return Layout(ctx, static_cast<Value *>(value), &cursor) &&
            CheckFilledSize(site, cursor.offset, cbBuffer);
 }
