@@ -80,7 +80,7 @@ BOOL TestBlob_FillAsn1cObject(Asn1Context *, const void *pvStructInfo, void *val
     return TRUE;
 }
 
-BOOL TestBlob_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, void **)
+BOOL TestBlob_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo)
 {
     if (g_fault == Fault::GetBufferSize) {
         SetLastError(ERROR_INVALID_DATA);
@@ -90,7 +90,7 @@ BOOL TestBlob_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, vo
     return TRUE;
 }
 
-BOOL TestBlob_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer, void **)
+BOOL TestBlob_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer)
 {
     if (g_fault == Fault::FillBuffer) {
         SetLastError(CRYPT_E_BAD_ENCODE);
@@ -127,7 +127,7 @@ BOOL TestBlobDecodeEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYT
 BOOL OrvaDllTestBlobDecode(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded,
                            DWORD cbEncoded, DWORD dwFlags, void *pvStructInfo, DWORD *pcbStructInfo)
 {
-    if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags)) return FALSE;
+    if (!CheckDecodeFlagsWithoutEx(KV_HERE, dwFlags)) return FALSE;
     return TestBlobDecodeEx(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags,
                             nullptr, pvStructInfo, pcbStructInfo);
 }
