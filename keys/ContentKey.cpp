@@ -3,7 +3,7 @@
 // recipients how to use it.
 #include "asn1/Asn1Types.h"
 #include "keys/CmsKeys.h"
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 #include "keys/GostVocabulary.h"
 #include "keys/Resources.h"
 #include "kvext/keys.h"

@@ -5,7 +5,7 @@
 #include "asn1/Asn1Types.h"
 #include "frame/Trace.h"
 #include "keys/CmsKeys.h"
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 #include "keys/GostVocabulary.h"
 #include "keys/Resources.h"
 #include "kvext/keys.h"

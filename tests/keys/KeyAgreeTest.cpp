@@ -1,6 +1,6 @@
 // Key agreement: what the export hands CryptoAPI for a KeyAgreeRecipientInfo, the import of
 // such a recipient info in the recipient's container, and what each refuses.
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 
 #include "CmsTestSupport.h"
 
