@@ -8,6 +8,8 @@
 #include "keys/Resources.h"
 #include "kvext/keys.h"
 
+#include <type_traits>
+
 namespace {
 
 // The GOST provider type, and a provider without a container: CRYPT_VERIFYCONTEXT with the
@@ -73,3 +75,7 @@ OrvaMsgDllGenContentEncryptKey(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo, D
     discardKey.release();
     return TRUE;
 }
+
+// The prototypes CryptoAPI installs these functions under.
+static_assert(
+    std::is_same_v<decltype(&OrvaMsgDllGenContentEncryptKey), PFN_CMSG_GEN_CONTENT_ENCRYPT_KEY>);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <type_traits>
 
 namespace {
 
@@ -152,3 +153,7 @@ OrvaMsgDllImportKeyTrans(PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm
     discardContentKey.release();
     return TRUE;
 }
+
+// The prototypes CryptoAPI installs these functions under.
+static_assert(std::is_same_v<decltype(&OrvaMsgDllExportKeyTrans), PFN_CMSG_EXPORT_KEY_TRANS>);
+static_assert(std::is_same_v<decltype(&OrvaMsgDllImportKeyTrans), PFN_CMSG_IMPORT_KEY_TRANS>);
