@@ -3,6 +3,7 @@
 //
 // Entries handed out stay valid for the life of the process: a hidden or unregistered entry
 // is only unlinked from the table, never freed.
+#include "gostcsp.h" // the GOST algorithm identifiers of the provider
 #include "wincrypt.h"
 
 #include <algorithm>
@@ -15,15 +16,6 @@
 
 namespace {
 
-// GOST algorithm identifiers of the provider.
-constexpr ALG_ID kAlgGostSign2001 = 0x2E23;
-constexpr ALG_ID kAlgGostSign2012_256 = 0x2E49;
-constexpr ALG_ID kAlgGostSign2012_512 = 0x2E3D;
-constexpr ALG_ID kAlgGostDh2001 = 0xAA24;
-constexpr ALG_ID kAlgGostDh2012_256 = 0xAA46;
-constexpr ALG_ID kAlgGostDh2012_512 = 0xAA42;
-constexpr ALG_ID kAlgGostAgree2001 = 0xAA28;
-constexpr ALG_ID kAlgGost28147 = 0x661E;
 constexpr ALG_ID kCalgRsaKeyx = 0xA400;
 
 constexpr CRYPT_OID_INFO Entry(LPCSTR oid, LPCWSTR name, DWORD group, ALG_ID algid)
@@ -42,19 +34,21 @@ constexpr CRYPT_OID_INFO kBuiltIn[] = {
     Entry("2.16.840.1.101.3.4.2.1", L"sha256", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_256),
     Entry("2.16.840.1.101.3.4.2.2", L"sha384", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_384),
     Entry("2.16.840.1.101.3.4.2.3", L"sha512", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_512),
-    Entry("1.2.643.2.2.21", L"GOST 28147-89", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, kAlgGost28147),
-    Entry("1.2.643.2.2.19", L"GOST R 34.10-2001", CRYPT_PUBKEY_ALG_OID_GROUP_ID, kAlgGostSign2001),
+    Entry("1.2.643.2.2.21", L"GOST 28147-89", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, ALG_GOST_28147),
+    Entry("1.2.643.2.2.19", L"GOST R 34.10-2001", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+          ALG_GOST_SIGN_2001),
     Entry("1.2.643.7.1.1.1.1", L"GOST R 34.10-2012 256", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostSign2012_256),
+          ALG_GOST_SIGN_2012_256),
     Entry("1.2.643.7.1.1.1.2", L"GOST R 34.10-2012 512", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostSign2012_512),
-    Entry("1.2.643.2.2.98", L"GOST R 34.10-2001 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID, kAlgGostDh2001),
+          ALG_GOST_SIGN_2012_512),
+    Entry("1.2.643.2.2.98", L"GOST R 34.10-2001 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+          ALG_GOST_DH_2001),
     Entry("1.2.643.7.1.1.6.1", L"GOST R 34.10-2012 256 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostDh2012_256),
+          ALG_GOST_DH_2012_256),
     Entry("1.2.643.7.1.1.6.2", L"GOST R 34.10-2012 512 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostDh2012_512),
+          ALG_GOST_DH_2012_512),
     Entry("1.2.643.2.2.96", L"GOST R 34.10-2001 ESDH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostAgree2001),
+          ALG_GOST_AGREE_2001),
     Entry("1.2.840.113549.1.1.1", L"RSA", CRYPT_PUBKEY_ALG_OID_GROUP_ID, kCalgRsaKeyx),
     // Elliptic-curve keys are known only with their parameters, as on the host.
     Entry("1.2.840.10045.2.1", L"ECC", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_OID_INFO_PARAMETERS),
