@@ -87,12 +87,12 @@ class OidTable {
         Link(kept); // the texts moved with the entry; point at their new home
         PCCRYPT_OID_INFO added = &kept.info;
         const auto same = FindSameKey(info.pszOID, info.dwGroupId);
-        if (same != entries_.end())
+        if (same != entries_.end()) {
             *same = added;
-        else if (before)
-            entries_.insert(entries_.begin(), added);
-        else
-            entries_.push_back(added);
+            return;
+        }
+        entries_.push_back(added);
+        if (before) std::rotate(entries_.begin(), entries_.end() - 1, entries_.end());
     }
 
     bool Unregister(LPCSTR oid, DWORD group)
