@@ -8,62 +8,6 @@ using namespace asn1rt_test;
 using ::testing::ElementsAre;
 using ::testing::StrEq;
 
-// An implicitly tagged value: the caller reads the tag and passes the length; the form
-// (primitive or constructed) comes from the identifier it read.
-TEST(BerDecode, ImplicitTagging)
-{
-    static const struct {
-        const char *name;
-        const char *der;
-    } kRows[] = {
-        {"[0] IMPLICIT GeneralizedTime, primitive", "800f32303130303330323132303030305a"},
-        {"[0] IMPLICIT GeneralizedTime, constructed",
-         "a080 04083230313030333032 04073132303030305a 0000"},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.name);
-        TestContext ctx;
-        ASSERT_EQ(0, ctx.Decode(Hex(row.der)));
-        int length = 0;
-        ASSERT_EQ(0, xd_match1(ctx, 0x80, &length));
-        const char *text = nullptr;
-        ASSERT_EQ(0, xd_charstr(ctx, &text, ASN1IMPL, ASN_ID_GeneralTime, length));
-        EXPECT_THAT(text, StrEq("20100302120000Z"));
-        EXPECT_EQ(Hex(row.der).size(), ctx.Position());
-    }
-    TestContext ctx; // [1] IMPLICIT INTEGER
-    ASSERT_EQ(0, ctx.Decode(Hex("810105")));
-    int length = 0;
-    ASN1INT value = 0;
-    ASSERT_EQ(0, xd_Tag1AndLen(ctx, &length));
-    ASSERT_EQ(0, xd_integer(ctx, &value, ASN1IMPL, length));
-    EXPECT_EQ(5, value);
-}
-
-// The contents loop of a generated SEQUENCE decoder over both length forms.
-TEST(BerDecode, ContentsLoopDefiniteAndIndefinite)
-{
-    for (const char *der : {"3006 020105 0401aa", "3080 020105 0401aa 0000"}) {
-        SCOPED_TRACE(der);
-        TestContext ctx;
-        ASSERT_EQ(0, ctx.Decode(Hex(der)));
-        int length = 0;
-        ASSERT_EQ(0, xd_match1(ctx, 0x10, &length));
-        Asn1Ccb ccb;
-        xd_ccbInit(ctx, &ccb, length);
-        std::vector<ASN1TAG> tags;
-        while (xd_chkend(ctx, &ccb)) {
-            const ASN1OCTET *data = nullptr;
-            ASN1UINT numocts = 0;
-            ASSERT_EQ(0, xd_OpenType(ctx, &data, &numocts));
-            tags.push_back(data[0]);
-        }
-        EXPECT_THAT(tags, ElementsAre(0x02, 0x04));
-        EXPECT_EQ(0, xd_endcons(ctx, &ccb));
-        EXPECT_EQ(Hex(der).size(), ctx.Position());
-    }
-}
-
 TEST(BerDecode, EndOfContentsChecks)
 {
     static const struct {
@@ -173,27 +117,6 @@ TEST(BerDecode, SetpTakesExtentFromHeader)
     }
 }
 
-// An open type is the whole element, nested indefinite lengths included, pointing into
-// the input.
-TEST(BerDecode, OpenTypeTakesWholeElement)
-{
-    TestContext ctx;
-    const Bytes der = Hex("3080 3080 020101 0000 a080 0400 0000 0000 0500 9f81480105");
-    ASSERT_EQ(0, ctx.Decode(der));
-    static const size_t kExtents[] = {17, 2, 5};
-    size_t offset = 0;
-    for (const size_t extent : kExtents) {
-        SCOPED_TRACE(extent);
-        const ASN1OCTET *data = nullptr;
-        ASN1UINT numocts = 0;
-        ASSERT_EQ(0, xd_OpenType(ctx, &data, &numocts));
-        EXPECT_EQ(ctx.Input() + offset, data);
-        EXPECT_EQ(extent, numocts);
-        offset += extent;
-    }
-    EXPECT_EQ(der.size(), ctx.Position());
-}
-
 namespace {
 
 std::string Nested(int levels, const char *innermost)
@@ -230,15 +153,4 @@ TEST(BerMalformedInput, DeepConstructedStrings)
         EXPECT_EQ(row.status, DecodeOctets(ctx));
         EXPECT_EQ(0u, ctx->depth);
     }
-}
-
-// An implicit tag read in constructed form does not suit a primitive-only type.
-TEST(BerMalformedInput, ConstructedImplicitPrimitive)
-{
-    TestContext ctx;
-    ASSERT_EQ(0, ctx.Decode(Hex("a103 020105")));
-    int length = 0;
-    ASSERT_EQ(0, xd_Tag1AndLen(ctx, &length));
-    ASN1INT value = 0;
-    EXPECT_EQ(ASN_E_BADTAG, xd_integer(ctx, &value, ASN1IMPL, length));
 }

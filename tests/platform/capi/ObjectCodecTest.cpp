@@ -168,24 +168,6 @@ TEST(MultiByteIntegerCodec, EncodingTypes)
     }
 }
 
-TEST(MultiByteIntegerCodec, OtherStructureTypesAreNotFound)
-{
-    const BYTE der[] = {0x02, 0x01, 0x05};
-    const BYTE five = 5;
-    const CRYPT_INTEGER_BLOB blob = {1, const_cast<BYTE *>(&five)};
-    for (const LPCSTR type : {reinterpret_cast<LPCSTR>(27), X509_CRL_DIST_POINTS,
-                              static_cast<LPCSTR>(nullptr), static_cast<LPCSTR>("1.2.3.4")}) {
-        SCOPED_TRACE(reinterpret_cast<uintptr_t>(type));
-        DWORD cb = 0;
-        SetLastError(0);
-        EXPECT_FALSE(CryptEncodeObject(kAsnEncoding, type, &blob, nullptr, &cb));
-        EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, GetLastError());
-        SetLastError(0);
-        EXPECT_FALSE(CryptDecodeObject(kAsnEncoding, type, der, sizeof der, 0, nullptr, &cb));
-        EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, GetLastError());
-    }
-}
-
 TEST(MultiByteIntegerEncode, MissingStructureFails)
 {
     DWORD cb = 0;
@@ -232,24 +214,6 @@ TEST(MultiByteIntegerDecode, KnownAnswers)
     }
 }
 
-// One block: the structure, then its octets right after it, whatever the block's alignment.
-TEST(MultiByteIntegerDecode, FlatResultLayout)
-{
-    const Bytes der = {0x02, 0x03, 0x01, 0x02, 0x03};
-    alignas(16) std::array<BYTE, sizeof(CRYPT_INTEGER_BLOB) + 3 + 1> storage{};
-    for (const size_t offset : {size_t{0}, size_t{1}}) {
-        SCOPED_TRACE(offset);
-        BYTE *block = storage.data() + offset;
-        DWORD cb = sizeof(CRYPT_INTEGER_BLOB) + 3;
-        ASSERT_TRUE(Decode(der, block, &cb));
-        CRYPT_INTEGER_BLOB blob;
-        std::memcpy(&blob, block, sizeof blob);
-        EXPECT_EQ(3u, blob.cbData);
-        EXPECT_EQ(block + sizeof(CRYPT_INTEGER_BLOB), blob.pbData);
-        EXPECT_THAT(BlobOctets(block), ElementsAreArray({0x03, 0x02, 0x01}));
-    }
-}
-
 TEST(MultiByteIntegerDecode, ShortBuffer)
 {
     const Bytes der = {0x02, 0x02, 0x01, 0x02};
@@ -293,26 +257,6 @@ TEST(MultiByteIntegerDecode, MalformedInputFails)
     EXPECT_FALSE(
         CryptDecodeObject(kAsnEncoding, X509_MULTI_BYTE_INTEGER, nullptr, 3, 0, nullptr, &cb));
     EXPECT_EQ(kAsn1Eod, GetLastError());
-}
-
-// Encoding then decoding gives back the value in its minimal form.
-TEST(MultiByteIntegerCodec, DecodeGivesMinimalFormOfEncodedValue)
-{
-    for (const IntegerVector &vector : kIntegers) {
-        if (vector.littleEndian.empty()) continue;
-        SCOPED_TRACE(vector.name);
-        const Bytes der = EncodeOrDie(vector.littleEndian);
-        DWORD cb = 0;
-        ASSERT_TRUE(Decode(der, nullptr, &cb));
-        std::vector<BYTE> block(cb);
-        ASSERT_TRUE(Decode(der, block.data(), &cb));
-        const Bytes octets = BlobOctets(block.data());
-        ASSERT_EQ(der.size() - 2, octets.size());
-        // Sign-extending the result to the input's width gives the input back.
-        Bytes extended = octets;
-        extended.resize(vector.littleEndian.size(), (octets.back() & 0x80) ? 0xFF : 0x00);
-        EXPECT_THAT(extended, ElementsAreArray(vector.littleEndian));
-    }
 }
 
 } // namespace
