@@ -43,6 +43,11 @@ long long FileCase::Number(const std::string &key) const
     return std::stoll(Get(key), nullptr, 0);
 }
 
+long long FileCase::Number(const std::string &key, const std::string &fallback) const
+{
+    return std::stoll(Get(key, fallback), nullptr, 0);
+}
+
 std::vector<FileCase> ReadFileCases(const std::string &name)
 {
     std::ifstream in(DataPath(name));

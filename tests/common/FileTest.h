@@ -19,7 +19,9 @@ struct FileCase {
     std::string Get(const std::string &key, const std::string &fallback) const;
     // The value as hex octets (spaces ignored); a missing key gives none.
     std::vector<unsigned char> Hex(const std::string &key) const;
-    long long Number(const std::string &key) const; // decimal, or 0x hex
+    // Decimal, or hex after 0x; the fallback stands for a missing key.
+    long long Number(const std::string &key) const;
+    long long Number(const std::string &key, const std::string &fallback) const;
 };
 
 // The cases of a file under tests/data; an unreadable file fails the test.
