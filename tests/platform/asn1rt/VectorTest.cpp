@@ -189,7 +189,9 @@ const std::map<std::string, Decoder> &Decoders()
              EXPECT_EQ(0u, c->buffer.byteIndex);
              const int status = OpenType(c, v, value);
              EXPECT_EQ(seek, status);
-             if (status) EXPECT_EQ(0u, c->buffer.byteIndex);
+             if (status) {
+                 EXPECT_EQ(0u, c->buffer.byteIndex);
+             }
              return status;
          }},
         // A SEQUENCE walked as a generated decoder walks it, each component as an open type.
@@ -332,8 +334,12 @@ TEST(Asn1rtVectors, Decode)
         std::string value;
         const int status = (*decode)(ctx, c, &value);
         EXPECT_EQ(StatusOf(c), status);
-        if (status == 0) EXPECT_EQ(der.size(), ctx.Position()) << "the whole value is consumed";
-        if (c.Has("Value")) EXPECT_EQ(c.Get("Value"), value);
+        if (status == 0) {
+            EXPECT_EQ(der.size(), ctx.Position()) << "the whole value is consumed";
+        }
+        if (c.Has("Value")) {
+            EXPECT_EQ(c.Get("Value"), value);
+        }
         for (size_t size = 1; c.Has("Truncate") && size < der.size(); size++) {
             SCOPED_TRACE(size);
             TestContext cut;
@@ -408,7 +414,9 @@ TEST(Asn1rtVectors, Text)
             EXPECT_EQ(StatusOf(c), rtMakeGeneralizedTime(ctx, &dt, &made, 0));
             EXPECT_EQ(text, made ? made : "");
             Asn1DateTime back{}; // what we make, we parse
-            if (made) EXPECT_EQ(0, rtParseGeneralizedTime(ctx, made, &back));
+            if (made) {
+                EXPECT_EQ(0, rtParseGeneralizedTime(ctx, made, &back));
+            }
         } else if (kind == "utf8") {
             const Bytes octets = c.Hex("Octets");
             const std::string chars(octets.begin(), octets.end());
