@@ -79,7 +79,7 @@ BOOL TestBlob_FillAsn1cObject(Asn1Context *, const void *pvStructInfo, void *val
     return TRUE;
 }
 
-BOOL TestBlob_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, void **)
+BOOL TestBlob_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo)
 {
     if (g_fault == Fault::GetBufferSize) {
         SetLastError(ERROR_INVALID_DATA);
@@ -89,7 +89,7 @@ BOOL TestBlob_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, vo
     return TRUE;
 }
 
-BOOL TestBlob_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer, void **)
+BOOL TestBlob_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer)
 {
     if (g_fault == Fault::FillBuffer) {
         SetLastError(CRYPT_E_BAD_ENCODE);
