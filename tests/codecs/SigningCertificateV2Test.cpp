@@ -118,19 +118,6 @@ TEST(SigningCertificateV2, DefaultAlgorithmDecodesToItsIdentifierRightAfterTheEl
     EXPECT_EQ(kHash32, BlobBytes(certId.CertHash));
 }
 
-// An explicitly written SHA-256 keeps whatever parameters it came with.
-TEST(SigningCertificateV2, ExplicitSha256KeepsItsParameters)
-{
-    const Bytes der = Seq(
-        Seq(Seq(Concat(Seq(Hex("06 09 60 86 48 01 65 03 04 02 01 05 00")), Tlv(0x04, kHash32)))));
-    const auto result = DecodeChecked<Info>(kCodec, der);
-    ASSERT_TRUE(result);
-    const CertId &certId = As<Info>(result).rgCerts[0];
-    EXPECT_STREQ(kSha256, certId.HashAlgorithm.pszObjId);
-    EXPECT_EQ(Hex("05 00"), BlobBytes(certId.HashAlgorithm.Parameters));
-    EXPECT_EQ(kHash32, BlobBytes(certId.CertHash));
-}
-
 TEST(SigningCertificateV2, MalformedCallerStructuresAreRefused)
 {
     Bytes hash = kHash32, name = EssFile("root-issuer.der");
@@ -178,23 +165,6 @@ TEST(SigningCertificateV2, MalformedCallerStructuresAreRefused)
     const Info countOnly = {1, nullptr, 0, nullptr};
     ExpectEncodeFailure(kCodec, &countOnly, ERROR_INVALID_PARAMETER,
                         "Malformed KVCMSG_SIGNING_CERTIFICATEV2");
-}
-
-TEST(SigningCertificateV2, MalformedDerFailsWithAsn1Error)
-{
-    struct Row {
-        const char *name;
-        Bytes der;
-    } rows[] = {
-        {"hashAlgorithmWithoutHash", Hex("30 0B 30 09 30 07 30 05 06 03 2A 03 04")},
-        {"hashBeforeAlgorithm",
-         Seq(Seq(Seq(Concat(Tlv(0x04, kHash20), Seq(Hex("06 05 2B 0E 03 02 1A"))))))},
-        {"emptyOid", Seq(Seq(Seq(Concat(Seq(Hex("06 00")), Tlv(0x04, kHash20)))))},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        kvtest::ExpectDecodeFailure(kCodec, row.der, CRYPT_E_ASN1_ERROR);
-    }
 }
 
 } // namespace
