@@ -665,37 +665,6 @@ TEST(CrlDistPoints, MalformedPointLists)
     }
 }
 
-// A structure placed at the cursor keeps its own alignment: a 2-character URL leaves the
-// cursor 4 bytes off an 8-byte boundary, before an other name and before a CRL issuer's
-// entry array. The size step counts the padding exactly where the fill step puts it.
-TEST(CrlDistPoints, StructuresAtTheCursorKeepTheirAlignment)
-{
-    static char oid[] = "1.2.3.4";
-    BYTE value[] = {0x0C, 0x01, 0x78}; // UTF8String "x"
-    CERT_OTHER_NAME otherName = {oid, {sizeof value, value}};
-    CERT_ALT_NAME_ENTRY names[2] = {UrlEntry(L"ab"), {}};
-    names[1].dwAltNameChoice = CERT_ALT_NAME_OTHER_NAME;
-    names[1].pOtherName = &otherName;
-    CERT_ALT_NAME_ENTRY issuer = UrlEntry(L"ab");
-    CRL_DIST_POINT points[2] = {FullNamePoint(names, 1), FullNamePoint(names, 2)};
-    points[0].CRLIssuer = {1, &issuer};
-
-    Decoded decoded = Decode(Encode(Points(points, 2)));
-    ExpectFlatLayout(decoded);
-    auto alignedTo = [](size_t offset, size_t alignment) {
-        return (offset + alignment - 1) / alignment * alignment;
-    };
-    const size_t entryAlign = std::max<size_t>(4, alignof(CERT_ALT_NAME_ENTRY));
-    const size_t otherAlign = std::max<size_t>(4, alignof(CERT_OTHER_NAME));
-    size_t offset = sizeof(CRL_DIST_POINTS_INFO) + 2 * sizeof(CRL_DIST_POINT);
-    offset = alignedTo(offset, entryAlign) + sizeof(CERT_ALT_NAME_ENTRY) + 3 * sizeof(wchar_t);
-    offset = alignedTo(offset, entryAlign) + sizeof(CERT_ALT_NAME_ENTRY) + 3 * sizeof(wchar_t);
-    offset = alignedTo(offset, entryAlign) + 2 * sizeof(CERT_ALT_NAME_ENTRY) + 3 * sizeof(wchar_t);
-    offset = alignedTo(offset, otherAlign) + sizeof(CERT_OTHER_NAME) + alignedTo(sizeof oid, 4) +
-             alignedTo(sizeof value, 4);
-    EXPECT_EQ(offset, decoded.cb);
-}
-
 // Empty lists and empty reasons still point into the block, right where their data would go
 // (here its end); absent parts are null.
 TEST(CrlDistPoints, EmptyPartsPointIntoTheBlock)

@@ -58,20 +58,6 @@ TEST(OtherSigningCertificate, HashFormFollowsTheAlgorithm)
     }
 }
 
-TEST(OtherSigningCertificate, BareHashDecodesAsSha1RightAfterTheElement)
-{
-    DWORD cb = 0;
-    const auto result = DecodeChecked<Info>(kCodec, kBareSha1, &cb);
-    ASSERT_TRUE(result);
-    const Info &info = As<Info>(result);
-    EXPECT_EQ(sizeof(Info) + sizeof(CertId) + sizeof kSha1 + kHash20.size(), cb);
-    const CertId &certId = info.rgCerts[0];
-    EXPECT_EQ(static_cast<const void *>(&certId + 1), certId.HashAlgorithm.pszObjId);
-    EXPECT_STREQ(kSha1, certId.HashAlgorithm.pszObjId);
-    EXPECT_EQ(nullptr, certId.HashAlgorithm.Parameters.pbData);
-    EXPECT_EQ(kHash20, BlobBytes(certId.CertHash));
-}
-
 // tests/data/ess/other-mixed.der: the intermediate's bare SHA-1 hash with its issuer and
 // serial, then the TSA's SHA-256 hash under an identifier with NULL parameters.
 TEST(OtherSigningCertificate, GenconfAttributeDecodesToWhatOpenSslReportsAndEncodesBack)

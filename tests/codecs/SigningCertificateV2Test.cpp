@@ -99,25 +99,6 @@ TEST(SigningCertificateV2, HashAlgorithmIsWrittenUnlessItIsTheSha256Default)
     }
 }
 
-TEST(SigningCertificateV2, DefaultAlgorithmDecodesToItsIdentifierRightAfterTheElement)
-{
-    DWORD cb = 0;
-    const auto result =
-        DecodeChecked<Info>(kCodec, Concat(Hex("30 26 30 24 30 22 04 20"), kHash32), &cb);
-    ASSERT_TRUE(result);
-    const Info &info = As<Info>(result);
-    EXPECT_EQ(sizeof(Info) + sizeof(CertId) + sizeof kSha256 + kHash32.size(), cb);
-    ASSERT_EQ(1u, info.cCerts);
-    const CertId &certId = info.rgCerts[0];
-    EXPECT_EQ(static_cast<const void *>(&certId + 1), certId.HashAlgorithm.pszObjId);
-    EXPECT_STREQ(kSha256, certId.HashAlgorithm.pszObjId);
-    EXPECT_EQ(0u, certId.HashAlgorithm.Parameters.cbData);
-    EXPECT_EQ(nullptr, certId.HashAlgorithm.Parameters.pbData);
-    EXPECT_EQ(reinterpret_cast<const BYTE *>(certId.HashAlgorithm.pszObjId) + sizeof kSha256,
-              certId.CertHash.pbData);
-    EXPECT_EQ(kHash32, BlobBytes(certId.CertHash));
-}
-
 TEST(SigningCertificateV2, MalformedCallerStructuresAreRefused)
 {
     Bytes hash = kHash32, name = EssFile("root-issuer.der");

@@ -72,29 +72,6 @@ TEST(DerEncode, CallerBuffer)
     EXPECT_EQ(0xEE, buffer[1]);
 }
 
-// A runtime buffer grows many times over and keeps what was written, in order.
-TEST(DerEncode, GrowingBufferKeepsEncoding)
-{
-    TestContext ctx;
-    ASSERT_EQ(0, xe_setp(ctx, nullptr, 0));
-    const int count = 30000;
-    int total = 0;
-    for (int i = count - 1; i >= 0; i--)
-        total += xe_integer(ctx, &i, ASN1EXPL);
-    ASSERT_EQ(0, xe_setp(ctx, nullptr, 0));
-    EXPECT_EQ(0u, ctx->ebuf.size - ctx->ebuf.byteIndex); // a new encoding starts empty
-    for (int i = count - 1; i >= 0; i--)
-        total -= xe_integer(ctx, &i, ASN1EXPL);
-    EXPECT_EQ(0, total);
-    ASSERT_EQ(0, xd_setp(ctx, xe_getp(ctx), static_cast<int>(ctx->ebuf.size - ctx->ebuf.byteIndex),
-                         nullptr, nullptr));
-    for (int i = 0; i < count; i++) {
-        ASN1INT value = -1;
-        ASSERT_EQ(0, xd_integer(ctx, &value, ASN1EXPL, 0));
-        ASSERT_EQ(i, value);
-    }
-}
-
 namespace {
 
 // Encodes elements last to first as a SET OF encoder does, recording each, then sorts.
