@@ -505,7 +505,7 @@ TEST_F(FrameTest, NestedCryptoApiCodecs)
     const BYTE notAnInteger[] = {0x04, 0x01, 0x00};
     EXPECT_FALSE(CryptDecodeObjectContextAlloc(&ctx, X509_ASN_ENCODING, X509_MULTI_BYTE_INTEGER,
                                                notAnInteger, sizeof notAnInteger, 0, &pvDecoded));
-    // The host may trace its own refusal as well; the library's lines are these.
+    // The library's own lines: CryptoAPI traces its lookup failure under its own name.
     std::vector<std::string> libraryLines;
     for (const std::string &line : kvtest::TraceLines())
         if (line.starts_with("kvext: ")) libraryLines.push_back(line);
