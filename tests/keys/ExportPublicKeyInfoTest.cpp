@@ -1,7 +1,7 @@
 // The public key of a provider key pair made by OpenSSL's GOST engine, exported through the
 // library, is what `openssl pkey -pubout -outform DER` wrote for that key.
-#include "keys/CryptMsg.h"
-#include "keys/EncodeObj.h"
+#include "keys/KeyHelpers.h"
+#include "keys/ExportPublicKey.h"
 #include "keys/GostVocabulary.h"
 #include "kvext/keys.h"
 
