@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cwchar>
 #include <span>
+#include <type_traits>
 
 namespace {
 
@@ -85,6 +86,22 @@ void EncodeUtf8(char32_t cp, size_t length, char *out)
     out[0] = static_cast<char>(kLeadMarks[length] | cp);
 }
 
+// Length of the run of ASCII characters at the start of `in`: they convert one to one, so
+// they are counted and copied a run at a time instead of one sequence at a time.
+template <typename Char> size_t AsciiRun(std::span<const Char> in)
+{
+    size_t run = 0;
+    while (run < in.size() && static_cast<std::make_unsigned_t<Char>>(in[run]) < 0x80u)
+        ++run;
+    return run;
+}
+
+template <typename From, typename To> void CopyAscii(std::span<const From> in, To *out)
+{
+    for (size_t i = 0; i < in.size(); ++i)
+        out[i] = static_cast<To>(in[i]);
+}
+
 int Fail(DWORD error)
 {
     SetLastError(error);
@@ -96,6 +113,10 @@ long long CountWideChars(std::span<const unsigned char> in)
 {
     long long count = 0;
     while (!in.empty()) {
+        const size_t run = AsciiRun(in);
+        count += static_cast<long long>(run);
+        in = in.subspan(run);
+        if (in.empty()) break;
         char32_t cp;
         const size_t used = DecodeUtf8(in, &cp);
         if (used == 0) return -1;
@@ -108,6 +129,11 @@ long long CountWideChars(std::span<const unsigned char> in)
 void WriteWideChars(std::span<const unsigned char> in, wchar_t *out)
 {
     while (!in.empty()) {
+        const size_t run = AsciiRun(in);
+        CopyAscii(in.first(run), out);
+        out += run;
+        in = in.subspan(run);
+        if (in.empty()) break;
         char32_t cp = 0;
         in = in.subspan(DecodeUtf8(in, &cp));
         *out++ = static_cast<wchar_t>(cp);
@@ -117,8 +143,9 @@ void WriteWideChars(std::span<const unsigned char> in, wchar_t *out)
 // Octets the wide input converts to; -1 when a character has no UTF-8 form.
 long long CountUtf8Octets(std::span<const wchar_t> in)
 {
-    long long count = 0;
-    for (const wchar_t wc : in) {
+    const size_t run = AsciiRun(in);
+    auto count = static_cast<long long>(run);
+    for (const wchar_t wc : in.subspan(run)) {
         const size_t length = Utf8Length(static_cast<char32_t>(wc));
         if (length == 0) return -1;
         count += static_cast<long long>(length);
@@ -128,7 +155,10 @@ long long CountUtf8Octets(std::span<const wchar_t> in)
 
 void WriteUtf8(std::span<const wchar_t> in, char *out)
 {
-    for (const wchar_t wc : in) {
+    const size_t run = AsciiRun(in);
+    CopyAscii(in.first(run), out);
+    out += run;
+    for (const wchar_t wc : in.subspan(run)) {
         const auto cp = static_cast<char32_t>(wc);
         const size_t length = Utf8Length(cp);
         EncodeUtf8(cp, length, out);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
+#include <algorithm>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -130,6 +131,22 @@ int EncodeUtf8(char32_t cp, unsigned char out[4])
     return -1;
 }
 
+// Length of the run of ASCII characters (1..0x7F) at the start of `in`, at most `limit`:
+// those convert one to one, so they are widened or narrowed in one pass.
+template <typename Char> size_t AsciiRun(const Char *in, size_t limit)
+{
+    size_t run = 0;
+    while (run < limit && static_cast<std::make_unsigned_t<Char>>(in[run]) - 1u < 0x7Fu)
+        ++run;
+    return run;
+}
+
+template <typename From, typename To> void CopyAscii(const From *in, size_t count, To *out)
+{
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<To>(in[i]);
+}
+
 } // namespace
 
 extern "C" {
@@ -196,6 +213,11 @@ size_t safe_mbsrtowcs(wchar_t *dst, const char **src, size_t len, mbstate_t *)
     size_t avail = std::strlen(*src) + 1; // octets up to and with the terminator
     size_t count = 0;
     for (;;) {
+        const size_t run = AsciiRun(in, dst ? std::min(avail - 1, len - count) : avail - 1);
+        if (dst) CopyAscii(in, run, dst + count);
+        count += run;
+        in += run;
+        avail -= run;
         if (dst && count == len) {
             *src = reinterpret_cast<const char *>(in);
             return count;
@@ -230,6 +252,10 @@ size_t safe_wcsrtombs(char *dst, const wchar_t **src, size_t len, mbstate_t *)
     const wchar_t *in = *src;
     size_t count = 0;
     for (;; ++in) {
+        const size_t run = AsciiRun(in, dst ? len - count : SIZE_MAX);
+        if (dst) CopyAscii(in, run, dst + count);
+        count += run;
+        in += run;
         if (*in == L'\0') {
             if (dst) {
                 if (count == len) {
