@@ -63,29 +63,27 @@ struct PeerCodec {
 
 template <typename P> constexpr PeerCodec kPeer = {P::Decode, P::Encode, P::Release};
 
-using CrlDistPoints = Peer<CRL_DIST_POINTS, d2i_CRL_DIST_POINTS, i2d_CRL_DIST_POINTS,
-                           CRL_DIST_POINTS_free>;
-using UsagePeriod = Peer<PKEY_USAGE_PERIOD, d2i_PKEY_USAGE_PERIOD, i2d_PKEY_USAGE_PERIOD,
-                         PKEY_USAGE_PERIOD_free>;
-using SigningCert = Peer<ESS_SIGNING_CERT, d2i_ESS_SIGNING_CERT, i2d_ESS_SIGNING_CERT,
-                         ESS_SIGNING_CERT_free>;
-using SigningCertV2 = Peer<ESS_SIGNING_CERT_V2, d2i_ESS_SIGNING_CERT_V2,
-                           i2d_ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free>;
-using SignTool = Peer<ISSUER_SIGN_TOOL, d2i_ISSUER_SIGN_TOOL, i2d_ISSUER_SIGN_TOOL,
-                      ISSUER_SIGN_TOOL_free>;
+using CrlDistPoints =
+    Peer<CRL_DIST_POINTS, d2i_CRL_DIST_POINTS, i2d_CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
+using UsagePeriod =
+    Peer<PKEY_USAGE_PERIOD, d2i_PKEY_USAGE_PERIOD, i2d_PKEY_USAGE_PERIOD, PKEY_USAGE_PERIOD_free>;
+using SigningCert =
+    Peer<ESS_SIGNING_CERT, d2i_ESS_SIGNING_CERT, i2d_ESS_SIGNING_CERT, ESS_SIGNING_CERT_free>;
+using SigningCertV2 = Peer<ESS_SIGNING_CERT_V2, d2i_ESS_SIGNING_CERT_V2, i2d_ESS_SIGNING_CERT_V2,
+                           ESS_SIGNING_CERT_V2_free>;
+using SignTool =
+    Peer<ISSUER_SIGN_TOOL, d2i_ISSUER_SIGN_TOOL, i2d_ISSUER_SIGN_TOOL, ISSUER_SIGN_TOOL_free>;
 
 const OurCodec kCrlDistPoints = {X509_CRL_DIST_POINTS, OrvaDllCrlDistributionPointsDecodeEx,
-                                     OrvaDllCrlDistributionPointsEncodeEx};
+                                 OrvaDllCrlDistributionPointsEncodeEx};
 const OurCodec kUsagePeriod = {"2.5.29.16", OrvaDllPrivateKeyUsagePeriodDecodeEx,
-                                   OrvaDllPrivateKeyUsagePeriodEncodeEx};
-const OurCodec kSigningCert = {"1.2.840.113549.1.9.16.2.12",
-                                   OrvaDllSigningCertificateDecodeEx,
-                                   OrvaDllSigningCertificateEncodeEx};
-const OurCodec kSigningCertV2 = {"1.2.840.113549.1.9.16.2.47",
-                                     OrvaDllSigningCertificateV2DecodeEx,
-                                     OrvaDllSigningCertificateV2EncodeEx};
+                               OrvaDllPrivateKeyUsagePeriodEncodeEx};
+const OurCodec kSigningCert = {"1.2.840.113549.1.9.16.2.12", OrvaDllSigningCertificateDecodeEx,
+                               OrvaDllSigningCertificateEncodeEx};
+const OurCodec kSigningCertV2 = {"1.2.840.113549.1.9.16.2.47", OrvaDllSigningCertificateV2DecodeEx,
+                                 OrvaDllSigningCertificateV2EncodeEx};
 const OurCodec kSignTool = {"1.2.643.100.112", OrvaDllIssuerSignToolDecodeEx,
-                                OrvaDllIssuerSignToolEncodeEx};
+                            OrvaDllIssuerSignToolEncodeEx};
 
 struct Item {
     const char *name;
@@ -117,13 +115,14 @@ struct Fixture {
     DWORD cbOurEncoded = 0;
     void *peerValue = nullptr;
 
-    explicit Fixture(const Item &it) : item(it), der(ReadDer(std::string(KV_BENCH_DATA) + "/" + it.file))
+    explicit Fixture(const Item &it)
+        : item(it), der(ReadDer(std::string(KV_BENCH_DATA) + "/" + it.file))
     {
         const auto cbDer = static_cast<DWORD>(der.size());
         if (!item.ours.decodeEx(kEncodingType, item.ours.structType, der.data(), cbDer,
                                 CRYPT_DECODE_ALLOC_FLAG, nullptr, &ourValue, &cbOurValue) ||
-            !item.ours.encodeEx(kEncodingType, item.ours.structType, ourValue, 0, nullptr,
-                                nullptr, &cbOurEncoded))
+            !item.ours.encodeEx(kEncodingType, item.ours.structType, ourValue, 0, nullptr, nullptr,
+                                &cbOurEncoded))
             throw std::runtime_error(std::string("our codec refuses ") + item.file);
         peerValue = item.peer.decode(der.data(), der.size());
         if (!peerValue) throw std::runtime_error(std::string("OpenSSL refuses ") + item.file);
