@@ -9,6 +9,7 @@
 #include "wintypes.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <span>
@@ -52,6 +53,10 @@ LeadOctet ClassifyLead(unsigned char lead)
 // or cut short.
 size_t DecodeUtf8(std::span<const unsigned char> in, char32_t *codePoint)
 {
+    if (in.size() >= 2 && in[0] >= 0xC2 && in[0] <= 0xDF && IsContinuation(in[1])) {
+        *codePoint = (char32_t{in[0] & 0x1Fu} << 6) | (in[1] & 0x3Fu); // the common two octets
+        return 2;
+    }
     const LeadOctet lead = ClassifyLead(in[0]);
     const auto length = static_cast<size_t>(lead.length);
     if (length == 0 || in.size() < length) return 0;
@@ -88,10 +93,35 @@ void EncodeUtf8(char32_t cp, size_t length, char *out)
 
 // Length of the run of ASCII characters at the start of `in`: they convert one to one, so
 // they are counted and copied a run at a time instead of one sequence at a time.
+template <typename Char> bool IsAscii(Char c)
+{
+    return static_cast<std::make_unsigned_t<Char>>(c) < 0x80u;
+}
+
+// Whether the 8 octets at `in` are all ASCII.
+bool AllAscii(const unsigned char *in)
+{
+    uint64_t word;
+    std::memcpy(&word, in, sizeof word);
+    return (word & 0x8080808080808080) == 0;
+}
+
+// The same for 8 wide characters.
+bool AllAscii(const wchar_t *in)
+{
+    uint32_t bits = 0;
+    for (int i = 0; i < 8; ++i)
+        bits |= static_cast<uint32_t>(in[i]);
+    return bits < 0x80u;
+}
+
+// Checked eight characters at a time first.
 template <typename Char> size_t AsciiRun(std::span<const Char> in)
 {
     size_t run = 0;
-    while (run < in.size() && static_cast<std::make_unsigned_t<Char>>(in[run]) < 0x80u)
+    while (run + 8 <= in.size() && AllAscii(in.data() + run))
+        run += 8;
+    while (run < in.size() && IsAscii(in[run]))
         ++run;
     return run;
 }
