@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in release mode, runs them and rewrites bench/RESULTS.md.
 #
-#   bench/run.sh             timings (median of KV_BENCH_REPETITIONS runs, 5 by default)
+#   bench/run.sh             timings (median of KV_BENCH_REPETITIONS runs, 5 by default, of
+#                            KV_BENCH_MIN_TIME seconds each, 0.2 by default)
 #   bench/run.sh --profile   timings and callgrind instruction counts (takes several minutes)
 #
 # The build goes to build/bench (KV_BENCH_BUILD overrides it). Wall-clock timings on a
@@ -11,10 +12,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KV_BENCH_BUILD:-$root/build/bench}
 repetitions=${KV_BENCH_REPETITIONS:-5}
+min_time=${KV_BENCH_MIN_TIME:-0.2} # seconds per repetition
 profile=${1:-}
 
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_BENCH=ON \
-    -DKV_BUILD_TESTS=OFF >/dev/null
+    -DKV_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" --target kvext_bench >/dev/null
 bench=$build/bench/kvext_bench
 
@@ -26,7 +30,7 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 echo "$cpu, $(nproc) cores; $("$compiler" --version | head -n1); $(openssl version | cut -d' ' -f1-2); Google Benchmark $(dpkg-query -W -f='${Version}' libbenchmark-dev 2>/dev/null || echo '?'); $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg)" \
     > "$work/machine.txt"
 
-"$bench" --benchmark_filter='/(memcpy|openssl|ours)|Key' --benchmark_repetitions="$repetitions" \
+"$bench" --benchmark_repetitions="$repetitions" --benchmark_min_time="$min_time" \
     --benchmark_report_aggregates_only=true --benchmark_out="$work/times.json" \
     --benchmark_out_format=json >/dev/null
 

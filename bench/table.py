@@ -205,6 +205,21 @@ def main(work):
         with open(notes) as f:
             out.append(f.read().rstrip())
 
+    peer_names = {f"{item}/{side}" for item, _ in ITEMS
+                  for side in ("memcpy", "openssl/decode", "ours/decode", "ours/decode-buffer",
+                               "openssl/encode", "ours/encode", "ours/encode-buffer")}
+    others = [name for name in t if name not in peer_names and name.split("/")[0] not in KEY_CALLS]
+    if others:
+        out.append("")
+        out.append("## Other entry points on their own")
+        out.append("")
+        out.append("Median CPU time per call in ns (allocated results, released each time).")
+        out.append("")
+        out.append("| benchmark | time (ns) |")
+        out.append("|---|---|")
+        for name in others:
+            out.append(f"| {name} | {fmt_ns(t[name])} |")
+
     out.append("")
     out.append("## Key management")
     out.append("")
