@@ -191,8 +191,8 @@ def main(work):
         out.append("|---|---|---|---|---|---|---|---|---|---|---|---|")
         for item, label in ITEMS:
             for direction, peer_fn, our_fn in (
-                ("decode", r"^d2i_", r"^OrvaDll\w+DecodeEx$"),
-                ("encode", r"^i2d_", r"^OrvaDll\w+EncodeEx$"),
+                ("decode", r"^\(anonymous namespace\)::Peer<.*>::Decode\(", r"^OrvaDll\w+DecodeEx$"),
+                ("encode", r"^\(anonymous namespace\)::Peer<.*>::Encode\(", r"^OrvaDll\w+EncodeEx$"),
             ):
                 peer = cg.get(f"peer-{item}-{direction}")
                 ours = cg.get(f"ours-{item}-{direction}")
