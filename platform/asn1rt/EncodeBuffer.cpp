@@ -14,7 +14,7 @@ constexpr size_t kFirstDynamicSize = 512;
 // common small encoding does not go to malloc.
 struct SpareBuffer {
     ASN1OCTET *data = nullptr;
-    ~SpareBuffer() { std::free(data); }
+    ~SpareBuffer() { std::free(std::exchange(data, nullptr)); }
 };
 thread_local SpareBuffer t_spare;
 

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -133,7 +134,7 @@ struct SpareArena {
     Arena *arena = nullptr;
     ~SpareArena()
     {
-        if (arena) DestroyArena(arena);
+        if (arena) DestroyArena(std::exchange(arena, nullptr));
     }
 };
 thread_local SpareArena t_spare;
