@@ -7,12 +7,15 @@
 
 namespace kvext::tool {
 // One line per command; each is defined in the source named after it.
+void AddRegisterCommand(CLI::App &app);
+void AddUnregisterCommand(CLI::App &app);
 } // namespace kvext::tool
 
 namespace {
 
 constexpr kvext::tool::AddCommand kCommands[] = {
-    nullptr, // placeholder until the first command lands
+    kvext::tool::AddRegisterCommand,
+    kvext::tool::AddUnregisterCommand,
 };
 
 } // namespace
