@@ -33,6 +33,7 @@ const TextPair kTexts[] = {
     {"emojiOutsideBmp", "\xF0\x9F\x98\x80", L"\U0001F600"},
     {"lastCodePoint", "\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
     {"mixedWidths", "a\xD0\x9F\xE2\x82\xAC\xF0\x9F\x98\x80z", L"a\u041F\u20AC\U0001F600z"},
+    {"asciiRunsAround", "http://\xD0\x9F\xD1\x80.example/crl", L"http://\u041F\u0440.example/crl"},
 };
 
 TEST(MultiByteToWideChar, ZeroTerminatedInput)
