@@ -613,4 +613,7 @@ typedef BOOL(WINAPI *PFN_CMSG_IMPORT_KEY_AGREE)(
 }
 #endif
 
+/* Low-level messages: the enveloped-data subset. */
+#include "wincrypt_msg.h"
+
 #endif

@@ -7,12 +7,15 @@
 
 namespace kvext::tool {
 // One line per command; each is defined in the source named after it.
+void AddEnvelopeCommand(CLI::App &app);
+void AddOpenCommand(CLI::App &app);
 } // namespace kvext::tool
 
 namespace {
 
 constexpr kvext::tool::AddCommand kCommands[] = {
-    nullptr, // placeholder until the first command lands
+    kvext::tool::AddEnvelopeCommand,
+    kvext::tool::AddOpenCommand,
 };
 
 } // namespace
