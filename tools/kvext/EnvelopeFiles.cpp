@@ -44,7 +44,7 @@ const char *NameOf(DWORD code)
 {
     for (const CodeName &entry : kCodeNames)
         if (entry.code == code) return entry.name;
-    return "unknown error";
+    return code == ERROR_SUCCESS ? "(no error code set)" : "unknown error";
 }
 
 // The DER an i2d function writes into a block of its own.

@@ -3,6 +3,7 @@
 #include "Command.h"
 
 #include <clocale>
+#include <cstdlib>
 #include <iterator>
 
 namespace kvext::tool {
@@ -23,6 +24,8 @@ constexpr kvext::tool::AddCommand kCommands[] = {
 int main(int argc, char **argv)
 {
     std::setlocale(LC_ALL, "C.UTF-8");
+    // The library's error lines go to stderr beside the tool's own, unless the user chose.
+    setenv("KV_TRACE_MASK", "1", 0);
     CLI::App app{"kvext: GOST certificate and message structures through CryptoAPI"};
     app.require_subcommand(1);
     for (kvext::tool::AddCommand add : kCommands)
