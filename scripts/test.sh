@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: set up, then build and run the suite with gcc (optimised, as the main job
 # builds), run the fuzz targets briefly, and run the suite again built with clang under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; last, build and check the Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -30,3 +30,6 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON 
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+# The Debian packages, built in release mode and checked unpacked into a scratch root.
+scripts/package.sh

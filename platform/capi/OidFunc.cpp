@@ -239,7 +239,7 @@ class Registry {
     {
         const std::string path = kvcapi::RegistrationFilePath();
         const FileStamp stamp = StampOf(path);
-        if (path != path_ || !(stamp == stamp_)) Load(path, stamp);
+        if (path != path_ || !(stamp == stamp_)) Read(path, stamp);
         if (loadError_) {
             KVCAPI_TRACE_ERROR("Registration file %s: %s", path_.c_str(), loadReason_.c_str());
             return Fail(loadError_);
@@ -247,7 +247,7 @@ class Registry {
         return TRUE;
     }
 
-    void Load(const std::string &path, const FileStamp &stamp)
+    void Read(const std::string &path, const FileStamp &stamp)
     {
         path_ = path;
         stamp_ = stamp;
@@ -292,7 +292,7 @@ class Registry {
 
     BOOL Resolve(const Registration &registration, void **function, HCRYPTOIDFUNCADDR *address)
     {
-        LoadedLibrary *library = Load(registration.library);
+        LoadedLibrary *library = OpenLibrary(registration.library);
         if (!library) return FALSE;
         dlerror();
         *function = dlsym(library->handle, registration.entryPoint.c_str());
@@ -306,7 +306,7 @@ class Registry {
         return TRUE;
     }
 
-    LoadedLibrary *Load(const std::string &path)
+    LoadedLibrary *OpenLibrary(const std::string &path)
     {
         if (const auto loaded = libraries_.find(path); loaded != libraries_.end())
             return &loaded->second;
@@ -395,8 +395,11 @@ DWORD RegisteredEncodingType(DWORD dwEncodingType)
 
 std::string OidKey(LPCSTR pszOID)
 {
-    if (IS_INTOID(pszOID)) return "#" + std::to_string(reinterpret_cast<ULONG_PTR>(pszOID));
-    return pszOID;
+    if (!IS_INTOID(pszOID)) return pszOID;
+    char key[8]; // "#65535" and its terminator
+    std::snprintf(key, sizeof key, "#%u",
+                  static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(pszOID)));
+    return key;
 }
 
 void *FindOidFunction(LPCSTR setName, DWORD dwEncodingType, LPCSTR pszOID, OidFunctionAddress *hold)

@@ -8,6 +8,8 @@
 
 namespace kvext::tool {
 // One line per command; each is defined in the source named after it.
+void AddRegisterCommand(CLI::App &app);
+void AddUnregisterCommand(CLI::App &app);
 void AddEnvelopeCommand(CLI::App &app);
 void AddOpenCommand(CLI::App &app);
 } // namespace kvext::tool
@@ -15,6 +17,8 @@ void AddOpenCommand(CLI::App &app);
 namespace {
 
 constexpr kvext::tool::AddCommand kCommands[] = {
+    kvext::tool::AddRegisterCommand,
+    kvext::tool::AddUnregisterCommand,
     kvext::tool::AddEnvelopeCommand,
     kvext::tool::AddOpenCommand,
 };

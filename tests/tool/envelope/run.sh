@@ -9,19 +9,9 @@ data=$here/../../data
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The CMS key-management functions, registered as the install registers them.
+# The library's functions, registered as a user registers them.
 export KV_OIDFUNC_REGISTRY=$work/oidfunc.conf
-{
-    echo "CryptMsgDllGenContentEncryptKey 1 1.2.643.2.2.21 $library OrvaMsgDllGenContentEncryptKey"
-    for oid in 1.2.643.2.2.19 1.2.643.2.2.98 1.2.643.7.1.1.1.1 1.2.643.7.1.1.1.2; do
-        for set in ExportKeyTrans ImportKeyTrans ExportKeyAgree ImportKeyAgree; do
-            echo "CryptMsgDll$set 1 $oid $library OrvaMsgDll$set"
-        done
-    done
-    for oid in 1.2.643.7.1.1.6.1 1.2.643.2.2.96; do
-        echo "CryptMsgDllImportKeyAgree 1 $oid $library OrvaMsgDllImportKeyAgree"
-    done
-} >"$KV_OIDFUNC_REGISTRY"
+"$kvext" register --library "$library" --registry "$KV_OIDFUNC_REGISTRY" >/dev/null
 
 plain=$data/cms/plain.bin
 declare -A cipherSet=([A]=1.2.643.2.2.31.1 [Z]=1.2.643.7.1.2.5.1.1)
