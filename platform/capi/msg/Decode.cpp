@@ -319,16 +319,16 @@ BOOL EnvelopedDecoder::Control(DWORD dwFlags, DWORD dwCtrlType, const void *pvCt
             static_cast<CMSG_CTRL_KEY_TRANS_DECRYPT_PARA *>(const_cast<void *>(pvCtrlPara));
         if (!pPara->pKeyTrans) return Fail(E_INVALIDARG);
         if (pPara->dwRecipientIndex >= recipients_.size()) return Fail(CRYPT_E_INVALID_INDEX);
-        return Decrypted(hKey, ImportKeyTrans(&contentAlgorithm_, pPara, &hKey), dwFlags,
-                         pPara->hCryptProv);
+        const BOOL ok = ImportKeyTrans(&contentAlgorithm_, pPara, &hKey);
+        return Decrypted(hKey, ok, dwFlags, pPara->hCryptProv);
     }
     auto *pPara = static_cast<CMSG_CTRL_KEY_AGREE_DECRYPT_PARA *>(const_cast<void *>(pvCtrlPara));
     if (!pPara->pKeyAgree) return Fail(E_INVALIDARG);
     if (pPara->dwRecipientIndex >= recipients_.size() ||
         pPara->dwRecipientEncryptedKeyIndex >= pPara->pKeyAgree->cRecipientEncryptedKeys)
         return Fail(CRYPT_E_INVALID_INDEX);
-    return Decrypted(hKey, ImportKeyAgree(&contentAlgorithm_, pPara, &hKey), dwFlags,
-                     pPara->hCryptProv);
+    const BOOL ok = ImportKeyAgree(&contentAlgorithm_, pPara, &hKey);
+    return Decrypted(hKey, ok, dwFlags, pPara->hCryptProv);
 }
 
 // ------------------------------------------------------------------ parameters
