@@ -7,13 +7,14 @@
 #include "asn1/Asn1Types.h"
 #include "frame/Trace.h"
 #include "keys/CmsKeys.h"
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 #include "keys/GostVocabulary.h"
 #include "keys/Resources.h"
 #include "kvext/keys.h"
 
 #include <algorithm>
 #include <iterator>
+#include <type_traits>
 
 namespace {
 
@@ -155,3 +156,7 @@ OrvaMsgDllImportKeyTrans(PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm
     discardContentKey.release();
     return TRUE;
 }
+
+// The prototypes CryptoAPI installs these functions under.
+static_assert(std::is_same_v<decltype(&OrvaMsgDllExportKeyTrans), PFN_CMSG_EXPORT_KEY_TRANS>);
+static_assert(std::is_same_v<decltype(&OrvaMsgDllImportKeyTrans), PFN_CMSG_IMPORT_KEY_TRANS>);
