@@ -1,6 +1,7 @@
 #include "EnvelopeFiles.h"
 
 #include "Command.h"
+#include "Tool.h"
 
 #include <openssl/bio.h>
 #include <openssl/pem.h>
@@ -14,38 +15,6 @@
 
 namespace kvext::tool {
 namespace {
-
-struct CodeName {
-    DWORD code;
-    const char *name;
-};
-constexpr CodeName kCodeNames[] = {
-    {ERROR_FILE_NOT_FOUND, "ERROR_FILE_NOT_FOUND"},
-    {ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
-    {ERROR_NOT_SUPPORTED, "ERROR_NOT_SUPPORTED"},
-    {E_INVALIDARG, "E_INVALIDARG"},
-    {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
-    {NTE_BAD_DATA, "NTE_BAD_DATA"},
-    {NTE_BAD_KEY, "NTE_BAD_KEY"},
-    {NTE_BAD_KEYSET, "NTE_BAD_KEYSET"},
-    {NTE_NO_KEY, "NTE_NO_KEY"},
-    {NTE_FAIL, "NTE_FAIL"},
-    {CRYPT_E_UNKNOWN_ALGO, "CRYPT_E_UNKNOWN_ALGO"},
-    {CRYPT_E_MSG_ERROR, "CRYPT_E_MSG_ERROR"},
-    {CRYPT_E_INVALID_MSG_TYPE, "CRYPT_E_INVALID_MSG_TYPE"},
-    {CRYPT_E_ASN1_ERROR, "CRYPT_E_ASN1_ERROR"},
-    {CRYPT_E_ASN1_EOD, "CRYPT_E_ASN1_EOD"},
-    {CRYPT_E_ASN1_CORRUPT, "CRYPT_E_ASN1_CORRUPT"},
-    {CRYPT_E_ASN1_BADTAG, "CRYPT_E_ASN1_BADTAG"},
-    {CRYPT_E_NOT_DECRYPTED, "CRYPT_E_NOT_DECRYPTED"},
-};
-
-const char *NameOf(DWORD code)
-{
-    for (const CodeName &entry : kCodeNames)
-        if (entry.code == code) return entry.name;
-    return code == ERROR_SUCCESS ? "(no error code set)" : "unknown error";
-}
 
 // The DER an i2d function writes into a block of its own.
 template <typename Encode> Bytes Der(Encode &&encode)
@@ -75,16 +44,12 @@ X509 *ReadCertificate(const std::string &path)
 
 [[noreturn]] void FailCall(const char *what)
 {
-    const DWORD code = GetLastError();
-    std::fprintf(stderr, "kvext: %s failed: 0x%08X %s\n", what, static_cast<unsigned>(code),
-                 NameOf(code));
-    throw CommandFailed{};
+    FailCryptoApi(what);
 }
 
 [[noreturn]] void FailWithMessage(const std::string &message)
 {
-    std::fprintf(stderr, "kvext: %s\n", message.c_str());
-    throw CommandFailed{};
+    FailInput(message);
 }
 
 RecipientCert LoadRecipientCert(const std::string &path)

@@ -8,6 +8,11 @@
 
 namespace kvext::tool {
 // One line per command; each is defined in the source named after it.
+void AddDecodeCommand(CLI::App &app);
+void AddEncodeCommand(CLI::App &app);
+void AddCertCommand(CLI::App &app);
+void AddAttrsCommand(CLI::App &app);
+void AddPubkeyCommand(CLI::App &app);
 void AddRegisterCommand(CLI::App &app);
 void AddUnregisterCommand(CLI::App &app);
 void AddEnvelopeCommand(CLI::App &app);
@@ -17,9 +22,10 @@ void AddOpenCommand(CLI::App &app);
 namespace {
 
 constexpr kvext::tool::AddCommand kCommands[] = {
-    kvext::tool::AddRegisterCommand,
-    kvext::tool::AddUnregisterCommand,
-    kvext::tool::AddEnvelopeCommand,
+    kvext::tool::AddDecodeCommand,     kvext::tool::AddEncodeCommand,
+    kvext::tool::AddCertCommand,       kvext::tool::AddAttrsCommand,
+    kvext::tool::AddPubkeyCommand,     kvext::tool::AddRegisterCommand,
+    kvext::tool::AddUnregisterCommand, kvext::tool::AddEnvelopeCommand,
     kvext::tool::AddOpenCommand,
 };
 
@@ -28,7 +34,7 @@ constexpr kvext::tool::AddCommand kCommands[] = {
 int main(int argc, char **argv)
 {
     std::setlocale(LC_ALL, "C.UTF-8");
-    // The library's error lines go to stderr beside the tool's own, unless the user chose.
+    // The library's error lines go to stderr beside the tool's own message.
     setenv("KV_TRACE_MASK", "1", 0);
     CLI::App app{"kvext: GOST certificate and message structures through CryptoAPI"};
     app.require_subcommand(1);
