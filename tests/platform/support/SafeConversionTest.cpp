@@ -15,14 +15,6 @@ constexpr size_t kFailed = static_cast<size_t>(-1);
 const char kMixed[] = "a\xD0\x9F\xF0\x9F\x98\x80";
 const wchar_t kMixedWide[] = L"a\u041F\U0001F600";
 
-TEST(SafeMbsrtowcs, CountOnly)
-{
-    const char *src = kMixed;
-    std::mbstate_t state{};
-    EXPECT_EQ(3u, safe_mbsrtowcs(nullptr, &src, 0, &state));
-    EXPECT_EQ(kMixed, src); // not advanced when nothing is stored
-}
-
 // For every capacity: characters stored, where the source stops, and nothing past `len`.
 TEST(SafeMbsrtowcs, StopsAtCapacity)
 {
