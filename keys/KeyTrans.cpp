@@ -2,6 +2,8 @@
 // recipient info's encryptedKey as a GostR3410-KeyTransport (RFC 4490, 5.2): wrapped with the
 // RFC 4357 key wrap (with key diversification) under the VKO agreement of an ephemeral key
 // pair made for the recipient and the recipient's certificate key.
+// The key is wrapped under the cipher parameter set the transport announces, the content key's:
+// a recipient unwraps under the announced set, whatever its own key pair's set is.
 #include "asn1/Asn1Types.h"
 #include "frame/Trace.h"
 #include "keys/CmsKeys.h"
@@ -112,6 +114,7 @@ OrvaMsgDllExportKeyTrans(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
            SetKeyWrap(hAgree, ALG_GOST_KEY_WRAP_DIVERS) &&
            OrvaExportOIDKeyParam(hContentKey, KP_GOST_CIPHER_PARAMSET,
                                  &parameters.encryptionParamSet) &&
+           OrvaImportOIDKeyParam(hAgree, KP_GOST_CIPHER_PARAMSET, &parameters.encryptionParamSet) &&
            WrapContentKey(hContentKey, hAgree, &transport) &&
            EncodeQuietly(&ctx, &transport, asn1E_GostR3410_KeyTransport, &cbEncoded) &&
            CopyToCallerBlock(pContentEncryptInfo->pfnAlloc, xe_getp(&ctx), cbEncoded,

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           openssl libssl-dev libengine-gost-openssl
-          libcli11-dev nlohmann-json3-dev valgrind)
+          libcli11-dev nlohmann-json3-dev valgrind python3)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,12 +15,12 @@ ctest --test-dir build/gcc --output-on-failure -j "$jobs"
 # The fuzz targets, briefly and with a fixed seed, over the test vectors as their corpus.
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build/fuzz -j "$jobs" --target asn1rt_fuzz decode_entry_points_fuzz
+cmake --build build/fuzz -j "$jobs" --target asn1rt_fuzz decode_entry_points_fuzz enveloped_decode_fuzz
 corpus=$(mktemp -d)
 find tests/data -name '*.der' -size -64k -exec cp {} "$corpus" \;
 log=$(mktemp)
 trap 'rm -rf "$corpus" "$log"' EXIT
-for fuzzer in asn1rt_fuzz decode_entry_points_fuzz; do
+for fuzzer in asn1rt_fuzz decode_entry_points_fuzz enveloped_decode_fuzz; do
     build/fuzz/fuzz/$fuzzer -seed=1 -runs=500000 "$corpus" > "$log" 2>&1 || { cat "$log"; exit 1; }
     echo "$fuzzer: $(tail -n 1 "$log")"
 done

@@ -172,8 +172,11 @@ Pkey GenerateKeyPair(const KeyFamily &family, std::string_view paramSetOid)
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(family.nid, GostEngine()));
     const std::string paramSet(paramSetOid);
     EVP_PKEY *pkey = nullptr;
-    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) <= 0 ||
-        EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", paramSet.c_str()) <= 0 ||
+    // The engine's "paramset" text control takes only some sets by OID; its parameter-set
+    // control (EVP_PKEY_ALG_CTRL + 1) takes every set by NID.
+    const int paramSetNid = OBJ_txt2nid(paramSet.c_str());
+    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) <= 0 || paramSetNid == NID_undef ||
+        EVP_PKEY_CTX_ctrl(ctx.get(), -1, -1, EVP_PKEY_ALG_CTRL + 1, paramSetNid, nullptr) <= 0 ||
         EVP_PKEY_keygen(ctx.get(), &pkey) <= 0)
         return nullptr;
     return WrapPkey(pkey);

@@ -77,6 +77,11 @@ bool RemoveKey(HCRYPTKEY hKey)
     return Table().keys.erase(hKey) == 1;
 }
 
+size_t LiveObjectCount()
+{
+    return Table().providers.size() + Table().keys.size();
+}
+
 DWORD PrepareOutput(DWORD cbNeeded, const BYTE *pbData, DWORD *pdwDataLen, bool *write)
 {
     *write = false;

@@ -19,6 +19,8 @@ namespace kvcsp {
 
 struct ProviderObject {
     Pkey exchangeKey; // the container's key pair; null for CRYPT_VERIFYCONTEXT
+    // The parameter set of the GOST 28147-89 keys CryptGenKey makes (PP_GOST_CIPHER_PARAMSET).
+    const Gost28147ParamSet *cipherParamSet = &DefaultGost28147ParamSet();
 };
 
 // A GOST 28147-89 key: its value, IV, parameter set and the CFB stream of the message in
@@ -76,6 +78,8 @@ HCRYPTPROV AddProvider(ProviderObject provider);
 HCRYPTKEY AddKey(KeyObject key);
 bool RemoveProvider(HCRYPTPROV hProv);
 bool RemoveKey(HCRYPTKEY hKey);
+// Providers and keys alive, for the tests' leak checks.
+size_t LiveObjectCount();
 
 // The lock every entry point holds for its whole run: the provider's objects are touched by
 // one call at a time.

@@ -1,6 +1,8 @@
 // Provider contexts and key creation: CryptAcquireContextA, CryptReleaseContext,
-// CryptGenKey, CryptGetUserKey, CryptDestroyKey.
+// CryptGenKey, CryptGetUserKey, CryptDestroyKey, CryptSetProvParam.
 #include "Objects.h"
+
+#include <kvcsp_testing.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -51,10 +53,11 @@ DWORD CheckAcquireArguments(LPCSTR szProvider, DWORD dwProvType, DWORD dwFlags)
     return GostEngineAvailable() ? ERROR_SUCCESS : NTE_FAIL;
 }
 
-DWORD NewSessionKey(DWORD dwFlags, KeyObject *key)
+DWORD NewSessionKey(const ProviderObject &provider, DWORD dwFlags, KeyObject *key)
 {
     if (dwFlags & CRYPT_PREGEN) return NTE_BAD_FLAGS;
     SessionKey session;
+    session.paramSet = provider.cipherParamSet;
     if (!RandomBytes(session.value) || !RandomBytes(session.iv)) return NTE_FAIL;
     session.exportable = dwFlags & CRYPT_EXPORTABLE;
     *key = std::move(session);
@@ -85,12 +88,12 @@ bool KeySizeAccepted(DWORD dwFlags, DWORD bits)
     return requested == 0 || requested == bits;
 }
 
-DWORD GenerateKey(ALG_ID Algid, DWORD dwFlags, KeyObject *key)
+DWORD GenerateKey(const ProviderObject &provider, ALG_ID Algid, DWORD dwFlags, KeyObject *key)
 {
     if (Algid == ALG_GOST_28147) {
         if (!KeySizeAccepted(dwFlags, 256) || (dwFlags & 0xFFFF & ~kGenKeyFlags))
             return NTE_BAD_FLAGS;
-        return NewSessionKey(dwFlags, key);
+        return NewSessionKey(provider, dwFlags, key);
     }
     const KeyFamily *family = FamilyByAlgId(Algid);
     if (!family || Algid != family->ephemeralAlgId) return NTE_BAD_ALGID;
@@ -146,10 +149,11 @@ BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags)
 BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY *phKey)
 {
     return RunEntry([&]() -> DWORD {
-        if (!FindProvider(hProv)) return NTE_BAD_UID;
+        const ProviderObject *provider = FindProvider(hProv);
+        if (!provider) return NTE_BAD_UID;
         if (!phKey) return ERROR_INVALID_PARAMETER;
         KeyObject key;
-        const DWORD status = GenerateKey(Algid, dwFlags, &key);
+        const DWORD status = GenerateKey(*provider, Algid, dwFlags, &key);
         if (status == ERROR_SUCCESS) *phKey = AddKey(std::move(key));
         return status;
     });
@@ -172,4 +176,26 @@ BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY *phUser
 BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey)
 {
     return RunEntry([&]() -> DWORD { return RemoveKey(hKey) ? ERROR_SUCCESS : NTE_BAD_KEY; });
+}
+
+BOOL WINAPI CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE *pbData, DWORD dwFlags)
+{
+    return RunEntry([&]() -> DWORD {
+        ProviderObject *provider = FindProvider(hProv);
+        if (!provider) return NTE_BAD_UID;
+        if (dwFlags != 0) return NTE_BAD_FLAGS;
+        if (dwParam != PP_GOST_CIPHER_PARAMSET) return NTE_BAD_TYPE;
+        if (!pbData) return ERROR_INVALID_PARAMETER;
+        const Gost28147ParamSet *found =
+            FindGost28147ParamSet(reinterpret_cast<const char *>(pbData));
+        if (!found) return NTE_BAD_DATA;
+        provider->cipherParamSet = found;
+        return ERROR_SUCCESS;
+    });
+}
+
+extern "C" DWORD WINAPI KvCspLiveObjectCount(void)
+{
+    std::lock_guard<std::mutex> lock(ProviderLock());
+    return static_cast<DWORD>(LiveObjectCount());
 }

@@ -13,7 +13,7 @@
  *     "$KV_CSP_CONTAINER_DIR/<name>.pem".
  *
  * Keys: CryptGenKey makes ALG_GOST_28147 content keys (random value and IV, parameter set
- * 1.2.643.2.2.31.1, Kelvarine A) and ALG_GOST_DH_*_EPHEM key pairs; one made with
+ * 1.2.643.2.2.31.1, Kelvarine A, unless PP_GOST_CIPHER_PARAMSET chose another) and ALG_GOST_DH_*_EPHEM key pairs; one made with
  * CRYPT_PREGEN takes KP_GOST_PUBKEY_PARAMSET and KP_GOST_HASH_PARAMSET and is completed by
  * KP_X with null data. A public-key blob imported with a key pair as hPubKey gives an
  * agreement key: KP_ALGID selects its key wrap (ALG_GOST_KEY_WRAP_DIVERS, the default, or
@@ -61,6 +61,10 @@ extern "C" {
 #define KP_GOST_HASH_PARAMSET 0x67
 #define KP_GOST_CIPHER_PARAMSET 0x68
 #define KP_GOST_PUBKEY_PARAMSET 0x6A
+
+/* Provider parameter (CryptSetProvParam): the parameter set, a NUL-terminated dotted OID
+ * text, of the GOST 28147-89 keys CryptGenKey makes from then on. */
+#define PP_GOST_CIPHER_PARAMSET 0x68
 
 /* GOST 28147-89 parameter sets (RFC 4357 section 11.2, RFC 7836 appendix C). */
 #define szOID_Gost28147_89_TestParamSet "1.2.643.2.2.31.0"

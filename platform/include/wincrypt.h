@@ -108,6 +108,7 @@ typedef struct _PUBLICKEYSTRUC {
 BOOL WINAPI CryptAcquireContextA(HCRYPTPROV *phProv, LPCSTR szContainer, LPCSTR szProvider,
                                  DWORD dwProvType, DWORD dwFlags);
 BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
+BOOL WINAPI CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE *pbData, DWORD dwFlags);
 BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY *phKey);
 BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY *phUserKey);
 BOOL WINAPI CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE *pbData, DWORD *pdwDataLen,
@@ -621,5 +622,8 @@ typedef BOOL(WINAPI *PFN_CMSG_IMPORT_KEY_AGREE)(
 #ifdef __cplusplus
 }
 #endif
+
+/* Low-level messages: the enveloped-data subset. */
+#include "wincrypt_msg.h"
 
 #endif

@@ -169,6 +169,48 @@ TEST_F(KeyTrans, OpenSslDecryptsWhatTheLibraryEncrypted)
     }
 }
 
+// A content key on any cipher parameter set travels wrapped under the set its key transport
+// announces: the recipient's container and openssl both open it, for each recipient.
+TEST_F(KeyTrans, EveryContentCipherSetOpensHereAndInOpenSsl)
+{
+    const bool withOpenSsl = kvtest::OpenSslWithGostEngine();
+    for (const char *paramSet : {"1.2.643.2.2.31.1", "1.2.643.2.2.31.2", "1.2.643.2.2.31.3",
+                                 "1.2.643.2.2.31.4", "1.2.643.7.1.2.5.1.1"}) {
+        for (const CmsVector &v : vectors_) {
+            SCOPED_TRACE(v.name + " " + paramSet);
+            kvtest::ContentKey content;
+            kvtest::MakeContentKey(*hSender_, &content);
+            ASSERT_TRUE(CryptSetKeyParam(*content.hKey, KP_GOST_CIPHER_PARAMSET,
+                                         reinterpret_cast<const BYTE *>(paramSet), 0));
+            // Gost28147-89-Parameters ::= SEQUENCE { iv OCTET STRING (8), encryptionParamSet }
+            const Bytes iv(content.parameters.begin() + 4, content.parameters.begin() + 12);
+            const Bytes contentParams = Der(0x30, Cat({Der(0x04, iv), DerOid(paramSet)}));
+            Sender sender(v.algorithmOid, v.params, v.publicKey);
+            DWORD dwError = 0;
+            ASSERT_TRUE(sender.Export(&content.info, &dwError));
+            const Bytes encryptedKey = BytesOf(sender.encryptInfo.EncryptedKey);
+            const Bytes ciphertext = kvtest::Encrypt(*content.hKey, plain_);
+
+            Recipient recipient(v.keyPemPath);
+            auto hKey = kvtest::NewScopedKey();
+            ASSERT_TRUE(recipient.Import(encryptedKey, contentParams, hKey.get(), &dwError))
+                << std::hex << dwError;
+            EXPECT_EQ(plain_, kvtest::Decrypt(*hKey, ciphertext));
+            if (!withOpenSsl) continue;
+            const std::string in = kvtest::TempPath(v.name + ".env.der");
+            const std::string out = kvtest::TempPath(v.name + ".out");
+            kvtest::WriteFile(in, Envelope(v, encryptedKey, contentParams, ciphertext));
+            const std::string command = "openssl cms -decrypt -engine gost -inform DER -in " + in +
+                                        " -recip " + v.certPemPath + " -inkey " + v.keyPemPath +
+                                        " -out " + out + " 2>/dev/null";
+            EXPECT_EQ(0, std::system(command.c_str()));
+            EXPECT_EQ(plain_, kvtest::ReadFile(out));
+            std::remove(in.c_str());
+            std::remove(out.c_str());
+        }
+    }
+}
+
 // The key transport the export writes, taken apart: an ephemeral key on the recipient's curve,
 // the content key's parameter set, an 8-byte UKM, a 32-byte key and 4-byte MAC, no mask key.
 // The recipient's container opens it; nothing but the encrypted key is written, and no key of

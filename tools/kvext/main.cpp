@@ -15,15 +15,18 @@ void AddAttrsCommand(CLI::App &app);
 void AddPubkeyCommand(CLI::App &app);
 void AddRegisterCommand(CLI::App &app);
 void AddUnregisterCommand(CLI::App &app);
+void AddEnvelopeCommand(CLI::App &app);
+void AddOpenCommand(CLI::App &app);
 } // namespace kvext::tool
 
 namespace {
 
 constexpr kvext::tool::AddCommand kCommands[] = {
-    kvext::tool::AddDecodeCommand,   kvext::tool::AddEncodeCommand,
-    kvext::tool::AddCertCommand,     kvext::tool::AddAttrsCommand,
-    kvext::tool::AddPubkeyCommand,   kvext::tool::AddRegisterCommand,
-    kvext::tool::AddUnregisterCommand,
+    kvext::tool::AddDecodeCommand,     kvext::tool::AddEncodeCommand,
+    kvext::tool::AddCertCommand,       kvext::tool::AddAttrsCommand,
+    kvext::tool::AddPubkeyCommand,     kvext::tool::AddRegisterCommand,
+    kvext::tool::AddUnregisterCommand, kvext::tool::AddEnvelopeCommand,
+    kvext::tool::AddOpenCommand,
 };
 
 } // namespace
