@@ -7,25 +7,6 @@
 
 namespace asn1test {
 
-Bytes FromHex(std::string_view hex)
-{
-    Bytes out;
-    int high = -1;
-    for (char c : hex) {
-        if (std::isspace(static_cast<unsigned char>(c))) continue;
-        const int nibble = std::isdigit(static_cast<unsigned char>(c))
-                               ? c - '0'
-                               : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        if (high < 0) {
-            high = nibble;
-        } else {
-            out.push_back(static_cast<unsigned char>(high << 4 | nibble));
-            high = -1;
-        }
-    }
-    return out;
-}
-
 std::string ToHex(const Bytes &bytes)
 {
     static const char kDigits[] = "0123456789ABCDEF";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "asn1/Asn1Types.h"
+#include "common/FileTest.h"
 
 namespace asn1test {
 
@@ -18,7 +19,7 @@ using Bytes = std::vector<unsigned char>;
 template <typename T> using Encoder = int (*)(Asn1Context *, T *, ASN1TagType);
 template <typename T> using Decoder = int (*)(Asn1Context *, T *, ASN1TagType, int);
 
-Bytes FromHex(std::string_view hex); // spaces ignored
+using kvtest::FromHex; // spaces ignored
 std::string ToHex(const Bytes &bytes);
 Bytes ReadVector(const std::string &name); // a file of tests/data/asn1
 

@@ -22,6 +22,12 @@ TEST(Encoder, ExtensionElementsFollowTheRoot)
               ToHex(ctx.Encode(asn1E_Gost28147_89_BlobParameters, &blob).der));
 }
 
+// One row: a T filled in by `set` (the value is `v`), encoded by asn1E_T.
+// clang-format off
+#define KV_CONSVIO(name, T, set, field, number) \
+    {name, [](Context &c) { T v{}; set; return c.Encode(asn1E_##T, &v).status; }, {field, number}}
+// clang-format on
+
 // Every constraint the encoders check: -23, the field's text and the offending number.
 TEST(Encoder, ConstraintViolations)
 {
@@ -30,192 +36,69 @@ TEST(Encoder, ConstraintViolations)
         std::function<int(Context &)> encode;
         std::vector<std::string> parameters;
     };
-    auto rdnName = [](Context &c) {
-        Name name{1, {}};
-        name.u.rdnSequence = c.New<RDNSequence>();
-        c.Append<RelativeDistinguishedName>(name.u.rdnSequence); // one empty RDN
-        return c.Encode(asn1E_Name, &name).status;
-    };
-    auto key = [](ASN1UINT n) {
-        return [n](Context &c) {
-            Gost28147_89_Key v{};
-            v.numocts = n;
-            return c.Encode(asn1E_Gost28147_89_Key, &v).status;
-        };
-    };
-    auto personal = [](const char *surname, const char *given, const char *initials,
-                       const char *gq) {
-        return [=](Context &c) {
-            PersonalName v{};
-            v.surname = surname;
-            v.given_name = given;
-            v.initials = initials;
-            v.generation_qualifier = gq;
-            v.m.given_namePresent = v.m.initialsPresent = v.m.generation_qualifierPresent = 1;
-            return c.Encode(asn1E_PersonalName, &v).status;
-        };
-    };
-    const std::string s41(41, 'S'), g17(17, 'G'), u32769(32769, 'U');
+    static const std::string s41(41, 'S'), g17(17, 'G'), u32769(32769, 'U');
+    // clang-format off
     const Row rows[] = {
-        {"empty RDN inside a Name", rdnName, {"pvalue->count", "0"}},
-        {"Gost28147_89_Key of 48", key(48), {"pvalue->numocts", "48"}},
-        {"Gost28147_89_Key of 0", key(0), {"pvalue->numocts", "0"}},
-        {"GostR3410_PublicKey of 96",
-         [](Context &c) {
-             GostR3410_PublicKey v{};
-             v.numocts = 96;
-             return c.Encode(asn1E_GostR3410_PublicKey, &v).status;
-         },
-         {"pvalue->numocts", "96"}},
-        {"Gost28147_89_IV of 7",
-         [](Context &c) {
-             Gost28147_89_IV v{};
-             v.numocts = 7;
-             return c.Encode(asn1E_Gost28147_89_IV, &v).status;
-         },
-         {"pvalue->numocts", "7"}},
-        {"Gost28147_89_MAC of 5",
-         [](Context &c) {
-             Gost28147_89_MAC v{};
-             v.numocts = 5;
-             return c.Encode(asn1E_Gost28147_89_MAC, &v).status;
-         },
-         {"pvalue->numocts", "5"}},
-        {"EncryptedKey with a 3-octet MAC",
-         [](Context &c) {
-             Gost28147_89_EncryptedKey v{};
-             v.encryptedKey.numocts = 32;
-             v.macKey.numocts = 3;
-             return c.Encode(asn1E_Gost28147_89_EncryptedKey, &v).status;
-         },
-         {"pvalue->macKey.numocts", "3"}},
-        {"ukm of 9",
-         [](Context &c) {
-             Gost28147_89_KeyWrapParameters v{};
-             v.m.ukmPresent = 1;
-             v.ukm.numocts = 9;
-             return c.Encode(asn1E_Gost28147_89_KeyWrapParameters, &v).status;
-         },
-         {"pvalue->numocts", "9"}},
-        {"empty CRLDistPointsSyntax",
-         [](Context &c) {
-             CRLDistPointsSyntax v{};
-             return c.Encode(asn1E_CRLDistPointsSyntax, &v).status;
-         },
-         {"pvalue->count", "0"}},
-        {"empty policyQualifiers",
-         [](Context &c) {
-             PolicyInformation v{};
-             v.m.policyQualifiersPresent = 1;
-             return c.Encode(asn1E_PolicyInformation, &v).status;
-         },
-         {"pvalue->count", "0"}},
-        {"surname of 41", personal(s41.c_str(), "G", "I", "Q"), {"pvalue->surname", "41"}},
-        {"given name of 17", personal("S", g17.c_str(), "I", "Q"), {"pvalue->given_name", "17"}},
-        {"initials of 6", personal("S", "G", "IIIIII", "Q"), {"pvalue->initials", "6"}},
-        {"generation qualifier of 4",
-         personal("S", "G", "I", "QQQQ"),
-         {"pvalue->generation_qualifier", "4"}},
-        {"numeric country code of 2",
-         [](Context &c) {
-             CountryName v{1, {}};
-             v.u.x121_dcc_code = "64";
-             return c.Encode(asn1E_CountryName, &v).status;
-         },
-         {"pvalue->u.x121_dcc_code", "2"}},
-        {"alpha-2 country code of 3",
-         [](Context &c) {
-             CountryName v{2, {}};
-             v.u.iso_3166_alpha2_code = "RUS";
-             return c.Encode(asn1E_CountryName, &v).status;
-         },
-         {"pvalue->u.iso_3166_alpha2_code", "3"}},
-        {"administration domain of 17",
-         [](Context &c) {
-             AdministrationDomainName v{2, {}};
-             v.u.printable = "AAAAAAAAAAAAAAAAA";
-             return c.Encode(asn1E_AdministrationDomainName, &v).status;
-         },
-         {"pvalue->u.printable", "17"}},
-        {"empty private domain",
-         [](Context &c) {
-             PrivateDomainName v{1, {}};
-             v.u.numeric = "";
-             return c.Encode(asn1E_PrivateDomainName, &v).status;
-         },
-         {"pvalue->u.numeric", "0"}},
-        {"no organizational units",
-         [](Context &c) {
-             OrganizationalUnitNames v{};
-             return c.Encode(asn1E_OrganizationalUnitNames, &v).status;
-         },
-         {"pvalue->n", "0"}},
-        {"five organizational units",
-         [](Context &c) {
-             OrganizationalUnitNames v{};
-             v.n = 5;
-             return c.Encode(asn1E_OrganizationalUnitNames, &v).status;
-         },
-         {"pvalue->n", "5"}},
-        {"domain-defined type of 9",
-         [](Context &c) {
-             BuiltInDomainDefinedAttribute v{"TYPE00009", "v"};
-             return c.Encode(asn1E_BuiltInDomainDefinedAttribute, &v).status;
-         },
-         {"pvalue->type", "9"}},
-        {"empty domain-defined value",
-         [](Context &c) {
-             BuiltInDomainDefinedAttribute v{"T", ""};
-             return c.Encode(asn1E_BuiltInDomainDefinedAttribute, &v).status;
-         },
-         {"pvalue->value", "0"}},
-        {"extension attribute type 257",
-         [](Context &c) {
-             ExtensionAttribute v{};
-             v.extension_attribute_type = 257;
-             return c.Encode(asn1E_ExtensionAttribute, &v).status;
-         },
-         {"pvalue->extension_attribute_type", "257"}},
-        {"no extension attributes",
-         [](Context &c) {
-             ExtensionAttributes v{};
-             return c.Encode(asn1E_ExtensionAttributes, &v).status;
-         },
-         {"pvalue->count", "0"}},
-        {"empty UTF8String party name",
-         [](Context &c) {
-             EDIPartyName_partyName v{1, {}};
-             v.u.utf8String = "";
-             return c.Encode(asn1E_EDIPartyName_partyName, &v).status;
-         },
-         {"pvalue->u.utf8String", "0"}},
-        {"printable party name of 32769",
-         [&u32769](Context &c) {
-             EDIPartyName_partyName v{2, {}};
-             v.u.printableString = u32769.c_str();
-             return c.Encode(asn1E_EDIPartyName_partyName, &v).status;
-         },
-         {"pvalue->u.printableString", "32769"}},
-        {"empty BMPString assigner",
-         [](Context &c) {
-             EDIPartyName_nameAssigner v{5, {}};
-             return c.Encode(asn1E_EDIPartyName_nameAssigner, &v).status;
-         },
-         {"pvalue->u.bmpString.nchars", "0"}},
-        {"empty UniversalString assigner",
-         [](Context &c) {
-             EDIPartyName_nameAssigner v{4, {}};
-             return c.Encode(asn1E_EDIPartyName_nameAssigner, &v).status;
-         },
-         {"pvalue->u.universalString.nchars", "0"}},
-        {"IV of 2^31 octets",
-         [](Context &c) {
-             Gost28147_89_IV v{};
-             v.numocts = 0x80000000u;
-             return c.Encode(asn1E_Gost28147_89_IV, &v).status;
-         },
-         {"pvalue->numocts", "2147483648"}},
+        KV_CONSVIO("empty RDN inside a Name", Name, v.t = 1; v.u.rdnSequence = c.New<RDNSequence>();
+                   c.Append<RelativeDistinguishedName>(v.u.rdnSequence), "pvalue->count", "0"),
+        KV_CONSVIO("Gost28147_89_Key of 48", Gost28147_89_Key,
+                   v.numocts = 48, "pvalue->numocts", "48"),
+        KV_CONSVIO("Gost28147_89_Key of 0", Gost28147_89_Key, , "pvalue->numocts", "0"),
+        KV_CONSVIO("GostR3410_PublicKey of 96", GostR3410_PublicKey,
+                   v.numocts = 96, "pvalue->numocts", "96"),
+        KV_CONSVIO("Gost28147_89_IV of 7", Gost28147_89_IV, v.numocts = 7, "pvalue->numocts", "7"),
+        KV_CONSVIO("Gost28147_89_MAC of 5", Gost28147_89_MAC,
+                   v.numocts = 5, "pvalue->numocts", "5"),
+        KV_CONSVIO("EncryptedKey with a 3-octet MAC", Gost28147_89_EncryptedKey,
+                   v.encryptedKey.numocts = 32; v.macKey.numocts = 3, "pvalue->macKey.numocts",
+                   "3"),
+        KV_CONSVIO("ukm of 9", Gost28147_89_KeyWrapParameters,
+                   v.m.ukmPresent = 1; v.ukm.numocts = 9,
+                   "pvalue->numocts", "9"),
+        KV_CONSVIO("empty CRLDistPointsSyntax", CRLDistPointsSyntax, , "pvalue->count", "0"),
+        KV_CONSVIO("empty policyQualifiers", PolicyInformation, v.m.policyQualifiersPresent = 1,
+                   "pvalue->count", "0"),
+        KV_CONSVIO("surname of 41", PersonalName, v.surname = s41.c_str(), "pvalue->surname", "41"),
+        KV_CONSVIO("given name of 17", PersonalName, v.surname = "S"; v.given_name = g17.c_str();
+                   v.m.given_namePresent = 1, "pvalue->given_name", "17"),
+        KV_CONSVIO("initials of 6", PersonalName, v.surname = "S"; v.initials = "IIIIII";
+                   v.m.initialsPresent = 1, "pvalue->initials", "6"),
+        KV_CONSVIO("generation qualifier of 4", PersonalName,
+                   v.surname = "S"; v.generation_qualifier = "QQQQ";
+                   v.m.generation_qualifierPresent = 1, "pvalue->generation_qualifier", "4"),
+        KV_CONSVIO("numeric country code of 2", CountryName, v.t = 1; v.u.x121_dcc_code = "64",
+                   "pvalue->u.x121_dcc_code", "2"),
+        KV_CONSVIO("alpha-2 country code of 3", CountryName,
+                   v.t = 2; v.u.iso_3166_alpha2_code = "RUS",
+                   "pvalue->u.iso_3166_alpha2_code", "3"),
+        KV_CONSVIO("administration domain of 17", AdministrationDomainName, v.t = 2;
+                   v.u.printable = "AAAAAAAAAAAAAAAAA", "pvalue->u.printable", "17"),
+        KV_CONSVIO("empty private domain", PrivateDomainName,
+                   v.t = 1; v.u.numeric = "", "pvalue->u.numeric", "0"),
+        KV_CONSVIO("no organizational units", OrganizationalUnitNames, , "pvalue->n", "0"),
+        KV_CONSVIO("five organizational units", OrganizationalUnitNames, v.n = 5, "pvalue->n", "5"),
+        KV_CONSVIO("domain-defined type of 9", BuiltInDomainDefinedAttribute, v.type = "TYPE00009";
+                   v.value = "v", "pvalue->type", "9"),
+        KV_CONSVIO("empty domain-defined value", BuiltInDomainDefinedAttribute,
+                   v.type = "T"; v.value = "",
+                   "pvalue->value", "0"),
+        KV_CONSVIO("extension attribute type 257", ExtensionAttribute,
+                   v.extension_attribute_type = 257,
+                   "pvalue->extension_attribute_type", "257"),
+        KV_CONSVIO("no extension attributes", ExtensionAttributes, , "pvalue->count", "0"),
+        KV_CONSVIO("empty UTF8String party name", EDIPartyName_partyName,
+                   v.t = 1; v.u.utf8String = "",
+                   "pvalue->u.utf8String", "0"),
+        KV_CONSVIO("printable party name of 32769", EDIPartyName_partyName, v.t = 2;
+                   v.u.printableString = u32769.c_str(), "pvalue->u.printableString", "32769"),
+        KV_CONSVIO("empty BMPString assigner", EDIPartyName_nameAssigner, v.t = 5,
+                   "pvalue->u.bmpString.nchars", "0"),
+        KV_CONSVIO("empty UniversalString assigner", EDIPartyName_nameAssigner, v.t = 4,
+                   "pvalue->u.universalString.nchars", "0"),
+        KV_CONSVIO("IV of 2^31 octets", Gost28147_89_IV, v.numocts = 0x80000000u, "pvalue->numocts",
+                   "2147483648"),
     };
+    // clang-format on
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         Context ctx;

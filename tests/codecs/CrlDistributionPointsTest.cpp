@@ -7,6 +7,7 @@
 #include <asn1rt.h>
 
 #include "common/EntryPoints.h"
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -401,16 +402,7 @@ CRL_DIST_POINTS_INFO Points(CRL_DIST_POINT *points, DWORD count)
 // 30 09 30 07 A0 05 A0 03 86 01 61: one point whose full name is the URL "a".
 const Bytes kSingleUrlPoint = {0x30, 0x09, 0x30, 0x07, 0xA0, 0x05, 0xA0, 0x03, 0x86, 0x01, 0x61};
 
-std::string Hex(const Bytes &bytes)
-{
-    std::string text;
-    char octet[4];
-    for (BYTE b : bytes) {
-        std::snprintf(octet, sizeof octet, "%02X ", b);
-        text += octet;
-    }
-    return text;
-}
+using kvtest::ToHex;
 
 // ================================================================== tests
 
@@ -435,7 +427,7 @@ TEST(CrlDistPoints, OpensslVectorsReencodeByteForByte)
         const Bytes der = ReadVector(std::string(name) + ".der");
         Decoded decoded = Decode(der);
         ASSERT_NE(nullptr, decoded.info());
-        EXPECT_EQ(Hex(der), Hex(Encode(*decoded.info())));
+        EXPECT_EQ(ToHex(der), ToHex(Encode(*decoded.info())));
     }
 }
 
@@ -477,11 +469,12 @@ TEST(CrlDistPoints, EncodedNamesTravelAsTheirDer)
     ASSERT_EQ(3u, fullName.cAltEntry);
     ASSERT_EQ(1u, issuer.cAltEntry);
     auto blob = [](const CERT_ALT_NAME_ENTRY &e) {
-        return Hex(Bytes(e.DirectoryName.pbData, e.DirectoryName.pbData + e.DirectoryName.cbData));
+        return ToHex(
+            Bytes(e.DirectoryName.pbData, e.DirectoryName.pbData + e.DirectoryName.cbData));
     };
-    EXPECT_EQ(Hex(orAddress), blob(fullName.rgAltEntry[0]));
-    EXPECT_EQ(Hex(ediParty1), blob(fullName.rgAltEntry[1]));
-    EXPECT_EQ(Hex(ediParty2), blob(issuer.rgAltEntry[0]));
+    EXPECT_EQ(ToHex(orAddress), blob(fullName.rgAltEntry[0]));
+    EXPECT_EQ(ToHex(ediParty1), blob(fullName.rgAltEntry[1]));
+    EXPECT_EQ(ToHex(ediParty2), blob(issuer.rgAltEntry[0]));
 
     CERT_ALT_NAME_ENTRY names[] = {BlobEntry(CERT_ALT_NAME_X400_ADDRESS, orAddress),
                                    BlobEntry(CERT_ALT_NAME_EDI_PARTY_NAME, ediParty1),
@@ -491,7 +484,7 @@ TEST(CrlDistPoints, EncodedNamesTravelAsTheirDer)
     CRL_DIST_POINT points[2] = {FullNamePoint(names, 3), {}};
     points[1].ReasonFlags = {sizeof reasonBits, reasonBits, 7};
     points[1].CRLIssuer = {1, &issuerName};
-    EXPECT_EQ(Hex(extension), Hex(Encode(Points(points, 2))));
+    EXPECT_EQ(ToHex(extension), ToHex(Encode(Points(points, 2))));
 }
 
 // Reason flags: bytes and unused bits both ways, against openssl's encodings.
@@ -524,12 +517,12 @@ TEST(CrlDistPoints, ReasonFlags)
                           0x86, 0x01,
                           0x61};
         expected.insert(expected.end(), row.reasonsDer.begin(), row.reasonsDer.end());
-        EXPECT_EQ(Hex(expected), Hex(der));
+        EXPECT_EQ(ToHex(expected), ToHex(der));
 
         Decoded decoded = Decode(der);
         ExpectFlatLayout(decoded);
         const CRYPT_BIT_BLOB &reasons = decoded.info()->rgDistPoint[0].ReasonFlags;
-        EXPECT_EQ(Hex(row.flags), Hex(Bytes(reasons.pbData, reasons.pbData + reasons.cbData)));
+        EXPECT_EQ(ToHex(row.flags), ToHex(Bytes(reasons.pbData, reasons.pbData + reasons.cbData)));
         EXPECT_EQ(row.cUnusedBits, reasons.cUnusedBits);
     }
 }
@@ -573,8 +566,8 @@ TEST(CrlDistPoints, HalfGivenOptionalPartsAreLeftOut)
         CRL_DIST_POINT point = FullNamePoint(&url, 1);
         row.spoil(&point);
         const bool movedToIssuer = point.CRLIssuer.rgAltEntry != nullptr;
-        EXPECT_EQ(Hex(movedToIssuer ? issuerOnly : kSingleUrlPoint),
-                  Hex(Encode(Points(&point, 1))));
+        EXPECT_EQ(ToHex(movedToIssuer ? issuerOnly : kSingleUrlPoint),
+                  ToHex(Encode(Points(&point, 1))));
     }
 }
 

@@ -48,7 +48,7 @@ TEST(OtherSigningCertificate, HashFormFollowsTheAlgorithm)
         {"sha256WithNull",
          {{kSha256, BlobOf(nullParameters)}, BlobOf(hash32), {}},
          Seq(Seq(Seq(
-             Seq(Concat(Seq(Hex("06 09 60 86 48 01 65 03 04 02 01 05 00")), Tlv(0x04, hash32))))))},
+             Seq(Concat(Seq(Hex("06 09 60 86 48 01 65 03 04 02 01 05 00")), Der(0x04, hash32))))))},
     };
     for (Row &row : rows) {
         SCOPED_TRACE(row.name);

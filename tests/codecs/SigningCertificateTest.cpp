@@ -111,8 +111,8 @@ TEST(SigningCertificate, DecodedLayoutIsStructureThenElementThenHash)
 
 // tests/data/ess/sc-policies.der, written by `openssl asn1parse -genconf`.
 struct PolicyVector {
-    Bytes cps = Tlv(0x16, Hex("687474703A2F2F706B692E6578616D706C652E746573742F637073"));
-    Bytes notice = Seq(Tlv(0x0C, Hex("546573742075736520 6F6E6C79")));
+    Bytes cps = Der(0x16, Hex("687474703A2F2F706B692E6578616D706C652E746573742F637073"));
+    Bytes notice = Seq(Der(0x0C, Hex("546573742075736520 6F6E6C79")));
     Bytes hash = kHash20;
     CERT_POLICY_QUALIFIER_INFO qualifiers[3] = {
         {const_cast<LPSTR>("1.3.6.1.5.5.7.2.1"), BlobOf(cps)},
@@ -169,8 +169,8 @@ TEST(SigningCertificate, SerialNumberGoesThroughTheHostIntegerCodec)
         std::vector<KVCMSG_ESS_CERT_ID> certs = {{BlobOf(hash), {BlobOf(name), BlobOf(serial)}}};
         std::vector<CERT_POLICY_INFO> noPolicies;
         const Info given = InfoOf(certs, noPolicies);
-        const Bytes issuerSerial = Seq(Concat(Seq(Tlv(0xA4, name)), integer));
-        const Bytes der = Seq(Seq(Seq(Concat(Tlv(0x04, hash), issuerSerial))));
+        const Bytes issuerSerial = Seq(Concat(Seq(Der(0xA4, name)), integer));
+        const Bytes der = Seq(Seq(Seq(Concat(Der(0x04, hash), issuerSerial))));
         EXPECT_EQ(der, kvtest::EncodeEveryWay(kCodec, &given));
 
         // Back through the host's decoder: the blob it gives for that INTEGER.
@@ -286,12 +286,12 @@ TEST(SigningCertificate, MalformedCallerStructuresAreRefused)
 // ESSCertID around one issuerSerial of the given contents.
 Bytes WithIssuerSerial(const Bytes &issuerSerialContents)
 {
-    return Seq(Seq(Seq(Concat(Tlv(0x04, kHash20), Seq(issuerSerialContents)))));
+    return Seq(Seq(Seq(Concat(Der(0x04, kHash20), Seq(issuerSerialContents)))));
 }
 
 TEST(SigningCertificate, DecodedIssuerMustBeOneDirectoryName)
 {
-    const Bytes directoryName = Tlv(0xA4, EssFile("root-issuer.der"));
+    const Bytes directoryName = Der(0xA4, EssFile("root-issuer.der"));
     const Bytes serial = Hex("02 01 07");
     struct Row {
         const char *name;
@@ -301,7 +301,7 @@ TEST(SigningCertificate, DecodedIssuerMustBeOneDirectoryName)
         {"noNames", Concat(Seq({}), serial), "Zero or multiple GeneralNames"},
         {"twoNames", Concat(Seq(Concat(directoryName, directoryName)), serial),
          "Zero or multiple GeneralNames"},
-        {"rfc822Name", Concat(Seq(Tlv(0x81, Hex("61 40 62"))), serial),
+        {"rfc822Name", Concat(Seq(Der(0x81, Hex("61 40 62"))), serial),
          "GeneralName is not directoryName"},
     };
     for (const Row &row : rows) {
@@ -318,7 +318,7 @@ TEST(SigningCertificate, DecodedIssuerMustBeOneDirectoryName)
 TEST(SigningCertificate, DecodedIssuerUidIsDropped)
 {
     const Bytes issuerAndSerial =
-        Concat(Seq(Tlv(0xA4, EssFile("root-issuer.der"))), Hex("02 01 07"));
+        Concat(Seq(Der(0xA4, EssFile("root-issuer.der"))), Hex("02 01 07"));
     const auto result =
         DecodeChecked<Info>(kCodec, WithIssuerSerial(Concat(issuerAndSerial, Hex("03 02 00 5A"))));
     ASSERT_TRUE(result);

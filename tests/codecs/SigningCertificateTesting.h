@@ -5,7 +5,9 @@
 
 #include "kvext/kvext.h"
 
+#include "common/Der.h"
 #include "common/EntryPoints.h"
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -28,40 +30,16 @@ using Bytes = std::vector<BYTE>;
 // "30 1A 04 ..." or "301A04..." into bytes.
 inline Bytes Hex(const std::string &text)
 {
-    Bytes bytes;
-    std::string digits;
-    for (char c : text)
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes.push_back(static_cast<BYTE>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
+    return kvtest::FromHex(text);
 }
-
-inline Bytes Concat(Bytes head, const Bytes &tail)
+inline Bytes Concat(const Bytes &head, const Bytes &tail)
 {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
+    return kvtest::Cat({head, tail});
 }
-
-// One DER element (X.690, 8.1): identifier, definite length, contents.
-inline Bytes Tlv(BYTE identifier, const Bytes &contents)
-{
-    Bytes der = {identifier};
-    const size_t cb = contents.size();
-    if (cb < 0x80) {
-        der.push_back(static_cast<BYTE>(cb));
-    } else {
-        Bytes length;
-        for (size_t rest = cb; rest; rest >>= 8)
-            length.insert(length.begin(), static_cast<BYTE>(rest));
-        der.push_back(static_cast<BYTE>(0x80 | length.size()));
-        der.insert(der.end(), length.begin(), length.end());
-    }
-    return Concat(der, contents);
-}
+using kvtest::Der;
 inline Bytes Seq(const Bytes &contents)
 {
-    return Tlv(0x30, contents);
+    return Der(0x30, contents);
 }
 
 inline Bytes BlobBytes(const CRYPT_DATA_BLOB &blob)

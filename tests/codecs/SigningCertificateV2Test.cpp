@@ -89,7 +89,7 @@ TEST(SigningCertificateV2, HashAlgorithmIsWrittenUnlessItIsTheSha256Default)
          Concat(Hex("30 23 30 21 30 1F 30 07 06 05 2B 0E 03 02 1A 04 14"), hash20)},
         {"sha1WithNull",
          {{kSha1, BlobOf(nullParameters)}, BlobOf(hash20), {}},
-         Seq(Seq(Seq(Concat(Seq(Hex("06 05 2B 0E 03 02 1A 05 00")), Tlv(0x04, hash20)))))},
+         Seq(Seq(Seq(Concat(Seq(Hex("06 05 2B 0E 03 02 1A 05 00")), Der(0x04, hash20)))))},
     };
     for (Row &row : rows) {
         SCOPED_TRACE(row.name);

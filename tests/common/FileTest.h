@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ std::vector<FileCase> ReadFileCases(const std::string &name);
 
 std::vector<unsigned char> FromHex(const std::string &hex);
 std::string ToHex(const unsigned char *data, size_t size);
-inline std::string ToHex(const std::vector<unsigned char> &bytes)
+inline std::string ToHex(std::span<const unsigned char> bytes)
 {
     return ToHex(bytes.data(), bytes.size());
 }

@@ -10,6 +10,7 @@
 
 #include "GostKeyVectors.h"
 #include "ProviderHandles.h"
+#include "common/Der.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -31,50 +32,6 @@ namespace kvtest {
 
 // GOST 28147-89 as CryptoAPI lists it in the encryption-algorithm group (RFC 4357, 10.1).
 inline constexpr char kGost28147Oid[] = "1.2.643.2.2.21";
-
-// ------------------------------------------------------------------ DER by hand (X.690, 8.1)
-
-inline Bytes Der(BYTE tag, const Bytes &contents)
-{
-    Bytes out = {tag};
-    const size_t n = contents.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<BYTE>(n));
-    } else {
-        Bytes length;
-        for (size_t rest = n; rest; rest >>= 8)
-            length.insert(length.begin(), static_cast<BYTE>(rest));
-        out.push_back(static_cast<BYTE>(0x80 | length.size()));
-        out.insert(out.end(), length.begin(), length.end());
-    }
-    out.insert(out.end(), contents.begin(), contents.end());
-    return out;
-}
-
-inline Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
-// The DER OBJECT IDENTIFIER of a dotted text.
-inline Bytes DerOid(const std::string &dotted)
-{
-    std::vector<uint32_t> arcs;
-    std::istringstream in(dotted);
-    for (std::string arc; std::getline(in, arc, '.');)
-        arcs.push_back(static_cast<uint32_t>(std::stoul(arc)));
-    Bytes contents = {static_cast<BYTE>(40 * arcs.at(0) + arcs.at(1))};
-    for (size_t i = 2; i < arcs.size(); ++i) {
-        Bytes base128 = {static_cast<BYTE>(arcs[i] & 0x7F)};
-        for (uint32_t rest = arcs[i] >> 7; rest; rest >>= 7)
-            base128.insert(base128.begin(), static_cast<BYTE>(0x80 | (rest & 0x7F)));
-        contents.insert(contents.end(), base128.begin(), base128.end());
-    }
-    return Der(0x06, contents);
-}
 
 inline Bytes BytesOf(const CRYPT_DATA_BLOB &blob)
 {

@@ -66,22 +66,6 @@ const void *EngineSbox(const char *paramSetOid)
     return info ? info->sbox : nullptr;
 }
 
-Bytes DerLength(size_t length)
-{
-    if (length < 0x80) return {static_cast<unsigned char>(length)};
-    if (length < 0x100) return {0x81, static_cast<unsigned char>(length)};
-    return {0x82, static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
-}
-
-Bytes Der(unsigned char tag, const Bytes &content)
-{
-    Bytes out{tag};
-    const Bytes length = DerLength(content.size());
-    out.insert(out.end(), length.begin(), length.end());
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
 Bytes OidDer(const char *dotted)
 {
     std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> oid(OBJ_txt2obj(dotted, 1),
@@ -138,33 +122,6 @@ Bytes GetParam(HCRYPTKEY hKey, DWORD param)
 }
 
 } // namespace
-
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
-Bytes FromHex(const std::string &hex)
-{
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string ToHex(std::span<const unsigned char> bytes)
-{
-    std::string out;
-    char digits[3];
-    for (unsigned char b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02x", b);
-        out += digits;
-    }
-    return out;
-}
 
 ProvHandle::~ProvHandle()
 {
@@ -287,7 +244,7 @@ Bytes PublicKeyBlob(ALG_ID signAlgId, const SpkiParts &spki)
                                            static_cast<DWORD>(8 * spki.key.size())};
     Bytes blob(sizeof header);
     std::memcpy(blob.data(), &header, sizeof header);
-    return Concat({blob, spki.parameters, spki.key});
+    return Cat({blob, spki.parameters, spki.key});
 }
 
 KeyTransport ParseKeyTransport(const Bytes &der)
@@ -318,11 +275,10 @@ Bytes KeyTransportDer(const KeyTransport &transport)
 {
     Bytes ephemeral = transport.ephemeralSpki;
     if (!ephemeral.empty()) ephemeral[0] = 0xA0;
-    return Der(
-        0x30,
-        Concat({Der(0x30, Concat({Der(0x04, transport.encryptedKey), Der(0x04, transport.mac)})),
-                Der(0xA0, Concat({OidDer(transport.paramSet.c_str()), ephemeral,
-                                  Der(0x04, transport.ukm)}))}));
+    return Der(0x30,
+               Cat({Der(0x30, Cat({Der(0x04, transport.encryptedKey), Der(0x04, transport.mac)})),
+                    Der(0xA0, Cat({OidDer(transport.paramSet.c_str()), ephemeral,
+                                   Der(0x04, transport.ukm)}))}));
 }
 
 Bytes SimpleBlobOf(const KeyTransport &transport, const char *contentParamSet)
@@ -379,8 +335,8 @@ PkeyPtr PublicKeyFromBlob(std::span<const unsigned char> blob, const char *keyOi
     const size_t cbKey = header.BitLen / 8;
     const Bytes parameters(blob.begin() + sizeof header, blob.end() - cbKey);
     const Bytes key(blob.end() - cbKey, blob.end());
-    const Bytes spki = Der(0x30, Concat({Der(0x30, Concat({OidDer(keyOid), parameters})),
-                                         Der(0x03, Concat({Bytes{0x00}, Der(0x04, key)}))}));
+    const Bytes spki = Der(0x30, Cat({Der(0x30, Cat({OidDer(keyOid), parameters})),
+                                      Der(0x03, Cat({Bytes{0x00}, Der(0x04, key)}))}));
     const unsigned char *in = spki.data();
     PkeyPtr pkey(d2i_PUBKEY(nullptr, &in, static_cast<long>(spki.size())));
     EXPECT_NE(nullptr, pkey);

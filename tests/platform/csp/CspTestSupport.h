@@ -5,6 +5,9 @@
 
 #include "gostcsp.h"
 
+#include "common/Der.h"
+#include "common/FileTest.h"
+
 #include <openssl/evp.h>
 
 #include <array>
@@ -19,9 +22,10 @@ namespace csptest {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes FromHex(const std::string &hex);
-std::string ToHex(std::span<const unsigned char> bytes);
-Bytes Concat(std::initializer_list<Bytes> parts);
+using kvtest::Cat;
+using kvtest::Der;
+using kvtest::FromHex;
+using kvtest::ToHex;
 
 struct ProvHandle {
     HCRYPTPROV h = 0;

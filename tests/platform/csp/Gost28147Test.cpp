@@ -47,8 +47,8 @@ Bytes MagmaKey(const std::string &hex)
 
 Bytes Joined(const WrappedKey &wrapped)
 {
-    return Concat({Bytes(wrapped.encryptedKey.begin(), wrapped.encryptedKey.end()),
-                   Bytes(wrapped.mac.begin(), wrapped.mac.end())});
+    return Cat({Bytes(wrapped.encryptedKey.begin(), wrapped.encryptedKey.end()),
+                Bytes(wrapped.mac.begin(), wrapped.mac.end())});
 }
 
 } // namespace
@@ -118,8 +118,7 @@ TEST(Gost28147KeyWrap, SimpleWrapMatchesEngine)
         SCOPED_TRACE(paramSet.oid);
         EngineGost89 engine(paramSet.oid);
         const auto mac = engine.MacWithIv(kek, Block8(kUkm), kCek);
-        const Bytes expected =
-            Concat({engine.EncryptEcb(kek, kCek), Bytes(mac.begin(), mac.end())});
+        const Bytes expected = Cat({engine.EncryptEcb(kek, kCek), Bytes(mac.begin(), mac.end())});
         WrappedKey wrapped{};
         ASSERT_EQ(DWORD{ERROR_SUCCESS}, WrapGost28147Key(ALG_GOST_KEY_WRAP_SIMPLE, paramSet, kek,
                                                          Block8(kUkm), cek, &wrapped));
@@ -158,7 +157,7 @@ TEST(Gost28147KeyWrap, DiversifiedWrapMatchesEngineTransport)
         WrappedKey ours{};
         ASSERT_EQ(DWORD{ERROR_SUCCESS}, WrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek,
                                                          Block8(kUkm), cek, &ours));
-        EXPECT_EQ(ToHex(Concat({transport.encryptedKey, transport.mac})), ToHex(Joined(ours)));
+        EXPECT_EQ(ToHex(Cat({transport.encryptedKey, transport.mac})), ToHex(Joined(ours)));
         WrappedKey engines{};
         ASSERT_EQ(sizeof engines.encryptedKey + sizeof engines.mac,
                   transport.encryptedKey.size() + transport.mac.size());

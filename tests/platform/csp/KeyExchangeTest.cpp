@@ -103,13 +103,13 @@ EngineWrap EngineWrapFor(const AgreementCase &c, const Bytes &ukm, const Bytes &
             EngineSendKey(ReadPrivateKey(c.ours).get(), ReadPrivateKey(c.peer).get(), ukm, cek32));
         EXPECT_TRUE(transport.ephemeralSpki.empty()); // the sender's key is the peer's own
         EXPECT_EQ(ToHex(ukm), ToHex(transport.ukm));
-        return {Concat({transport.encryptedKey, transport.mac}), transport.paramSet};
+        return {Cat({transport.encryptedKey, transport.mac}), transport.paramSet};
     }
     const auto kek = EngineVko(ReadPrivateKey(c.peer).get(), ReadPrivateKey(c.ours).get(),
                                std::span<const unsigned char, 8>(ukm.data(), 8));
     EngineGost89 engine(c.wrapParamSet);
     const auto mac = engine.MacWithIv(kek, std::span<const unsigned char, 8>(ukm.data(), 8), cek);
-    return {Concat({engine.EncryptEcb(kek, cek), Bytes(mac.begin(), mac.end())}), c.wrapParamSet};
+    return {Cat({engine.EncryptEcb(kek, cek), Bytes(mac.begin(), mac.end())}), c.wrapParamSet};
 }
 
 } // namespace
