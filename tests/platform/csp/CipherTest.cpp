@@ -70,8 +70,7 @@ TEST(CspCipher, ParameterChangeRestartsMessage)
     Bytes head(plain.begin(), plain.begin() + 13);
     DWORD cb = static_cast<DWORD>(head.size());
     ASSERT_TRUE(CryptEncrypt(known.session.h, 0, FALSE, 0, head.data(), &cb, cb));
-    ASSERT_TRUE(CryptSetKeyParam(known.session.h, KP_GOST_CIPHER_PARAMSET,
-                                 reinterpret_cast<const BYTE *>(szOID_tc26_gost_28147_param_Z), 0));
+    ASSERT_TRUE(SetParam(known.session.h, KP_GOST_CIPHER_PARAMSET, szOID_tc26_gost_28147_param_Z));
     ASSERT_TRUE(CryptSetKeyParam(known.session.h, KP_IV, kIv.data(), 0));
     EXPECT_EQ(ToHex(kvtest::ReadDataFile("csp/cfb-Z.bin")), ToHex(Encrypt(known.session.h, plain)));
 }

@@ -145,9 +145,7 @@ TEST(CspContainer, PublicKeyBlobImport)
         ProvHandle prov;
         AcquireVerify(&prov);
         KeyHandle publicKey;
-        ASSERT_TRUE(CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()), 0, 0,
-                                   &publicKey.h))
-            << std::hex << GetLastError();
+        ASSERT_TRUE(ImportBlob(prov.h, blob, 0, &publicKey.h)) << std::hex << GetLastError();
         EXPECT_EQ(key.signAlgId, GetDwordParam(publicKey.h, KP_ALGID));
         EXPECT_EQ(key.paramSet, GetTextParam(publicKey.h, KP_GOST_PUBKEY_PARAMSET));
         Bytes exported = ExportBlob(publicKey.h, 0, PUBLICKEYBLOB);

@@ -123,6 +123,25 @@ Bytes GetParam(HCRYPTKEY hKey, DWORD param)
 
 } // namespace
 
+BOOL ImportBlob(HCRYPTPROV hProv, const Bytes &blob, HCRYPTKEY hPubKey, HCRYPTKEY *phKey)
+{
+    return CryptImportKey(hProv, blob.data(), static_cast<DWORD>(blob.size()), hPubKey, 0, phKey);
+}
+
+BOOL SetParam(HCRYPTKEY hKey, DWORD param, const void *value)
+{
+    return CryptSetKeyParam(hKey, param, static_cast<const BYTE *>(value), 0);
+}
+
+void OpenAgreement(const std::string &container, const Bytes &peerBlob, ProvHandle *prov,
+                   KeyHandle *user, KeyHandle *agreement)
+{
+    AcquireContainer(container, prov);
+    ASSERT_TRUE(CryptGetUserKey(prov->h, AT_KEYEXCHANGE, &user->h));
+    ASSERT_TRUE(ImportBlob(prov->h, peerBlob, user->h, &agreement->h))
+        << std::hex << GetLastError();
+}
+
 ProvHandle::~ProvHandle()
 {
     if (h) CryptReleaseContext(h, 0);
@@ -300,11 +319,8 @@ Bytes PublicKeyBlobOf(const std::string &keyName)
 
 void ImportKnownKey(const Bytes &cek, const char *paramSetOid, KnownSessionKey *known)
 {
-    AcquireContainer("gost2001-A-1", &known->prov);
-    ASSERT_TRUE(CryptGetUserKey(known->prov.h, AT_KEYEXCHANGE, &known->user.h));
-    const Bytes peer = PublicKeyBlobOf("gost2001-A-2");
-    ASSERT_TRUE(CryptImportKey(known->prov.h, peer.data(), static_cast<DWORD>(peer.size()),
-                               known->user.h, 0, &known->agreement.h));
+    OpenAgreement("gost2001-A-1", PublicKeyBlobOf("gost2001-A-2"), &known->prov, &known->user,
+                  &known->agreement);
     const Bytes ukm = FromHex("a1b2c3d4e5f60718");
     const KeyTransport transport = ParseKeyTransport(
         EngineSendKey(ReadPrivateKey("gost2001-A-1").get(), ReadPrivateKey("gost2001-A-2").get(),

@@ -52,6 +52,9 @@ std::string GetTextParam(HCRYPTKEY hKey, DWORD param);
 DWORD GetDwordParam(HCRYPTKEY hKey, DWORD param);
 Bytes GetBytesParam(HCRYPTKEY hKey, DWORD param);
 Bytes Encrypt(HCRYPTKEY hKey, Bytes data);
+// CryptImportKey of a whole blob, and CryptSetKeyParam without flags.
+BOOL ImportBlob(HCRYPTPROV hProv, const Bytes &blob, HCRYPTKEY hPubKey, HCRYPTKEY *phKey);
+BOOL SetParam(HCRYPTKEY hKey, DWORD param, const void *value);
 
 struct PkeyFree {
     void operator()(EVP_PKEY *p) const { EVP_PKEY_free(p); }
@@ -65,6 +68,10 @@ Bytes SimpleBlob(std::span<const unsigned char> ukm, std::span<const unsigned ch
                  std::span<const unsigned char> mac, const char *paramSetOid);
 // The public key of a container's key file, exported by the provider.
 Bytes PublicKeyBlobOf(const std::string &keyName);
+
+// A container's exchange key and its agreement key with a peer's public-key blob.
+void OpenAgreement(const std::string &container, const Bytes &peerBlob, ProvHandle *prov,
+                   KeyHandle *user, KeyHandle *agreement);
 
 // A session key of known value: the container gost2001-A-1, its agreement key with the
 // public key of gost2001-A-2 (Kelvarine key wrap, S-box 1.2.643.2.2.31.1), and the key imported

@@ -90,10 +90,8 @@ TEST(CspErrors, RefusedArguments)
     ASSERT_TRUE(CryptGenKey(prov.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &exportable.h));
     ASSERT_TRUE(CryptGetUserKey(container.h, AT_KEYEXCHANGE, &user.h));
     const Bytes ownBlob = ExportBlob(user.h, 0, PUBLICKEYBLOBEX);
-    ASSERT_TRUE(CryptImportKey(container.h, ownBlob.data(), static_cast<DWORD>(ownBlob.size()),
-                               user.h, 0, &agreement.h));
-    ASSERT_TRUE(CryptImportKey(prov.h, ownBlob.data(), static_cast<DWORD>(ownBlob.size()), 0, 0,
-                               &publicKey.h));
+    ASSERT_TRUE(ImportBlob(container.h, ownBlob, user.h, &agreement.h));
+    ASSERT_TRUE(ImportBlob(prov.h, ownBlob, 0, &publicKey.h));
     ASSERT_TRUE(CryptGenKey(prov.h, ALG_GOST_DH_2012_256_EPHEM, CRYPT_PREGEN, &pending.h));
     const Bytes blob2001 = PublicKeyBlobOf("gost2001-A-2");
     Bytes unknownAlg = ownBlob, badMagic = ownBlob, badLength = ownBlob, notOnCurve = ownBlob;
@@ -108,8 +106,7 @@ TEST(CspErrors, RefusedArguments)
     BYTE buffer[256] = {};
     HCRYPTPROV newProv = 0;
     auto import = [&](const Bytes &blob, HCRYPTKEY hPubKey) {
-        return CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()), hPubKey, 0,
-                              &out);
+        return ImportBlob(prov.h, blob, hPubKey, &out);
     };
     RunCases({
         {"provider type",
@@ -145,11 +142,7 @@ TEST(CspErrors, RefusedArguments)
                                      0);
          },
          NTE_BAD_DATA},
-        {"wrap algorithm",
-         [&] {
-             return CryptSetKeyParam(agreement.h, KP_ALGID,
-                                     reinterpret_cast<const BYTE *>(&contentAlg), 0);
-         },
+        {"wrap algorithm", [&] { return SetParam(agreement.h, KP_ALGID, &contentAlg); },
          NTE_BAD_ALGID},
         {"curve of another family",
          [&] {
@@ -213,11 +206,7 @@ TEST(CspErrors, RefusedArguments)
         {"public key length", [&] { return import(badLength, 0); }, NTE_BAD_DATA},
         {"point not on the curve", [&] { return import(notOnCurve, 0); }, NTE_BAD_DATA},
         {"agreement across families",
-         [&] {
-             return CryptImportKey(container.h, blob2001.data(),
-                                   static_cast<DWORD>(blob2001.size()), user.h, 0, &out);
-         },
-         NTE_BAD_DATA},
+         [&] { return ImportBlob(container.h, blob2001, user.h, &out); }, NTE_BAD_DATA},
         {"agreement with a public key", [&] { return import(ownBlob, publicKey.h); }, NTE_BAD_KEY},
         {"agreement with a pending key", [&] { return import(ownBlob, pending.h); },
          NTE_BAD_KEY_STATE},
@@ -242,13 +231,10 @@ TEST(CspErrors, RefusedArguments)
 TEST(CspErrors, ShortBuffers)
 {
     ProvHandle prov;
-    AcquireContainer("gost2012_512-A-1", &prov);
     KeyHandle session, user, agreement;
+    OpenAgreement("gost2012_512-A-1", PublicKeyBlobOf("gost2012_512-A-2"), &prov, &user,
+                  &agreement);
     ASSERT_TRUE(CryptGenKey(prov.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &session.h));
-    ASSERT_TRUE(CryptGetUserKey(prov.h, AT_KEYEXCHANGE, &user.h));
-    const Bytes peer = PublicKeyBlobOf("gost2012_512-A-2");
-    ASSERT_TRUE(CryptImportKey(prov.h, peer.data(), static_cast<DWORD>(peer.size()), user.h, 0,
-                               &agreement.h));
     static const struct {
         const char *name;
         bool isBlob; // an export, else a key parameter

@@ -48,17 +48,10 @@ std::span<const unsigned char, 8> Ukm(const Bytes &blob)
 // Our container's key with the peer's public key, and the wrap set on the agreement key.
 void Agree(const AgreementCase &c, ProvHandle *prov, KeyHandle *user, KeyHandle *agreement)
 {
-    AcquireContainer(c.ours, prov);
-    ASSERT_TRUE(CryptGetUserKey(prov->h, AT_KEYEXCHANGE, &user->h));
-    const Bytes peer = PublicKeyBlobOf(c.peer);
-    ASSERT_TRUE(CryptImportKey(prov->h, peer.data(), static_cast<DWORD>(peer.size()), user->h, 0,
-                               &agreement->h))
-        << std::hex << GetLastError();
+    OpenAgreement(c.ours, PublicKeyBlobOf(c.peer), prov, user, agreement);
     EXPECT_EQ(DWORD{ALG_GOST_KEY_WRAP_DIVERS}, GetDwordParam(agreement->h, KP_ALGID));
-    ASSERT_TRUE(
-        CryptSetKeyParam(agreement->h, KP_ALGID, reinterpret_cast<const BYTE *>(&c.wrapAlgId), 0));
-    ASSERT_TRUE(CryptSetKeyParam(agreement->h, KP_GOST_CIPHER_PARAMSET,
-                                 reinterpret_cast<const BYTE *>(c.wrapParamSet), 0));
+    ASSERT_TRUE(SetParam(agreement->h, KP_ALGID, &c.wrapAlgId));
+    ASSERT_TRUE(SetParam(agreement->h, KP_GOST_CIPHER_PARAMSET, c.wrapParamSet));
 }
 
 // The content key inside a SIMPLEBLOB, unwrapped by the engine under the VKO the engine derives
@@ -124,8 +117,7 @@ TEST(CspKeyExchange, SimpleBlobExportOpensWithEngine)
         KeyHandle user, agreement, session;
         Agree(c, &prov, &user, &agreement);
         ASSERT_TRUE(CryptGenKey(prov.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &session.h));
-        ASSERT_TRUE(CryptSetKeyParam(session.h, KP_GOST_CIPHER_PARAMSET,
-                                     reinterpret_cast<const BYTE *>(c.contentParamSet), 0));
+        ASSERT_TRUE(SetParam(session.h, KP_GOST_CIPHER_PARAMSET, c.contentParamSet));
         const Bytes blob = ExportBlob(session.h, agreement.h, SIMPLEBLOB);
         const Bytes parameters = BlobParameters(c.contentParamSet);
         ASSERT_EQ(sizeof(GOST_SIMPLEBLOB) + parameters.size(), blob.size());
@@ -161,13 +153,11 @@ TEST(CspKeyExchange, SimpleBlobImportOfEngineWrap)
         const EngineWrap wrap = EngineWrapFor(c, ukm, cek);
         // The engine's key transport picks its S-box itself (see EngineSendKey); the other
         // S-boxes of the diversified wrap are opened by the engine in the export test.
-        ASSERT_TRUE(CryptSetKeyParam(agreement.h, KP_GOST_CIPHER_PARAMSET,
-                                     reinterpret_cast<const BYTE *>(wrap.paramSet.c_str()), 0));
+        ASSERT_TRUE(SetParam(agreement.h, KP_GOST_CIPHER_PARAMSET, wrap.paramSet.c_str()));
         const Bytes &wrapped = wrap.encryptedKeyAndMac;
         const Bytes blob = SimpleBlob(ukm, std::span(wrapped).first(32), std::span(wrapped).last(4),
                                       c.contentParamSet);
-        ASSERT_TRUE(CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()),
-                                   agreement.h, 0, &session.h))
+        ASSERT_TRUE(ImportBlob(prov.h, blob, agreement.h, &session.h))
             << std::hex << GetLastError();
         EXPECT_EQ(c.contentParamSet, GetTextParam(session.h, KP_GOST_CIPHER_PARAMSET));
         ASSERT_TRUE(CryptSetKeyParam(session.h, KP_IV, iv.data(), 0));
@@ -227,11 +217,9 @@ TEST(CspKeyExchange, DamagedSimpleBlobRefused)
         else
             blob.resize(blob.size() - k.truncateBy);
         const ALG_ID wrap = k.otherWrap ? ALG_GOST_KEY_WRAP_SIMPLE : ALG_GOST_KEY_WRAP_DIVERS;
-        ASSERT_TRUE(
-            CryptSetKeyParam(agreement.h, KP_ALGID, reinterpret_cast<const BYTE *>(&wrap), 0));
+        ASSERT_TRUE(SetParam(agreement.h, KP_ALGID, &wrap));
         HCRYPTKEY imported = 0;
-        EXPECT_FALSE(CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()),
-                                    agreement.h, 0, &imported));
+        EXPECT_FALSE(ImportBlob(prov.h, blob, agreement.h, &imported));
         EXPECT_EQ(k.error, GetLastError());
         EXPECT_EQ(HCRYPTKEY{0}, imported);
     }
@@ -263,18 +251,14 @@ TEST(CspKeyExchange, EphemeralKeyAgreesWithRecipient)
         DWORD cb = 0;
         EXPECT_FALSE(CryptExportKey(ephemeral.h, 0, PUBLICKEYBLOBEX, 0, nullptr, &cb));
         EXPECT_EQ(DWORD{NTE_BAD_KEY_STATE}, GetLastError());
-        ASSERT_TRUE(CryptSetKeyParam(ephemeral.h, KP_GOST_PUBKEY_PARAMSET,
-                                     reinterpret_cast<const BYTE *>(c.paramSet), 0));
-        ASSERT_TRUE(CryptSetKeyParam(ephemeral.h, KP_GOST_HASH_PARAMSET,
-                                     reinterpret_cast<const BYTE *>(c.digestParamSet), 0));
+        ASSERT_TRUE(SetParam(ephemeral.h, KP_GOST_PUBKEY_PARAMSET, c.paramSet));
+        ASSERT_TRUE(SetParam(ephemeral.h, KP_GOST_HASH_PARAMSET, c.digestParamSet));
         ASSERT_TRUE(CryptSetKeyParam(ephemeral.h, KP_X, nullptr, 0)) << std::hex << GetLastError();
         EXPECT_EQ(c.paramSet, GetTextParam(ephemeral.h, KP_GOST_PUBKEY_PARAMSET));
         EXPECT_EQ(c.ephemeralAlgId, GetDwordParam(ephemeral.h, KP_ALGID));
         const Bytes ephemeralBlob = ExportBlob(ephemeral.h, 0, PUBLICKEYBLOBEX);
         const Bytes recipientBlob = PublicKeyBlobOf(c.recipient);
-        ASSERT_TRUE(CryptImportKey(sender.h, recipientBlob.data(),
-                                   static_cast<DWORD>(recipientBlob.size()), ephemeral.h, 0,
-                                   &agreement.h))
+        ASSERT_TRUE(ImportBlob(sender.h, recipientBlob, ephemeral.h, &agreement.h))
             << std::hex << GetLastError();
         ASSERT_TRUE(CryptGenKey(sender.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &content.h));
         const Bytes simpleBlob = ExportBlob(content.h, agreement.h, SIMPLEBLOB);
@@ -294,15 +278,9 @@ TEST(CspKeyExchange, EphemeralKeyAgreesWithRecipient)
 
         // The provider, as recipient, does the same from its container.
         ProvHandle recipient;
-        AcquireContainer(c.recipient, &recipient);
         KeyHandle user, recipientAgreement, imported;
-        ASSERT_TRUE(CryptGetUserKey(recipient.h, AT_KEYEXCHANGE, &user.h));
-        ASSERT_TRUE(CryptImportKey(recipient.h, ephemeralBlob.data(),
-                                   static_cast<DWORD>(ephemeralBlob.size()), user.h, 0,
-                                   &recipientAgreement.h));
-        ASSERT_TRUE(CryptImportKey(recipient.h, simpleBlob.data(),
-                                   static_cast<DWORD>(simpleBlob.size()), recipientAgreement.h, 0,
-                                   &imported.h))
+        OpenAgreement(c.recipient, ephemeralBlob, &recipient, &user, &recipientAgreement);
+        ASSERT_TRUE(ImportBlob(recipient.h, simpleBlob, recipientAgreement.h, &imported.h))
             << std::hex << GetLastError();
         ASSERT_TRUE(CryptSetKeyParam(imported.h, KP_IV, iv.data(), 0));
         EXPECT_EQ(ToHex(expected), ToHex(Encrypt(imported.h, kMessage)));
@@ -334,20 +312,13 @@ TEST(CspKeyExchange, EngineKeyTransportOpensInProvider)
             ParseKeyTransport(EngineSendKey(ReadPrivateKey(r.recipient).get(), nullptr, {}, cek32));
         ASSERT_FALSE(transport.ephemeralSpki.empty());
         ProvHandle prov;
-        AcquireContainer(r.recipient, &prov);
         KeyHandle user, agreement, session;
-        ASSERT_TRUE(CryptGetUserKey(prov.h, AT_KEYEXCHANGE, &user.h));
-        const Bytes ephemeral = PublicKeyBlob(r.signAlgId, SplitSpki(transport.ephemeralSpki));
-        ASSERT_TRUE(CryptImportKey(prov.h, ephemeral.data(), static_cast<DWORD>(ephemeral.size()),
-                                   user.h, 0, &agreement.h))
-            << std::hex << GetLastError();
+        OpenAgreement(r.recipient, PublicKeyBlob(r.signAlgId, SplitSpki(transport.ephemeralSpki)),
+                      &prov, &user, &agreement);
         EXPECT_EQ(DWORD{ALG_GOST_KEY_WRAP_DIVERS}, GetDwordParam(agreement.h, KP_ALGID));
-        ASSERT_TRUE(CryptSetKeyParam(agreement.h, KP_GOST_CIPHER_PARAMSET,
-                                     reinterpret_cast<const BYTE *>(transport.paramSet.c_str()),
-                                     0));
+        ASSERT_TRUE(SetParam(agreement.h, KP_GOST_CIPHER_PARAMSET, transport.paramSet.c_str()));
         const Bytes blob = SimpleBlobOf(transport, szOID_Gost28147_89_Kelvarine_A_ParamSet);
-        ASSERT_TRUE(CryptImportKey(prov.h, blob.data(), static_cast<DWORD>(blob.size()),
-                                   agreement.h, 0, &session.h))
+        ASSERT_TRUE(ImportBlob(prov.h, blob, agreement.h, &session.h))
             << std::hex << GetLastError();
         ASSERT_TRUE(CryptSetKeyParam(session.h, KP_IV, iv.data(), 0));
         EXPECT_EQ(ToHex(EngineGost89(szOID_Gost28147_89_Kelvarine_A_ParamSet)
@@ -399,16 +370,10 @@ TEST(CspKeyExchange, Rfc7836VkoVector)
         publicBlob.insert(publicBlob.end(), parameters.begin(), parameters.end());
         publicBlob.insert(publicBlob.end(), peerKey.begin(), peerKey.end());
         ProvHandle prov;
-        AcquireContainer(side.container, &prov);
         KeyHandle user, agreement, session;
-        ASSERT_TRUE(CryptGetUserKey(prov.h, AT_KEYEXCHANGE, &user.h));
-        ASSERT_TRUE(CryptImportKey(prov.h, publicBlob.data(), static_cast<DWORD>(publicBlob.size()),
-                                   user.h, 0, &agreement.h))
-            << std::hex << GetLastError();
-        ASSERT_TRUE(CryptSetKeyParam(agreement.h, KP_ALGID,
-                                     reinterpret_cast<const BYTE *>(&simpleWrap), 0));
-        ASSERT_TRUE(CryptImportKey(prov.h, simpleBlob.data(), static_cast<DWORD>(simpleBlob.size()),
-                                   agreement.h, 0, &session.h))
+        OpenAgreement(side.container, publicBlob, &prov, &user, &agreement);
+        ASSERT_TRUE(SetParam(agreement.h, KP_ALGID, &simpleWrap));
+        ASSERT_TRUE(ImportBlob(prov.h, simpleBlob, agreement.h, &session.h))
             << std::hex << GetLastError();
         ASSERT_TRUE(CryptSetKeyParam(session.h, KP_IV, iv.data(), 0));
         EXPECT_EQ(
