@@ -174,8 +174,9 @@ TEST(Decoder, FixedSizeOctetStrings)
 {
     Context ctx;
     GostR3410_PublicKey key{};
-    Bytes der = {0x04, 0x60};
-    der.insert(der.end(), 96, 0x5A);
+    Bytes der(2 + 96, 0x5A);
+    der[0] = 0x04;
+    der[1] = 0x60;
     EXPECT_EQ(ASN_E_CONSVIO, ctx.Decode(asn1D_GostR3410_PublicKey, der, &key));
     EXPECT_EQ((std::vector<std::string>{"pvalue->numocts", "96"}), ctx.ErrorParameters());
 

@@ -130,7 +130,9 @@ TEST(ValueForm, OidOf128Arcs)
     ASSERT_EQ(0, ctx.Decode(asn1D_CertPolicyId, der.der, &back));
     EXPECT_EQ(0, std::memcmp(&longest, &back, sizeof back));
 
-    Bytes tooLong = {0x06, 128, 0x2A}; // 1.2 and 127 arcs of 1: 129 arcs
-    tooLong.insert(tooLong.end(), 127, 0x01);
+    Bytes tooLong(130, 0x01); // 1.2 and 127 arcs of 1: 129 arcs
+    tooLong[0] = 0x06;
+    tooLong[1] = 128;
+    tooLong[2] = 0x2A;
     EXPECT_GT(0, ctx.Decode(asn1D_CertPolicyId, tooLong, &back));
 }

@@ -81,9 +81,9 @@ TEST(EncodePublicKeyAndParameters, OnlyBitLengthParametersAndKeyAreRead)
         EncodeBlob(kvtest::GostPublicKeyBlob(0xFF, 0xFFFF, 0, {0x05, 0x00}, rawKey));
     ASSERT_TRUE(encoded.ok);
     EXPECT_THAT(encoded.params, ElementsAre(0x05, 0x00));
-    Bytes expectedKey = {0x04, 0x40};
-    expectedKey.insert(expectedKey.end(), rawKey.begin(), rawKey.end());
-    EXPECT_EQ(expectedKey, encoded.key);
+    ASSERT_EQ(66u, encoded.key.size());
+    EXPECT_THAT(Bytes(encoded.key.begin(), encoded.key.begin() + 2), ElementsAre(0x04, 0x40));
+    EXPECT_EQ(rawKey, Bytes(encoded.key.begin() + 2, encoded.key.end()));
 }
 
 // A key of neither 64 nor 128 octets fails in the encoder, after the parameters were stored
