@@ -109,3 +109,7 @@ codecs = [  # selector of round_trip_fuzz.cpp, encodings
 for selector, paths in codecs:
     for path in paths:
         write('round_trip_fuzz', path.replace('/', '-'), bytes([selector]) + read(path))
+# A private certificate store (selector 1) holding one certificate: SET OF with a long length.
+certificate = read('codecs/pkup_cert.der')
+write('round_trip_fuzz', 'store-pkup_cert', bytes([1, 0x31, 0x82]) +
+      len(certificate).to_bytes(2, 'big') + certificate)
