@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
-          openssl libssl-dev libengine-gost-openssl)
+          openssl libssl-dev libengine-gost-openssl valgrind)
 
 missing=()
 for p in "${packages[@]}"; do
