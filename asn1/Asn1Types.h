@@ -211,8 +211,21 @@ struct EDIPartyName {
     EDIPartyName_partyName partyName;
 };
 
+// The alternatives of GeneralName, numbered from 1 in the order of the union below.
+enum : ASN1UINT {
+    T_GeneralName_otherName = 1,
+    T_GeneralName_rfc822Name,
+    T_GeneralName_dNSName,
+    T_GeneralName_x400Address,
+    T_GeneralName_directoryName,
+    T_GeneralName_ediPartyName,
+    T_GeneralName_uniformResourceIdentifier,
+    T_GeneralName_iPAddress,
+    T_GeneralName_registeredID,
+};
+
 struct GeneralName {
-    ASN1UINT t; // 1 otherName ... 9 registeredID, as the union below
+    ASN1UINT t; // T_GeneralName_*
     union {
         GeneralName_otherName *otherName;      // [0]
         const char *rfc822Name;                // [1] IA5String
@@ -228,8 +241,13 @@ struct GeneralName {
 
 typedef DList GeneralNames; // of GeneralName
 
+enum : ASN1UINT {
+    T_DistributionPointName_fullName = 1,                // [0]
+    T_DistributionPointName_nameRelativeToCRLIssuer = 2, // [1]
+};
+
 struct DistributionPointName {
-    ASN1UINT t; // 1: fullName [0], 2: nameRelativeToCRLIssuer [1]
+    ASN1UINT t; // T_DistributionPointName_*
     union {
         GeneralNames *fullName;
         RelativeDistinguishedName *nameRelativeToCRLIssuer;
@@ -341,8 +359,13 @@ struct OtherHashAlgAndValue {
     OtherHashValue hashValue;
 };
 
+enum : ASN1UINT {
+    T_OtherHash_sha1Hash = 1,
+    T_OtherHash_otherHash = 2,
+};
+
 struct OtherHash {
-    ASN1UINT t; // 1: sha1Hash, 2: otherHash
+    ASN1UINT t; // T_OtherHash_*
     union {
         OtherHashValue *sha1Hash;
         OtherHashAlgAndValue *otherHash;

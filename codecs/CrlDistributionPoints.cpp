@@ -18,60 +18,45 @@
 #include "frame/EntryPoints.h"
 
 #include <cstring>
-#include <limits>
 
 namespace {
 
-// Alternatives of DistributionPointName.
-constexpr ASN1UINT kFullName = 1;
-constexpr ASN1UINT kNameRelativeToCRLIssuer = 2;
-
-// Scratch of the size step for the fill step: the DER of the encoded names (x400Address,
-// directoryName, ediPartyName) of one point's full name and of its CRL issuer.
-struct DistPointHandover {
-    CRYPT_DATA_BLOB *fullNameEncodings;
-    CRYPT_DATA_BLOB *crlIssuerEncodings;
-};
-
 // ReasonFlags of at most 2 bytes, the unused bits counted in the last one.
-BOOL ReasonFlags_FillAsn1cObject(const CRYPT_BIT_BLOB *pReasons, ReasonFlags *reasons)
+BOOL ReasonFlags_FillAsn1cObject(TraceSite site, const CRYPT_BIT_BLOB *pReasons,
+                                 ReasonFlags *reasons)
 {
-    if (pReasons->cbData > sizeof reasons->data || pReasons->cUnusedBits > 7) {
-        KV_TRACE_ERROR("Malformed CRL_DIST_POINTS_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (pReasons->cbData > sizeof reasons->data || pReasons->cUnusedBits > 7)
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CRL_DIST_POINTS_INFO");
     reasons->numbits = pReasons->cbData * 8 - pReasons->cUnusedBits;
     std::memcpy(reasons->data, pReasons->pbData, pReasons->cbData);
     return TRUE;
 }
 
-BOOL DistributionPointName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_INFO *pFullName,
+BOOL DistributionPointName_FillAsn1cObject(TraceSite site, Asn1Context *ctx,
+                                           const CERT_ALT_NAME_INFO *pFullName,
                                            DistributionPointName *pointName)
 {
-    auto *fullName = static_cast<GeneralNames *>(ASN1MALLOCZ(ctx, sizeof(GeneralNames)));
-    if (!fullName) {
-        KV_TRACE_ERROR("ALLOC_ASN1ELEM() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    pointName->t = kFullName;
+    auto *fullName = ContextNew<GeneralNames>(site, ctx, "ALLOC_ASN1ELEM() failed");
+    if (!fullName) return FALSE;
+    pointName->t = T_DistributionPointName_fullName;
     pointName->u.fullName = fullName;
     return GeneralNames_FillAsn1cObject(ctx, pFullName, fullName);
 }
 
 // Only a full name is written; a point without one, or named relative to its CRL issuer,
 // goes out without distributionPoint.
-BOOL DistributionPoint_FillAsn1cObject(Asn1Context *ctx, const CRL_DIST_POINT *pPoint,
-                                       DistributionPoint *point)
+BOOL DistributionPoint_FillAsn1cObject(TraceSite site, Asn1Context *ctx,
+                                       const CRL_DIST_POINT *pPoint, DistributionPoint *point)
 {
     if (pPoint->DistPointName.dwDistPointNameChoice == CRL_DIST_POINT_FULL_NAME) {
         point->m.distributionPointPresent = 1;
-        if (!DistributionPointName_FillAsn1cObject(ctx, &pPoint->DistPointName.FullName,
+        if (!DistributionPointName_FillAsn1cObject(site, ctx, &pPoint->DistPointName.FullName,
                                                    &point->distributionPoint))
             return FALSE;
     }
     if (pPoint->ReasonFlags.cbData && pPoint->ReasonFlags.pbData) {
         point->m.reasonsPresent = 1;
-        if (!ReasonFlags_FillAsn1cObject(&pPoint->ReasonFlags, &point->reasons)) return FALSE;
+        if (!ReasonFlags_FillAsn1cObject(site, &pPoint->ReasonFlags, &point->reasons)) return FALSE;
     }
     if (pPoint->CRLIssuer.cAltEntry && pPoint->CRLIssuer.rgAltEntry) {
         point->m.cRLIssuerPresent = 1;
@@ -85,146 +70,78 @@ BOOL CrlDistributionPoints_FillAsn1cObject(Asn1Context *ctx, const void *pvStruc
 {
     const auto *pInfo = static_cast<const CRL_DIST_POINTS_INFO *>(pvStructInfo);
     auto *points = static_cast<CRLDistPointsSyntax *>(value);
-    if (pInfo->cDistPoint && !pInfo->rgDistPoint) {
-        KV_TRACE_ERROR("Malformed CRL_DIST_POINTS_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (pInfo->cDistPoint && !pInfo->rgDistPoint)
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CRL_DIST_POINTS_INFO");
     for (DWORD i = 0; i < pInfo->cDistPoint; ++i) {
-        auto *point =
-            static_cast<DistributionPoint *>(rtDListNewNodeAndData(ctx, sizeof(DistributionPoint)));
-        if (!point) {
-            KV_TRACE_ERROR("ALLOC_ASN1ELEMDNODE() failed");
-            return FailWith(NTE_NO_MEMORY);
-        }
-        if (!DistributionPoint_FillAsn1cObject(ctx, &pInfo->rgDistPoint[i], point)) return FALSE;
+        auto *point = NewListElement<DistributionPoint>(KV_HERE, ctx);
+        if (!point) return FALSE;
+        if (!DistributionPoint_FillAsn1cObject(KV_HERE, ctx, &pInfo->rgDistPoint[i], point))
+            return FALSE;
         rtDListAppendNode(ctx, points, point);
     }
     return TRUE;
 }
 
-// ------------------------------------------------------------------ size step
+// ------------------------------------------------------------------ flat result
 
-// A relative name is reported without its RDN and so takes no room.
-BOOL DistributionPointName_GetBufferSize(Asn1Context *ctx, const DistributionPointName *pointName,
-                                         FlatCursor *cursor, CRYPT_DATA_BLOB **ppEncodings)
-{
-    if (pointName->t != kFullName)
-        return TRUE; // the fill step refuses alternatives it does not know
-    return GeneralNames_GetBufferSize(ctx, pointName->u.fullName, cursor, ppEncodings);
-}
-
-DWORD ReasonFlagsByteCount(const ReasonFlags *reasons)
-{
-    return (reasons->numbits + 7) / 8;
-}
-
-BOOL DistributionPoint_GetBufferSize(Asn1Context *ctx, const DistributionPoint *point,
-                                     FlatCursor *cursor, DistPointHandover *handover)
-{
-    if (point->m.distributionPointPresent &&
-        !DistributionPointName_GetBufferSize(ctx, &point->distributionPoint, cursor,
-                                             &handover->fullNameEncodings))
-        return FALSE;
-    if (point->m.reasonsPresent) cursor->Take(ReasonFlagsByteCount(&point->reasons));
-    if (point->m.cRLIssuerPresent &&
-        !GeneralNames_GetBufferSize(ctx, &point->cRLIssuer, cursor, &handover->crlIssuerEncodings))
-        return FALSE;
-    return TRUE;
-}
-
-BOOL CrlDistributionPoints_GetBufferSize(Asn1Context *ctx, void *value, DWORD *pcbStructInfo,
-                                         void **ppHandover)
-{
-    const auto *points = static_cast<const CRLDistPointsSyntax *>(value);
-    auto *handovers = static_cast<DistPointHandover *>(
-        ASN1MALLOCZ(ctx, size_t{points->count} * sizeof(DistPointHandover)));
-    if (!handovers) {
-        KV_TRACE_ERROR("ASN1MALLOCZ() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    FlatCursor cursor{nullptr, 0};
-    cursor.TakeArray<CRL_DIST_POINTS_INFO>(1);
-    cursor.TakeArray<CRL_DIST_POINT>(points->count);
-    DistPointHandover *handover = handovers;
-    for (const DListNode *node = points->head; node; node = node->next, ++handover) {
-        const auto *point = static_cast<const DistributionPoint *>(node->data);
-        if (!DistributionPoint_GetBufferSize(ctx, point, &cursor, handover)) return FALSE;
-    }
-    if (cursor.offset >
-        std::numeric_limits<DWORD>::max()) { // sizes are DWORDs at the CryptoAPI interface
-        KV_TRACE_ERROR("decoded structure is too large");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    *pcbStructInfo = static_cast<DWORD>(cursor.offset);
-    *ppHandover = handovers;
-    return TRUE;
-}
-
-// ------------------------------------------------------------------ fill step
-
-BOOL DistributionPointName_FillBuffer(Asn1Context *ctx, const DistributionPointName *pointName,
-                                      CRL_DIST_POINT_NAME *pPointName, FlatCursor *cursor,
-                                      const CRYPT_DATA_BLOB *encodings)
+// A name relative to the CRL issuer is reported without its RDN and so takes no room.
+BOOL DistributionPointName_Layout(Asn1Context *ctx, const DistributionPointName *pointName,
+                                  CRL_DIST_POINT_NAME *pPointName, FlatCursor *cursor)
 {
     switch (pointName->t) {
-    case kFullName:
+    case T_DistributionPointName_fullName:
         pPointName->dwDistPointNameChoice = CRL_DIST_POINT_FULL_NAME;
-        return GeneralNames_FillBuffer(ctx, pointName->u.fullName, &pPointName->FullName, cursor,
-                                       encodings);
-    case kNameRelativeToCRLIssuer:
+        return GeneralNames_Layout(ctx, pointName->u.fullName, &pPointName->FullName, cursor);
+    case T_DistributionPointName_nameRelativeToCRLIssuer:
         pPointName->dwDistPointNameChoice = CRL_DIST_POINT_ISSUER_RDN_NAME;
         return TRUE;
     default:
-        KV_TRACE_ERROR("unknown DistributionPointName choice value");
-        return FailWith(CRYPT_E_ASN1_ERROR);
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR,
+                          "unknown DistributionPointName choice value");
     }
 }
 
-// cbData whole bytes of which the last cUnusedBits are unused, copied to the cursor.
-void ReasonFlags_FillBuffer(const ReasonFlags *reasons, CRYPT_BIT_BLOB *pReasons,
-                            FlatCursor *cursor)
+// cbData whole bytes of which the last cUnusedBits are unused.
+void ReasonFlags_Layout(const ReasonFlags *reasons, CRYPT_BIT_BLOB *pReasons, FlatCursor *cursor)
 {
-    pReasons->cbData = ReasonFlagsByteCount(reasons);
-    pReasons->cUnusedBits = pReasons->cbData * 8 - reasons->numbits;
-    pReasons->pbData = cursor->Take(pReasons->cbData);
-    std::memcpy(pReasons->pbData, reasons->data, pReasons->cbData);
+    const DWORD cbData = (reasons->numbits + 7) / 8;
+    BYTE *at = TakeItem(cursor, cbData);
+    if (!at) return;
+    std::memcpy(at, reasons->data, cbData);
+    *pReasons = {cbData, at, cbData * 8 - reasons->numbits};
 }
 
-// Every field is written: absent parts read as empty, the caller's bytes never show through.
-BOOL DistributionPoint_FillBuffer(Asn1Context *ctx, const DistributionPoint *point,
-                                  CRL_DIST_POINT *pPoint, FlatCursor *cursor,
-                                  const DistPointHandover *handover)
+// Absent parts stay zero: the caller's bytes never show through.
+BOOL DistributionPoint_Layout(Asn1Context *ctx, const DistributionPoint *point,
+                              CRL_DIST_POINT *pPoint, FlatCursor *cursor)
 {
-    std::memset(pPoint, 0, sizeof *pPoint);
     if (point->m.distributionPointPresent &&
-        !DistributionPointName_FillBuffer(ctx, &point->distributionPoint, &pPoint->DistPointName,
-                                          cursor, handover->fullNameEncodings))
+        !DistributionPointName_Layout(ctx, &point->distributionPoint, &pPoint->DistPointName,
+                                      cursor))
         return FALSE;
-    if (point->m.reasonsPresent)
-        ReasonFlags_FillBuffer(&point->reasons, &pPoint->ReasonFlags, cursor);
-    if (point->m.cRLIssuerPresent &&
-        !GeneralNames_FillBuffer(ctx, &point->cRLIssuer, &pPoint->CRLIssuer, cursor,
-                                 handover->crlIssuerEncodings))
-        return FALSE;
+    if (point->m.reasonsPresent) ReasonFlags_Layout(&point->reasons, &pPoint->ReasonFlags, cursor);
+    return !point->m.cRLIssuerPresent ||
+           GeneralNames_Layout(ctx, &point->cRLIssuer, &pPoint->CRLIssuer, cursor);
+}
+
+BOOL CrlDistributionPoints_Layout(Asn1Context *ctx, CRLDistPointsSyntax *points, FlatCursor *cursor)
+{
+    CRL_DIST_POINTS_INFO scratch{};
+    CRL_DIST_POINTS_INFO &info = ElementOr(TakeItems<CRL_DIST_POINTS_INFO>(cursor, 1), 0, scratch);
+    info.cDistPoint = points->count;
+    info.rgDistPoint = TakeItems<CRL_DIST_POINT>(cursor, points->count);
+    CRL_DIST_POINT scratchPoint{};
+    size_t index = 0;
+    for (const DListNode *node = points->head; node; node = node->next, ++index) {
+        const auto *point = static_cast<const DistributionPoint *>(node->data);
+        if (!DistributionPoint_Layout(ctx, point, &ElementOr(info.rgDistPoint, index, scratchPoint),
+                                      cursor))
+            return FALSE;
+    }
     return TRUE;
 }
 
-BOOL CrlDistributionPoints_FillBuffer(Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer,
-                                      void **ppHandover)
-{
-    const auto *points = static_cast<const CRLDistPointsSyntax *>(value);
-    const auto *handover = static_cast<const DistPointHandover *>(*ppHandover);
-    FlatCursor cursor{static_cast<BYTE *>(pvBuffer), 0};
-    auto *pInfo = cursor.TakeArray<CRL_DIST_POINTS_INFO>(1);
-    pInfo->cDistPoint = points->count;
-    pInfo->rgDistPoint = cursor.TakeArray<CRL_DIST_POINT>(points->count);
-    CRL_DIST_POINT *pPoint = pInfo->rgDistPoint;
-    for (const DListNode *node = points->head; node; node = node->next, ++pPoint, ++handover) {
-        const auto *point = static_cast<const DistributionPoint *>(node->data);
-        if (!DistributionPoint_FillBuffer(ctx, point, pPoint, &cursor, handover)) return FALSE;
-    }
-    return CheckFilledSize(__func__, cursor.offset, cbBuffer);
-}
+KV_DEFINE_FLAT_RESULT_CALLBACKS(CrlDistributionPoints, CrlDistributionPoints_Layout)
 
 } // namespace
 

@@ -6,31 +6,22 @@
 
 namespace {
 
-constexpr size_t RoundUp(size_t offset, size_t alignment)
-{
-    return (offset + alignment - 1) / alignment * alignment;
-}
-
 // ------------------------------------------------------------------ caller -> ASN.1 value
+// The helpers report at the site of GeneralNames_FillAsn1cObject, which sees each failure.
 
 // The wide string as IA5String text on the context heap, converted as the decoder reads it
 // back (UTF-8), so that a name decoded from UTF-8 in an IA5String encodes to the same octets.
 // The conversion is measured first and the block sized for it; a string that does not convert
 // is refused rather than cut short.
-BOOL IA5String_FillAsn1cObject(Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz)
+BOOL IA5String_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz)
 {
     mbstate_t state{};
     const wchar_t *source = pwsz;
     const size_t cb = safe_wcsrtombs(nullptr, &source, 0, &state);
-    if (cb == static_cast<size_t>(-1)) {
-        KV_TRACE_ERROR("Malformed CERT_ALT_NAME_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    auto *psz = static_cast<char *>(ASN1MALLOC(ctx, cb + 1));
-    if (!psz) {
-        KV_TRACE_ERROR("ASN1MALLOC() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    if (cb == static_cast<size_t>(-1))
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
+    auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cb + 1, "ASN1MALLOC() failed"));
+    if (!psz) return FALSE;
     state = mbstate_t{};
     source = pwsz;
     safe_wcsrtombs(psz, &source, cb + 1, &state);
@@ -38,49 +29,37 @@ BOOL IA5String_FillAsn1cObject(Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz
     return TRUE;
 }
 
-BOOL OtherName_FillAsn1cObject(Asn1Context *ctx, const CERT_OTHER_NAME *pOtherName,
+BOOL OtherName_FillAsn1cObject(TraceSite site, Asn1Context *ctx, const CERT_OTHER_NAME *pOtherName,
                                GeneralName *name)
 {
-    auto *otherName =
-        static_cast<GeneralName_otherName *>(ASN1MALLOCZ(ctx, sizeof(GeneralName_otherName)));
-    if (!otherName) {
-        KV_TRACE_ERROR("ALLOC_ASN1ELEM() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    if (!rtStrToOid(pOtherName->pszObjId, &otherName->type_id)) {
-        KV_TRACE_ERROR("rtStrToOid() failed");
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    auto *otherName = ContextNew<GeneralName_otherName>(site, ctx, "ALLOC_ASN1ELEM() failed");
+    if (!otherName) return FALSE;
+    if (!rtStrToOid(pOtherName->pszObjId, &otherName->type_id))
+        return KV_FAIL_AT(site, CRYPT_E_ASN1_ERROR, "rtStrToOid() failed");
     otherName->value.numocts = pOtherName->Value.cbData;
     otherName->value.data = pOtherName->Value.pbData;
     name->u.otherName = otherName;
     return TRUE;
 }
 
-BOOL IPAddress_FillAsn1cObject(Asn1Context *ctx, const CRYPT_DATA_BLOB *pAddress, GeneralName *name)
+BOOL IPAddress_FillAsn1cObject(TraceSite site, Asn1Context *ctx, const CRYPT_DATA_BLOB *pAddress,
+                               GeneralName *name)
 {
-    auto *address = static_cast<ASN1DynOctStr *>(ASN1MALLOCZ(ctx, sizeof(ASN1DynOctStr)));
-    if (!address) {
-        KV_TRACE_ERROR("ALLOC_ASN1ELEM() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    auto *address = ContextNew<ASN1DynOctStr>(site, ctx, "ALLOC_ASN1ELEM() failed");
+    if (!address) return FALSE;
     address->numocts = pAddress->cbData;
     address->data = pAddress->pbData;
     name->u.iPAddress = address;
     return TRUE;
 }
 
-BOOL RegisteredID_FillAsn1cObject(Asn1Context *ctx, LPCSTR pszRegisteredID, GeneralName *name)
+BOOL RegisteredID_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCSTR pszRegisteredID,
+                                  GeneralName *name)
 {
-    auto *oid = static_cast<ASN1OBJID *>(ASN1MALLOCZ(ctx, sizeof(ASN1OBJID)));
-    if (!oid) {
-        KV_TRACE_ERROR("ALLOC_ASN1ELEM() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    if (!rtStrToOid(pszRegisteredID, oid)) {
-        KV_TRACE_ERROR("rtStrToOid() failed");
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    auto *oid = ContextNew<ASN1OBJID>(site, ctx, "ALLOC_ASN1ELEM() failed");
+    if (!oid) return FALSE;
+    if (!rtStrToOid(pszRegisteredID, oid))
+        return KV_FAIL_AT(site, CRYPT_E_ASN1_ERROR, "rtStrToOid() failed");
     name->u.registeredID = oid;
     return TRUE;
 }
@@ -121,20 +100,18 @@ BOOL EncodedName_FillAsn1cObject(Asn1Context *ctx, const CRYPT_DATA_BLOB *pBlob,
     return TRUE;
 }
 
-BOOL GeneralName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_ENTRY *entry,
+BOOL GeneralName_FillAsn1cObject(TraceSite site, Asn1Context *ctx, const CERT_ALT_NAME_ENTRY *entry,
                                  GeneralName *name)
 {
-    if (IsMissingData(entry)) {
-        KV_TRACE_ERROR("Malformed CERT_ALT_NAME_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (IsMissingData(entry))
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
     switch (entry->dwAltNameChoice) {
     case CERT_ALT_NAME_OTHER_NAME:
-        return OtherName_FillAsn1cObject(ctx, entry->pOtherName, name);
+        return OtherName_FillAsn1cObject(site, ctx, entry->pOtherName, name);
     case CERT_ALT_NAME_RFC822_NAME:
-        return IA5String_FillAsn1cObject(ctx, entry->pwszRfc822Name, &name->u.rfc822Name);
+        return IA5String_FillAsn1cObject(site, ctx, entry->pwszRfc822Name, &name->u.rfc822Name);
     case CERT_ALT_NAME_DNS_NAME:
-        return IA5String_FillAsn1cObject(ctx, entry->pwszDNSName, &name->u.dNSName);
+        return IA5String_FillAsn1cObject(site, ctx, entry->pwszDNSName, &name->u.dNSName);
     case CERT_ALT_NAME_X400_ADDRESS:
         return EncodedName_FillAsn1cObject<ORAddress, asn1D_ORAddress>(ctx, &entry->DirectoryName,
                                                                        &name->u.x400Address);
@@ -145,173 +122,134 @@ BOOL GeneralName_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_ENTRY *en
         return EncodedName_FillAsn1cObject<EDIPartyName, asn1D_EDIPartyName>(
             ctx, &entry->DirectoryName, &name->u.ediPartyName);
     case CERT_ALT_NAME_URL:
-        return IA5String_FillAsn1cObject(ctx, entry->pwszURL, &name->u.uniformResourceIdentifier);
+        return IA5String_FillAsn1cObject(site, ctx, entry->pwszURL,
+                                         &name->u.uniformResourceIdentifier);
     case CERT_ALT_NAME_IP_ADDRESS:
-        return IPAddress_FillAsn1cObject(ctx, &entry->IPAddress, name);
+        return IPAddress_FillAsn1cObject(site, ctx, &entry->IPAddress, name);
     default:
-        return RegisteredID_FillAsn1cObject(ctx, entry->pszRegisteredID, name);
+        return RegisteredID_FillAsn1cObject(site, ctx, entry->pszRegisteredID, name);
     }
 }
 
 bool IsGeneralNameChoice(DWORD choice)
 {
-    return choice >= CERT_ALT_NAME_OTHER_NAME && choice <= CERT_ALT_NAME_REGISTERED_ID;
+    return choice >= T_GeneralName_otherName && choice <= T_GeneralName_registeredID;
 }
 
 // ------------------------------------------------------------------ ASN.1 value -> flat result
 
-// Dotted text of `oid` and its NUL at `cursor`; only measured in the size step.
-BOOL ObjectIdentifier_Place(const ASN1OBJID *oid, FlatCursor *cursor, LPSTR *ppsz)
+// Dotted text of `oid` and its NUL; written only when there is a block.
+BOOL ObjectIdentifier_Layout(const ASN1OBJID *oid, FlatCursor *cursor, LPSTR *ppsz)
 {
     const size_t cb = rtOidToStrLen(oid) + 1;
-    char *psz = reinterpret_cast<char *>(cursor->Take(cb));
-    if (psz && !rtOidToStr(oid, psz, cb)) {
-        KV_TRACE_ERROR("rtOidToStr() failed");
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
-    if (ppsz) *ppsz = psz;
+    char *psz = reinterpret_cast<char *>(TakeItem(cursor, cb));
+    if (psz && !rtOidToStr(oid, psz, cb))
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "rtOidToStr() failed");
+    *ppsz = psz;
     return TRUE;
 }
 
-// A copy of `cb` bytes at `cursor`, or only the room for it in the size step.
-void Bytes_Place(const BYTE *pb, DWORD cb, FlatCursor *cursor, CRYPT_DATA_BLOB *pBlob)
+// A copy of `cb` bytes; the blob points at its place even when it is empty.
+void Bytes_Layout(const BYTE *pb, DWORD cb, FlatCursor *cursor, CRYPT_DATA_BLOB *pBlob)
 {
-    BYTE *at = cursor->Take(cb);
-    if (!at || !pBlob) return; // the size step: the cursor takes no bytes and no entry exists
+    BYTE *at = TakeItem(cursor, cb);
+    if (!at) return;
     if (cb) std::memcpy(at, pb, cb);
-    pBlob->cbData = cb;
-    pBlob->pbData = at;
+    *pBlob = {cb, at};
 }
 
 // The decoded IA5String as a wide string in 4 × (bytes + 1) bytes: room for one character
-// per byte and the NUL. Text that is not valid UTF-8 (and so not IA5 either) is refused in
-// the size step, before any block is handed out, instead of coming back cut short; the room
-// past the NUL of a UTF-8 text that needed fewer characters is zeroed.
-BOOL IA5String_Place(const char *psz, FlatCursor *cursor, LPWSTR *ppwsz)
+// per byte and the NUL. Text that is not valid UTF-8 (and so not IA5 either) is refused while
+// measuring, before any block is handed out, instead of coming back cut short; the room past
+// the NUL of a UTF-8 text that needed fewer characters stays zero.
+BOOL IA5String_Layout(const char *psz, FlatCursor *cursor, LPWSTR *ppwsz)
 {
     const size_t cch = std::strlen(psz) + 1;
-    wchar_t *pwsz = cursor->TakeArray<wchar_t>(cch);
+    wchar_t *pwsz = TakeItems<wchar_t>(cursor, cch);
     mbstate_t state{};
     const char *source = psz;
     if (!pwsz) {
-        if (safe_mbsrtowcs(nullptr, &source, 0, &state) == static_cast<size_t>(-1)) {
-            KV_TRACE_ERROR("call to safe_mbsrtowcs() failed");
-            return FailWith(CRYPT_E_ASN1_ERROR);
-        }
+        if (safe_mbsrtowcs(nullptr, &source, 0, &state) == static_cast<size_t>(-1))
+            return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "call to safe_mbsrtowcs() failed");
         return TRUE;
     }
-    std::memset(pwsz, 0, cch * sizeof(wchar_t));
     safe_mbsrtowcs(pwsz, &source, cch, &state);
     *ppwsz = pwsz;
     return TRUE;
 }
 
-BOOL OtherName_Place(const GeneralName_otherName *otherName, FlatCursor *cursor,
-                     CERT_OTHER_NAME **ppOtherName)
+BOOL OtherName_Layout(const GeneralName_otherName *otherName, FlatCursor *cursor,
+                      CERT_OTHER_NAME **ppOtherName)
 {
-    CERT_OTHER_NAME *pOtherName = cursor->TakeArray<CERT_OTHER_NAME>(1);
-    if (!ObjectIdentifier_Place(&otherName->type_id, cursor,
-                                pOtherName ? &pOtherName->pszObjId : nullptr))
-        return FALSE;
-    Bytes_Place(otherName->value.data, otherName->value.numocts, cursor,
-                pOtherName ? &pOtherName->Value : nullptr);
-    if (ppOtherName) *ppOtherName = pOtherName;
+    CERT_OTHER_NAME scratch{};
+    CERT_OTHER_NAME *pOtherName = TakeItems<CERT_OTHER_NAME>(cursor, 1);
+    *ppOtherName = pOtherName;
+    CERT_OTHER_NAME &out = ElementOr(pOtherName, 0, scratch);
+    if (!ObjectIdentifier_Layout(&otherName->type_id, cursor, &out.pszObjId)) return FALSE;
+    Bytes_Layout(otherName->value.data, otherName->value.numocts, cursor, &out.Value);
     return TRUE;
 }
 
-// The DER of a decoded x400Address, directoryName or ediPartyName, kept on the context heap
-// from the size step to the fill step.
+// The DER of a decoded x400Address, directoryName or ediPartyName, on the context heap.
 template <auto Encoder, typename Value>
-BOOL EncodedName_Encode(Asn1Context *ctx, Value *value, CRYPT_DATA_BLOB *pEncoding)
+BOOL EncodedName_Layout(Asn1Context *ctx, Value *value, FlatCursor *cursor, CRYPT_DATA_BLOB *pBlob)
 {
-    return Asn1cObjectEncodeContextAlloc(ctx, value, EncodeAs<Encoder>, &pEncoding->pbData,
-                                         &pEncoding->cbData);
+    CRYPT_DATA_BLOB encoding{};
+    if (!Asn1cObjectEncodeContextAlloc(ctx, value, EncodeAs<Encoder>, &encoding.pbData,
+                                       &encoding.cbData))
+        return FALSE;
+    Bytes_Layout(encoding.pbData, encoding.cbData, cursor, pBlob);
+    return TRUE;
 }
 
-BOOL EncodedName_Encode(Asn1Context *ctx, const GeneralName *name, CRYPT_DATA_BLOB *pEncoding)
+// The choice and the data of one name.
+BOOL GeneralName_Layout(Asn1Context *ctx, const GeneralName *name, CERT_ALT_NAME_ENTRY *entry,
+                        FlatCursor *cursor)
 {
-    switch (name->t) {
-    case CERT_ALT_NAME_X400_ADDRESS:
-        return EncodedName_Encode<asn1E_ORAddress>(ctx, name->u.x400Address, pEncoding);
-    case CERT_ALT_NAME_DIRECTORY_NAME:
-        return EncodedName_Encode<asn1E_Name>(ctx, name->u.directoryName, pEncoding);
-    case CERT_ALT_NAME_EDI_PARTY_NAME:
-        return EncodedName_Encode<asn1E_EDIPartyName>(ctx, name->u.ediPartyName, pEncoding);
-    default: // the other alternatives carry no DER
-        return TRUE;
-    }
-}
-
-// The data of one name at `cursor`. `entry` is null in the size step, which measures only.
-BOOL GeneralName_Place(const GeneralName *name, FlatCursor *cursor,
-                       const CRYPT_DATA_BLOB *pEncoding, CERT_ALT_NAME_ENTRY *entry)
-{
-    switch (name->t) {
-    case CERT_ALT_NAME_OTHER_NAME:
-        return OtherName_Place(name->u.otherName, cursor, entry ? &entry->pOtherName : nullptr);
-    case CERT_ALT_NAME_RFC822_NAME:
-        return IA5String_Place(name->u.rfc822Name, cursor,
-                               entry ? &entry->pwszRfc822Name : nullptr);
-    case CERT_ALT_NAME_DNS_NAME:
-        return IA5String_Place(name->u.dNSName, cursor, entry ? &entry->pwszDNSName : nullptr);
-    case CERT_ALT_NAME_URL:
-        return IA5String_Place(name->u.uniformResourceIdentifier, cursor,
-                               entry ? &entry->pwszURL : nullptr);
-    case CERT_ALT_NAME_IP_ADDRESS:
-        Bytes_Place(name->u.iPAddress->data, name->u.iPAddress->numocts, cursor,
-                    entry ? &entry->IPAddress : nullptr);
-        return TRUE;
-    case CERT_ALT_NAME_REGISTERED_ID:
-        return ObjectIdentifier_Place(name->u.registeredID, cursor,
-                                      entry ? &entry->pszRegisteredID : nullptr);
-    default: // x400Address, directoryName, ediPartyName: the DER the size step made
-        Bytes_Place(pEncoding->pbData, pEncoding->cbData, cursor,
-                    entry ? &entry->DirectoryName : nullptr);
-        return TRUE;
-    }
-}
-
-BOOL GeneralName_GetBufferSize(Asn1Context *ctx, const GeneralName *name, FlatCursor *cursor,
-                               CRYPT_DATA_BLOB *pEncoding)
-{
-    if (!IsGeneralNameChoice(name->t)) {
-        KV_TRACE_ERROR("unknown GeneralName choice value");
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
-    if (!EncodedName_Encode(ctx, name, pEncoding)) return FALSE;
-    return GeneralName_Place(name, cursor, pEncoding, nullptr);
-}
-
-BOOL GeneralName_FillBuffer(const GeneralName *name, CERT_ALT_NAME_ENTRY *entry, FlatCursor *cursor,
-                            const CRYPT_DATA_BLOB *pEncoding)
-{
-    if (!IsGeneralNameChoice(name->t)) {
-        KV_TRACE_ERROR("unknown GeneralName choice value");
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
-    std::memset(entry, 0, sizeof *entry);
     entry->dwAltNameChoice = name->t;
-    return GeneralName_Place(name, cursor, pEncoding, entry);
+    switch (name->t) {
+    case T_GeneralName_otherName:
+        return OtherName_Layout(name->u.otherName, cursor, &entry->pOtherName);
+    case T_GeneralName_rfc822Name:
+        return IA5String_Layout(name->u.rfc822Name, cursor, &entry->pwszRfc822Name);
+    case T_GeneralName_dNSName:
+        return IA5String_Layout(name->u.dNSName, cursor, &entry->pwszDNSName);
+    case T_GeneralName_x400Address:
+        return EncodedName_Layout<asn1E_ORAddress>(ctx, name->u.x400Address, cursor,
+                                                   &entry->DirectoryName);
+    case T_GeneralName_directoryName:
+        return EncodedName_Layout<asn1E_Name>(ctx, name->u.directoryName, cursor,
+                                              &entry->DirectoryName);
+    case T_GeneralName_ediPartyName:
+        return EncodedName_Layout<asn1E_EDIPartyName>(ctx, name->u.ediPartyName, cursor,
+                                                      &entry->DirectoryName);
+    case T_GeneralName_uniformResourceIdentifier:
+        return IA5String_Layout(name->u.uniformResourceIdentifier, cursor, &entry->pwszURL);
+    case T_GeneralName_iPAddress:
+        Bytes_Layout(name->u.iPAddress->data, name->u.iPAddress->numocts, cursor,
+                     &entry->IPAddress);
+        return TRUE;
+    case T_GeneralName_registeredID:
+        return ObjectIdentifier_Layout(name->u.registeredID, cursor, &entry->pszRegisteredID);
+    default:
+        return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "unknown GeneralName choice value");
+    }
 }
 
 } // namespace
 
-BYTE *FlatCursor::Take(size_t cb, size_t alignment)
+BYTE *TakeItem(FlatCursor *cursor, size_t cb, size_t alignment)
 {
-    offset = RoundUp(offset, alignment);
-    BYTE *at = block ? block + offset : nullptr;
-    offset = RoundUp(offset + cb, kItemAlignment);
+    BYTE *at = cursor->Take(cb, std::max(kItemAlignment, alignment));
+    cursor->Align(kItemAlignment);
     return at;
 }
 
 BOOL FillAsn1cEncodedObject(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEncoded,
                             size_t cbValue, DecodeFun decodeFun, void **ppValue)
 {
-    void *value = ASN1MALLOCZ(ctx, cbValue);
-    if (!value) {
-        KV_TRACE_ERROR("ASN1MALLOCZ() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    void *value = ContextAlloc(KV_HERE, ctx, cbValue, "ASN1MALLOCZ() failed");
+    if (!value) return FALSE;
     if (!Asn1cObjectDecode(ctx, pbEncoded, cbEncoded, value, decodeFun)) return FALSE;
     *ppValue = value;
     return TRUE;
@@ -321,57 +259,31 @@ BOOL GeneralNames_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_INFO *pI
                                   GeneralNames *names)
 {
     if (!pInfo->cAltEntry) return TRUE;
-    if (!pInfo->rgAltEntry) {
-        KV_TRACE_ERROR("Malformed CERT_ALT_NAME_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (!pInfo->rgAltEntry) return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
     for (DWORD i = 0; i < pInfo->cAltEntry; ++i) {
         const CERT_ALT_NAME_ENTRY *entry = &pInfo->rgAltEntry[i];
-        auto *name = static_cast<GeneralName *>(rtDListNewNodeAndData(ctx, sizeof(GeneralName)));
-        if (!name) {
-            KV_TRACE_ERROR("ALLOC_ASN1ELEMDNODE() failed");
-            return FailWith(NTE_NO_MEMORY);
-        }
-        if (!IsGeneralNameChoice(entry->dwAltNameChoice)) {
-            KV_TRACE_ERROR("Unsupported dwAltNameChoice");
-            return FailWith(ERROR_INVALID_PARAMETER);
-        }
+        auto *name = NewListElement<GeneralName>(KV_HERE, ctx);
+        if (!name) return FALSE;
+        if (!IsGeneralNameChoice(entry->dwAltNameChoice))
+            return KV_FAIL(ERROR_INVALID_PARAMETER, "Unsupported dwAltNameChoice");
         name->t = entry->dwAltNameChoice;
-        if (!GeneralName_FillAsn1cObject(ctx, entry, name)) return FALSE;
+        if (!GeneralName_FillAsn1cObject(KV_HERE, ctx, entry, name)) return FALSE;
         rtDListAppendNode(ctx, names, name);
     }
     return TRUE;
 }
 
-BOOL GeneralNames_GetBufferSize(Asn1Context *ctx, const GeneralNames *names, FlatCursor *cursor,
-                                CRYPT_DATA_BLOB **ppEncodings)
-{
-    auto *encodings = static_cast<CRYPT_DATA_BLOB *>(
-        ASN1MALLOCZ(ctx, size_t{names->count} * sizeof(CRYPT_DATA_BLOB)));
-    if (!encodings) {
-        KV_TRACE_ERROR("ASN1MALLOCZ() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    cursor->TakeArray<CERT_ALT_NAME_ENTRY>(names->count);
-    CRYPT_DATA_BLOB *pEncoding = encodings;
-    for (const DListNode *node = names->head; node; node = node->next, ++pEncoding) {
-        const auto *name = static_cast<const GeneralName *>(node->data);
-        if (!GeneralName_GetBufferSize(ctx, name, cursor, pEncoding)) return FALSE;
-    }
-    *ppEncodings = encodings;
-    return TRUE;
-}
-
-BOOL GeneralNames_FillBuffer(Asn1Context *, const GeneralNames *names, CERT_ALT_NAME_INFO *pInfo,
-                             FlatCursor *cursor, const CRYPT_DATA_BLOB *encodings)
+BOOL GeneralNames_Layout(Asn1Context *ctx, const GeneralNames *names, CERT_ALT_NAME_INFO *pInfo,
+                         FlatCursor *cursor)
 {
     pInfo->cAltEntry = names->count;
-    pInfo->rgAltEntry = cursor->TakeArray<CERT_ALT_NAME_ENTRY>(names->count);
-    CERT_ALT_NAME_ENTRY *entry = pInfo->rgAltEntry;
-    const CRYPT_DATA_BLOB *pEncoding = encodings;
-    for (const DListNode *node = names->head; node; node = node->next, ++entry, ++pEncoding) {
+    pInfo->rgAltEntry = TakeItems<CERT_ALT_NAME_ENTRY>(cursor, names->count);
+    CERT_ALT_NAME_ENTRY scratch{};
+    size_t index = 0;
+    for (const DListNode *node = names->head; node; node = node->next, ++index) {
         const auto *name = static_cast<const GeneralName *>(node->data);
-        if (!GeneralName_FillBuffer(name, entry, cursor, pEncoding)) return FALSE;
+        if (!GeneralName_Layout(ctx, name, &ElementOr(pInfo->rgAltEntry, index, scratch), cursor))
+            return FALSE;
     }
     return TRUE;
 }

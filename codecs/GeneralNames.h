@@ -19,29 +19,20 @@
 
 #include "asn1/Asn1Types.h"
 #include "frame/AsnObject.h"
+#include "frame/FlatLayout.h"
 
 #include <algorithm>
 #include <cstddef>
 
-// Where the next item of a flat decode result goes. Every item starts on a 4-byte boundary,
-// a structure on its own alignment where that is stricter (CERT_ALT_NAME_ENTRY and
-// CERT_OTHER_NAME hold pointers, 8 bytes on LP64), and the cursor is rounded up to 4 after
-// each item. Offsets count from the start of the block, so the size step (no block) and the
-// fill step round alike wherever the caller's block lies.
-struct FlatCursor {
-    static constexpr size_t kItemAlignment = 4;
-
-    BYTE *block;   // null in the size step: only the offset moves
-    size_t offset; // of the next free byte
-
-    // Room for `cb` bytes at `alignment`; null in the size step.
-    BYTE *Take(size_t cb, size_t alignment = kItemAlignment);
-    template <typename T> T *TakeArray(size_t count)
-    {
-        BYTE *at = Take(count * sizeof(T), std::max(kItemAlignment, alignof(T)));
-        return static_cast<T *>(static_cast<void *>(at));
-    }
-};
+// Every item of this codec's flat result starts on a 4-byte boundary, a structure on its own
+// alignment where that is stricter (CERT_ALT_NAME_ENTRY and CERT_OTHER_NAME hold pointers, 8
+// bytes on LP64), and the cursor is rounded up to 4 after each item.
+constexpr size_t kItemAlignment = 4;
+BYTE *TakeItem(FlatCursor *cursor, size_t cb, size_t alignment = kItemAlignment);
+template <typename T> T *TakeItems(FlatCursor *cursor, size_t count)
+{
+    return static_cast<T *>(static_cast<void *>(TakeItem(cursor, count * sizeof(T), alignof(T))));
+}
 
 // Allocates a zeroed value of `cbValue` bytes on the context heap and decodes the DER into
 // it. The value may point into `pbEncoded`, which must outlive the context's use of it.
@@ -53,13 +44,7 @@ BOOL FillAsn1cEncodedObject(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEnc
 BOOL GeneralNames_FillAsn1cObject(Asn1Context *ctx, const CERT_ALT_NAME_INFO *pInfo,
                                   GeneralNames *names);
 
-// Size step: moves `cursor` past the entry array and the data of every name, and hands back
-// one CRYPT_DATA_BLOB per name holding the DER of x400Address, directoryName and
-// ediPartyName (context heap), for the fill step.
-BOOL GeneralNames_GetBufferSize(Asn1Context *ctx, const GeneralNames *names, FlatCursor *cursor,
-                                CRYPT_DATA_BLOB **ppEncodings);
-
-// Fill step: lays the entry array and the data of every name at `cursor`, moving it exactly
-// as GeneralNames_GetBufferSize did.
-BOOL GeneralNames_FillBuffer(Asn1Context *ctx, const GeneralNames *names, CERT_ALT_NAME_INFO *pInfo,
-                             FlatCursor *cursor, const CRYPT_DATA_BLOB *encodings);
+// The entry array, then the data of every name; the x400Address, directoryName and
+// ediPartyName of a decoded value are DER-encoded again into the block.
+BOOL GeneralNames_Layout(Asn1Context *ctx, const GeneralNames *names, CERT_ALT_NAME_INFO *pInfo,
+                         FlatCursor *cursor);

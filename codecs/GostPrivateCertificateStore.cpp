@@ -2,8 +2,7 @@
 // The store's elements are opaque to us: each is carried verbatim, in DER SET OF order.
 #include "asn1/Asn1Types.h"
 #include "frame/EntryPoints.h"
-
-#include <cstring>
+#include "frame/FlatLayout.h"
 
 namespace {
 
@@ -13,19 +12,11 @@ BOOL GostPrivateCertificateStore_FillAsn1cObject(Asn1Context *ctx, const void *p
     const auto *store = static_cast<const CRYPT_BLOB_ARRAY *>(pvStructInfo);
     auto *elements = static_cast<GostPrivateCertificateStore *>(value);
     rtDListInit(elements);
-    if (store->cBlob && !store->rgBlob) {
-        KV_TRACE_ERROR("Malformed CRYPT_BLOB_ARRAY");
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (store->cBlob && !store->rgBlob)
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CRYPT_BLOB_ARRAY");
     for (DWORD i = 0; i < store->cBlob; ++i) {
-        auto *element =
-            static_cast<ASN1OpenType *>(rtDListNewNodeAndData(ctx, sizeof(ASN1OpenType)));
-        if (!element) {
-            KV_TRACE_ERROR("ALLOC_ASN1ELEMDNODE() failed");
-            SetLastError(NTE_NO_MEMORY);
-            return FALSE;
-        }
+        auto *element = NewListElement<ASN1OpenType>(KV_HERE, ctx);
+        if (!element) return FALSE;
         element->numocts = store->rgBlob[i].cbData; // the caller's bytes, not copied
         element->data = store->rgBlob[i].pbData;
         rtDListAppendNode(ctx, elements, element);
@@ -34,35 +25,24 @@ BOOL GostPrivateCertificateStore_FillAsn1cObject(Asn1Context *ctx, const void *p
 }
 
 // The header, the entry array, then the element bytes back to back, unpadded.
-BOOL GostPrivateCertificateStore_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo,
-                                               void **)
+BOOL GostPrivateCertificateStore_Layout(Asn1Context *, GostPrivateCertificateStore *elements,
+                                        FlatCursor *cursor)
 {
-    const auto *elements = static_cast<const GostPrivateCertificateStore *>(value);
-    size_t cbNeeded = sizeof(CRYPT_BLOB_ARRAY) + size_t{elements->count} * sizeof(CRYPT_DER_BLOB);
-    for (const DListNode *node = elements->head; node; node = node->next)
-        cbNeeded += static_cast<const ASN1OpenType *>(node->data)->numocts;
-    return StoreFlatSize(__func__, cbNeeded, pcbStructInfo);
+    CRYPT_BLOB_ARRAY scratch{};
+    CRYPT_BLOB_ARRAY &store = ElementOr(cursor->Take<CRYPT_BLOB_ARRAY>(), 0, scratch);
+    CRYPT_DER_BLOB *rgBlob = cursor->Take<CRYPT_DER_BLOB>(elements->count);
+    store.cBlob = elements->count;
+    store.rgBlob = elements->count ? rgBlob : nullptr;
+    CRYPT_DER_BLOB scratchEntry{};
+    size_t index = 0;
+    for (const DListNode *node = elements->head; node; node = node->next, ++index) {
+        const auto *element = static_cast<const ASN1OpenType *>(node->data);
+        cursor->CopyBlob(element->data, element->numocts, &ElementOr(rgBlob, index, scratchEntry));
+    }
+    return TRUE;
 }
 
-BOOL GostPrivateCertificateStore_FillBuffer(Asn1Context *, void *value, void *pvBuffer,
-                                            DWORD cbBuffer, void **)
-{
-    const auto *elements = static_cast<const GostPrivateCertificateStore *>(value);
-    auto *store = static_cast<CRYPT_BLOB_ARRAY *>(pvBuffer);
-    store->cBlob = elements->count;
-    store->rgBlob = elements->count ? reinterpret_cast<CRYPT_DER_BLOB *>(store + 1) : nullptr;
-    BYTE *cursor = reinterpret_cast<BYTE *>(store + 1) + elements->count * sizeof(CRYPT_DER_BLOB);
-    CRYPT_DER_BLOB *entry = store->rgBlob;
-    for (const DListNode *node = elements->head; node; node = node->next, ++entry) {
-        const auto *element = static_cast<const ASN1OpenType *>(node->data);
-        std::memcpy(cursor, element->data, element->numocts);
-        entry->cbData = element->numocts;
-        entry->pbData = cursor;
-        cursor += element->numocts;
-    }
-    return CheckFilledSize(__func__, static_cast<size_t>(cursor - static_cast<BYTE *>(pvBuffer)),
-                           cbBuffer);
-}
+KV_DEFINE_FLAT_RESULT_CALLBACKS(GostPrivateCertificateStore, GostPrivateCertificateStore_Layout)
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "asn1/Asn1Types.h"
 #include "codecs/FmtObject.h"
 #include "frame/EntryPoints.h"
+#include "frame/FlatLayout.h"
 
 #include <array>
 
@@ -34,53 +35,37 @@ DWORD WideCharsWithTerminator(const char *pszUtf8)
     return static_cast<DWORD>(cch < 0 ? 1 : cch + 1);
 }
 
-size_t FlatSize(IssuerSignTool *tool)
-{
-    size_t cbNeeded = sizeof(KVCERT_ISSUER_SIGN_TOOL);
-    for (const char **component : Components(tool))
-        cbNeeded += sizeof(WCHAR) * WideCharsWithTerminator(*component);
-    return cbNeeded;
-}
-
 BOOL IssuerSignTool_FillAsn1cObject(Asn1Context *ctx, const void *pvStructInfo, void *value)
 {
     const auto fields = FieldValues(static_cast<const KVCERT_ISSUER_SIGN_TOOL *>(pvStructInfo));
     const auto components = Components(static_cast<IssuerSignTool *>(value));
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (!fields[i]) {
-            KV_TRACE_ERROR("Malformed KVCERT_ISSUER_SIGN_TOOL");
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+        if (!fields[i])
+            return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed KVCERT_ISSUER_SIGN_TOOL");
         if (!WideCharToUtf8String(ctx, fields[i], components[i])) return FALSE;
     }
     return TRUE;
 }
 
-BOOL IssuerSignTool_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, void **)
+// The structure, then the four wide strings back to back in field order. The strings are
+// converted only into a block of exactly the size counted, so a wrong size writes none.
+BOOL IssuerSignTool_Layout(Asn1Context *, IssuerSignTool *asn1Tool, FlatCursor *cursor)
 {
-    return StoreFlatSize(__func__, FlatSize(static_cast<IssuerSignTool *>(value)), pcbStructInfo);
-}
-
-// The structure, then the four wide strings back to back in field order.
-BOOL IssuerSignTool_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer, void **)
-{
-    auto *asn1Tool = static_cast<IssuerSignTool *>(value);
-    auto *tool = static_cast<KVCERT_ISSUER_SIGN_TOOL *>(pvBuffer);
+    KVCERT_ISSUER_SIGN_TOOL scratch{};
+    const auto fields = Fields(&ElementOr(cursor->Take<KVCERT_ISSUER_SIGN_TOOL>(), 0, scratch));
     const auto components = Components(asn1Tool);
-    const auto fields = Fields(tool);
     std::array<DWORD, 4> cchFields{};
-    auto *cursor = reinterpret_cast<WCHAR *>(tool + 1);
     for (size_t i = 0; i < fields.size(); ++i) {
         cchFields[i] = WideCharsWithTerminator(*components[i]);
-        *fields[i] = cursor;
-        cursor += cchFields[i];
+        *fields[i] = cursor->Take<WCHAR>(cchFields[i]);
     }
-    if (!CheckFilledSize(__func__, FlatSize(asn1Tool), cbBuffer)) return FALSE; // no string yet
+    if (cursor->offset != cursor->cbBlock) return TRUE; // measured, or the frame's check fails
     for (size_t i = 0; i < fields.size(); ++i)
         if (!FmtUtf8Text(*components[i], *fields[i], static_cast<int>(cchFields[i]))) return FALSE;
     return TRUE;
 }
+
+KV_DEFINE_FLAT_RESULT_CALLBACKS(IssuerSignTool, IssuerSignTool_Layout)
 
 } // namespace
 

@@ -1,21 +1,18 @@
 // UecSymmetricKeyDeriveCounter ::= INTEGER (0..MAX), decoded into one DWORD.
 #include "asn1/Asn1Types.h"
 #include "frame/EntryPoints.h"
+#include "frame/FlatLayout.h"
 
 namespace {
 
-BOOL PrivateKeyDeriveCounter_GetBufferSize(Asn1Context *, void *, DWORD *pcbStructInfo, void **)
+BOOL PrivateKeyDeriveCounter_Layout(Asn1Context *, UecSymmetricKeyDeriveCounter *counter,
+                                    FlatCursor *cursor)
 {
-    *pcbStructInfo = sizeof(DWORD);
+    if (DWORD *pdwCounter = cursor->Take<DWORD>()) *pdwCounter = *counter;
     return TRUE;
 }
 
-// The frame always hands the size given above, so there is nothing to check.
-BOOL PrivateKeyDeriveCounter_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD, void **)
-{
-    *static_cast<DWORD *>(pvBuffer) = *static_cast<const UecSymmetricKeyDeriveCounter *>(value);
-    return TRUE;
-}
+KV_DEFINE_FLAT_RESULT_CALLBACKS(PrivateKeyDeriveCounter, PrivateKeyDeriveCounter_Layout)
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "codecs/PrivateKeyUsagePeriod.h"
 
 #include "frame/EntryPoints.h"
+#include "frame/FlatLayout.h"
 
 #include <cstdio>
 
@@ -28,7 +29,7 @@ BOOL FileTimeToAsn1cGeneralizedTime(Asn1Context *ctx, const FILETIME *pFileTime,
 {
     SYSTEMTIME st;
     if (!FileTimeToSystemTime(pFileTime, &st))
-        return FALSE; // its own last error is the caller's answer
+        return FailKeepingLastError(); // its own last error is the caller's answer
     Asn1DateTime dateTime{};
     dateTime.year = st.wYear;
     dateTime.month = st.wMonth;
@@ -39,11 +40,9 @@ BOOL FileTimeToAsn1cGeneralizedTime(Asn1Context *ctx, const FILETIME *pFileTime,
     dateTime.utc = 1;
     char *pszTime = nullptr;
     const int status = rtMakeGeneralizedTime(ctx, &dateTime, &pszTime, 0);
-    if (status != 0) {
-        KV_TRACE_ERROR("call to rtMakeGeneralizedTime() failed, result = %d", status);
-        SetLastError(CRYPT_E_ASN1_ERROR);
-        return FALSE;
-    }
+    if (status != 0)
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to rtMakeGeneralizedTime() failed, result = %d",
+                       status);
     *ppszTime = pszTime;
     return TRUE;
 }
@@ -73,11 +72,9 @@ BOOL Asn1cGeneralizedTimeToFileTime(Asn1Context *ctx, const char *const *ppszTim
     SYSTEMTIME st{};
     if (rtParseGeneralizedTime(ctx, *ppszTime, &dateTime) != 0) {
         const int status = TryFixBadDate(ctx, ppszTime, &dateTime);
-        if (status != 0) {
-            KV_TRACE_ERROR("call to rtParseGeneralizedTime() failed, result = %d", status);
-            SetLastError(CRYPT_E_ASN1_ERROR);
-            return FALSE;
-        }
+        if (status != 0)
+            return KV_FAIL(CRYPT_E_ASN1_ERROR,
+                           "call to rtParseGeneralizedTime() failed, result = %d", status);
     }
     // The six fields are taken as UTC as they stand; fraction and offset are not applied.
     st.wYear = dateTime.year;
@@ -88,7 +85,7 @@ BOOL Asn1cGeneralizedTimeToFileTime(Asn1Context *ctx, const char *const *ppszTim
     st.wSecond = dateTime.second;
     if (!SystemTimeToFileTime(&st, pFileTime)) {
         KV_TRACE_ERROR("call to SystemTimeToFileTime() failed");
-        return FALSE;
+        return FailKeepingLastError();
     }
     return TRUE;
 }
@@ -110,35 +107,29 @@ BOOL PrivateKeyUsagePeriod_FillAsn1cObject(Asn1Context *ctx, const void *pvStruc
     return TRUE;
 }
 
-// The structure, then one FILETIME per present bound, notBefore's first; no padding.
-BOOL PrivateKeyUsagePeriod_GetBufferSize(Asn1Context *, void *value, DWORD *pcbStructInfo, void **)
+// One FILETIME for a present bound, converted only when there is a block to hold it.
+BOOL GeneralizedTime_Layout(Asn1Context *ctx, const char *const *ppszTime, FlatCursor *cursor,
+                            FILETIME **ppFileTime)
 {
-    const auto *asn1Period = static_cast<const PrivateKeyUsagePeriod *>(value);
-    const DWORD bounds = asn1Period->m.notBeforePresent + asn1Period->m.notAfterPresent;
-    *pcbStructInfo = sizeof(KVCERT_PRIVATE_KEY_USAGE_PERIOD) + bounds * sizeof(FILETIME);
-    return TRUE;
+    FILETIME *pFileTime = cursor->Take<FILETIME>();
+    *ppFileTime = pFileTime;
+    return !pFileTime || Asn1cGeneralizedTimeToFileTime(ctx, ppszTime, pFileTime);
 }
 
-BOOL PrivateKeyUsagePeriod_FillBuffer(Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer,
-                                      void **)
+// The structure, then one FILETIME per present bound, notBefore's first; no padding.
+BOOL PrivateKeyUsagePeriod_Layout(Asn1Context *ctx, PrivateKeyUsagePeriod *asn1Period,
+                                  FlatCursor *cursor)
 {
-    const auto *asn1Period = static_cast<const PrivateKeyUsagePeriod *>(value);
-    auto *period = static_cast<KVCERT_PRIVATE_KEY_USAGE_PERIOD *>(pvBuffer);
-    period->pNotBefore = nullptr;
-    period->pNotAfter = nullptr;
-    auto *cursor = reinterpret_cast<FILETIME *>(period + 1);
-    if (asn1Period->m.notBeforePresent) {
-        period->pNotBefore = cursor;
-        if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notBefore, cursor++)) return FALSE;
-    }
-    if (asn1Period->m.notAfterPresent) {
-        period->pNotAfter = cursor;
-        if (!Asn1cGeneralizedTimeToFileTime(ctx, &asn1Period->notAfter, cursor++)) return FALSE;
-    }
-    const auto cbFilled =
-        static_cast<size_t>(reinterpret_cast<BYTE *>(cursor) - static_cast<BYTE *>(pvBuffer));
-    return CheckFilledSize(__func__, cbFilled, cbBuffer);
+    KVCERT_PRIVATE_KEY_USAGE_PERIOD scratch{};
+    KVCERT_PRIVATE_KEY_USAGE_PERIOD &period =
+        ElementOr(cursor->Take<KVCERT_PRIVATE_KEY_USAGE_PERIOD>(), 0, scratch);
+    return (!asn1Period->m.notBeforePresent ||
+            GeneralizedTime_Layout(ctx, &asn1Period->notBefore, cursor, &period.pNotBefore)) &&
+           (!asn1Period->m.notAfterPresent ||
+            GeneralizedTime_Layout(ctx, &asn1Period->notAfter, cursor, &period.pNotAfter));
 }
+
+KV_DEFINE_FLAT_RESULT_CALLBACKS(PrivateKeyUsagePeriod, PrivateKeyUsagePeriod_Layout)
 
 KV_DEFINE_ENCODE_ENTRY_POINTS(PrivateKeyUsagePeriod, PrivateKeyUsagePeriod,
                               asn1E_PrivateKeyUsagePeriod, PrivateKeyUsagePeriod_FillAsn1cObject)

@@ -6,10 +6,9 @@
 #include <wintypes.h>
 
 BOOL PrivateKeyUsagePeriod_FillAsn1cObject(Asn1Context *ctx, const void *pvStructInfo, void *value);
-BOOL PrivateKeyUsagePeriod_GetBufferSize(Asn1Context *ctx, void *value, DWORD *pcbStructInfo,
-                                         void **ppHandover);
-BOOL PrivateKeyUsagePeriod_FillBuffer(Asn1Context *ctx, void *value, void *pvBuffer, DWORD cbBuffer,
-                                      void **ppHandover);
+BOOL PrivateKeyUsagePeriod_GetBufferSize(Asn1Context *ctx, void *value, DWORD *pcbStructInfo);
+BOOL PrivateKeyUsagePeriod_FillBuffer(Asn1Context *ctx, void *value, void *pvBuffer,
+                                      DWORD cbBuffer);
 
 // Makes the text YYYYMMDDHHMMSSZ on the context heap; fractions of a second are dropped.
 BOOL FileTimeToAsn1cGeneralizedTime(Asn1Context *ctx, const FILETIME *pFileTime,

@@ -12,77 +12,43 @@ using namespace ess;
 
 namespace {
 
-BOOL AppendESSCertID(Asn1Context *ctx, const KVCMSG_ESS_CERT_ID &given, DList *certs)
+BOOL AppendESSCertID(TraceSite site, Asn1Context *ctx, const KVCMSG_ESS_CERT_ID &given,
+                     DList *certs)
 {
-    if (given.CertHash.cbData && !given.CertHash.pbData) {
-        KV_TRACE_ERROR("Malformed KVCMSG_SIGNING_CERTIFICATE");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    auto *certId = NewListElement<ESSCertID>(ctx, __func__);
+    if (given.CertHash.cbData && !given.CertHash.pbData)
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed KVCMSG_SIGNING_CERTIFICATE");
+    auto *certId = NewListElement<ESSCertID>(site, ctx);
     if (!certId) return FALSE;
     ASN1DynOctStr_FillAsn1cObject(&given.CertHash, &certId->certHash);
     if (!FillIssuerSerialIfGiven(ctx, given.IssuerSerial, certId)) return FALSE;
-    AppendListElement(ctx, certs, certId);
+    rtDListAppendNode(ctx, certs, certId);
     return TRUE;
 }
 
 // Hash, issuer, serial number.
-void FillESSCertIDBuffer(const ESSCertID &certId, const KVCMSG_ISSUER_SERIAL &record,
-                         KVCMSG_ESS_CERT_ID *pCertId, BYTE **ppbCursor)
+BOOL ESSCertID_Layout(Asn1Context *ctx, ESSCertID *certId, KVCMSG_ESS_CERT_ID *pCertId,
+                      FlatCursor *cursor)
 {
-    ASN1DynOctStr_FillBuffer(&certId.certHash, &pCertId->CertHash, ppbCursor);
-    IssuerSerial_FillBuffer(&record, &pCertId->IssuerSerial, ppbCursor);
+    ASN1DynOctStr_Layout(&certId->certHash, &pCertId->CertHash, cursor);
+    return IssuerSerialIfPresent_Layout(ctx, certId, &pCertId->IssuerSerial, cursor);
+}
+
+BOOL SigningCertificate_Layout(Asn1Context *ctx, SigningCertificate *value, FlatCursor *cursor)
+{
+    return SigningCertificateLayout<KVCMSG_SIGNING_CERTIFICATE>(ctx, value, cursor,
+                                                                ESSCertID_Layout);
 }
 
 } // namespace
 
 BOOL SigningCertificate_FillAsn1cObject(Asn1Context *ctx, const void *pvStructInfo, void *value)
 {
-    const auto *info = static_cast<const KVCMSG_SIGNING_CERTIFICATE *>(pvStructInfo);
-    auto *signingCert = static_cast<SigningCertificate *>(value);
-    if (!CheckCallerArrays(__func__, "Malformed KVCMSG_SIGNING_CERTIFICATE", *info)) return FALSE;
-    rtDListInit(&signingCert->certs);
-    for (DWORD i = 0; i < info->cCerts; ++i)
-        if (!AppendESSCertID(ctx, info->rgCerts[i], &signingCert->certs)) return FALSE;
-    return FillPoliciesIfGiven(ctx, *info, signingCert);
+    return SigningCertificateFill(KV_HERE, "Malformed KVCMSG_SIGNING_CERTIFICATE", ctx,
+                                  *static_cast<const KVCMSG_SIGNING_CERTIFICATE *>(pvStructInfo),
+                                  static_cast<SigningCertificate *>(value), AppendESSCertID);
 }
 
-// The structure, the two arrays, then per certificate its hash, issuer and serial number,
-// then the policies.
-BOOL SigningCertificate_GetBufferSize(Asn1Context *ctx, void *value, DWORD *pcbStructInfo,
-                                      void **ppHandover)
-{
-    auto *signingCert = static_cast<SigningCertificate *>(value);
-    const DList *policies = PoliciesOf(signingCert);
-    KVCMSG_ISSUER_SERIAL *records = NewIssuerSerialRecords(ctx, signingCert->certs.count, __func__);
-    if (!records) return FALSE;
-    size_t cbNeeded =
-        FixedPartSize<KVCMSG_SIGNING_CERTIFICATE>(signingCert->certs.count, policies->count);
-    if (!ForEachElement<ESSCertID>(signingCert->certs, [&](ESSCertID *certId, DWORD index) {
-            cbNeeded += certId->certHash.numocts;
-            return SizeIssuerSerialIfPresent(ctx, certId, &cbNeeded, &records[index]);
-        }))
-        return FALSE;
-    SeqOfPolicyInformation_GetBufferSize(ctx, policies, &cbNeeded);
-    *ppHandover = records;
-    return StoreFlatSize(__func__, cbNeeded, pcbStructInfo);
-}
-
-BOOL SigningCertificate_FillBuffer(Asn1Context *, void *value, void *pvBuffer, DWORD cbBuffer,
-                                   void **ppHandover)
-{
-    const auto *signingCert = static_cast<const SigningCertificate *>(value);
-    const DList *policies = PoliciesOf(signingCert);
-    const auto *records = static_cast<const KVCMSG_ISSUER_SERIAL *>(*ppHandover);
-    auto *info = static_cast<KVCMSG_SIGNING_CERTIFICATE *>(pvBuffer);
-    BYTE *cursor = LayFixedPart(info, signingCert->certs.count, policies->count);
-    ForEachElement<const ESSCertID>(signingCert->certs, [&](const ESSCertID *certId, DWORD index) {
-        FillESSCertIDBuffer(*certId, records[index], &info->rgCerts[index], &cursor);
-        return TRUE;
-    });
-    return SeqOfPolicyInformation_FillBuffer(policies, info->rgPolicies, &cursor) &&
-           CheckFilledSize(__func__, FilledSize(pvBuffer, cursor), cbBuffer);
-}
+KV_DEFINE_FLAT_RESULT_CALLBACKS(SigningCertificate, SigningCertificate_Layout)
 
 KV_DEFINE_ENCODE_ENTRY_POINTS(SigningCertificate, SigningCertificate, asn1E_SigningCertificate,
                               SigningCertificate_FillAsn1cObject)

@@ -1,5 +1,6 @@
 #include "frame/AsnObject.h"
 
+#include "frame/FlatLayout.h"
 #include "frame/Memory.h"
 
 #include <cstring>
@@ -32,12 +33,9 @@ template <typename Para> MemoryPair MemoryPairFrom(const Para *pPara)
     return pair;
 }
 
-// Releases the call's context on every path out of the frame.
-using ContextGuard = std::unique_ptr<Asn1Context, decltype(&rtFreeContext)>;
-
 // Length query, allocation mode or caller buffer for a finished encoding.
-BOOL DeliverEncoding(const BYTE *pbDer, DWORD cbDer, DWORD dwFlags, const MemoryPair &memory,
-                     void *pvEncoded, DWORD *pcbEncoded)
+BOOL DeliverEncoding(TraceSite site, const BYTE *pbDer, DWORD cbDer, DWORD dwFlags,
+                     const MemoryPair &memory, void *pvEncoded, DWORD *pcbEncoded)
 {
     if (!pvEncoded) {
         *pcbEncoded = cbDer;
@@ -45,19 +43,15 @@ BOOL DeliverEncoding(const BYTE *pbDer, DWORD cbDer, DWORD dwFlags, const Memory
     }
     if (dwFlags & CRYPT_ENCODE_ALLOC_FLAG) {
         auto *pbBlock = static_cast<BYTE *>(memory.pfnAlloc(cbDer));
-        if (!pbBlock) {
-            KV_TRACE_ERROR_IN("ObjectEncodeEx", "pfnAlloc() failed");
-            return FailWith(NTE_NO_MEMORY);
-        }
+        if (!pbBlock) return KV_FAIL_AT(site, NTE_NO_MEMORY, "pfnAlloc() failed");
         std::memcpy(pbBlock, pbDer, cbDer);
         *static_cast<BYTE **>(pvEncoded) = pbBlock;
         *pcbEncoded = cbDer;
         return TRUE;
     }
     if (*pcbEncoded < cbDer) {
-        KV_TRACE_ERROR_IN("ObjectEncodeEx", "pvEncoded length is too small");
         *pcbEncoded = cbDer;
-        return FailWith(ERROR_MORE_DATA);
+        return KV_FAIL_AT(site, ERROR_MORE_DATA, "pvEncoded length is too small");
     }
     std::memcpy(pvEncoded, pbDer, cbDer);
     *pcbEncoded = cbDer;
@@ -65,16 +59,13 @@ BOOL DeliverEncoding(const BYTE *pbDer, DWORD cbDer, DWORD dwFlags, const Memory
 }
 
 // Lays the flat result into a fresh block of the selected allocator.
-BOOL DeliverAllocated(Asn1Context *ctx, void *value, FillBufferFun fillBuffer, DWORD cbNeeded,
-                      void **ppHandover, const MemoryPair &memory, void *pvStructInfo,
+BOOL DeliverAllocated(TraceSite site, Asn1Context *ctx, void *value, FillBufferFun fillBuffer,
+                      DWORD cbNeeded, const MemoryPair &memory, void *pvStructInfo,
                       DWORD *pcbStructInfo)
 {
     void *pvBlock = memory.pfnAlloc(cbNeeded);
-    if (!pvBlock) {
-        KV_TRACE_ERROR_IN("ObjectDecodeEx", "pfnAlloc() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
-    if (!fillBuffer(ctx, value, pvBlock, cbNeeded, ppHandover)) {
+    if (!pvBlock) return KV_FAIL_AT(site, NTE_NO_MEMORY, "pfnAlloc() failed");
+    if (!fillBuffer(ctx, value, pvBlock, cbNeeded)) {
         const DWORD dwError = GetLastError(); // the callback's code is the caller's answer
         memory.pfnFree(pvBlock);
         return FailWith(dwError);
@@ -85,8 +76,8 @@ BOOL DeliverAllocated(Asn1Context *ctx, void *value, FillBufferFun fillBuffer, D
 }
 
 // Length query, allocation mode or caller buffer for a decoded value of known flat size.
-BOOL DeliverDecoded(Asn1Context *ctx, void *value, FillBufferFun fillBuffer, DWORD cbNeeded,
-                    void **ppHandover, DWORD dwFlags, const MemoryPair &memory, void *pvStructInfo,
+BOOL DeliverDecoded(TraceSite site, Asn1Context *ctx, void *value, FillBufferFun fillBuffer,
+                    DWORD cbNeeded, DWORD dwFlags, const MemoryPair &memory, void *pvStructInfo,
                     DWORD *pcbStructInfo)
 {
     if (!pvStructInfo) {
@@ -94,31 +85,27 @@ BOOL DeliverDecoded(Asn1Context *ctx, void *value, FillBufferFun fillBuffer, DWO
         return TRUE;
     }
     if (dwFlags & CRYPT_DECODE_ALLOC_FLAG)
-        return DeliverAllocated(ctx, value, fillBuffer, cbNeeded, ppHandover, memory, pvStructInfo,
+        return DeliverAllocated(site, ctx, value, fillBuffer, cbNeeded, memory, pvStructInfo,
                                 pcbStructInfo);
     if (*pcbStructInfo < cbNeeded) {
-        KV_TRACE_ERROR_IN("ObjectDecodeEx", "pvStructInfo length is too small");
         *pcbStructInfo = cbNeeded;
-        return FailWith(ERROR_MORE_DATA);
+        return KV_FAIL_AT(site, ERROR_MORE_DATA, "pvStructInfo length is too small");
     }
-    if (!fillBuffer(ctx, value, pvStructInfo, cbNeeded, ppHandover)) return FALSE;
+    if (!fillBuffer(ctx, value, pvStructInfo, cbNeeded)) return FALSE;
     *pcbStructInfo = cbNeeded;
     return TRUE;
 }
 
 // The first two checks, shared by encode and decode; traced under the validator's name.
-BOOL ValidateEncodingAndStructType(const char *validator, DWORD dwCertEncodingType,
+BOOL ValidateEncodingAndStructType(TraceSite validator, DWORD dwCertEncodingType,
                                    LPCSTR lpszStructType)
 {
-    if (!(dwCertEncodingType & X509_ASN_ENCODING)) {
-        KV_TRACE_ERROR_IN(validator,
+    if (!(dwCertEncodingType & X509_ASN_ENCODING))
+        return KV_FAIL_AT(validator, ERROR_INVALID_PARAMETER,
                           "Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (!lpszStructType) {
-        KV_TRACE_ERROR_IN(validator, "Unsupported struct type !lpszStructType");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (!lpszStructType)
+        return KV_FAIL_AT(validator, ERROR_INVALID_PARAMETER,
+                          "Unsupported struct type !lpszStructType");
     return TRUE;
 }
 
@@ -128,24 +115,16 @@ BOOL ValidateCommonEncodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lp
                                              const void *pvStructInfo, DWORD dwFlags,
                                              const void *pvEncoded, const DWORD *pcbEncoded)
 {
-    if (!ValidateEncodingAndStructType(__func__, dwCertEncodingType, lpszStructType)) return FALSE;
-    if (!pvStructInfo) {
-        KV_TRACE_ERROR("pvStructInfo is 0");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (dwFlags & ~static_cast<DWORD>(CRYPT_ENCODE_ALLOC_FLAG)) {
-        KV_TRACE_ERROR("Unsupported dwFlags (%ld), only CRYPT_ENCODE_ALLOC_FLAG is allowed",
+    if (!ValidateEncodingAndStructType(KV_HERE, dwCertEncodingType, lpszStructType)) return FALSE;
+    if (!pvStructInfo) return KV_FAIL(ERROR_INVALID_PARAMETER, "pvStructInfo is 0");
+    if (dwFlags & ~static_cast<DWORD>(CRYPT_ENCODE_ALLOC_FLAG))
+        return KV_FAIL(NTE_BAD_FLAGS,
+                       "Unsupported dwFlags (%ld), only CRYPT_ENCODE_ALLOC_FLAG is allowed",
                        static_cast<long>(dwFlags));
-        return FailWith(NTE_BAD_FLAGS);
-    }
-    if ((dwFlags & CRYPT_ENCODE_ALLOC_FLAG) && !pvEncoded) {
-        KV_TRACE_ERROR("CRYPT_ENCODE_ALLOC_FLAG is set but pvEncoded is 0");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (!pcbEncoded) {
-        KV_TRACE_ERROR("pcbEncoded is 0");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if ((dwFlags & CRYPT_ENCODE_ALLOC_FLAG) && !pvEncoded)
+        return KV_FAIL(ERROR_INVALID_PARAMETER,
+                       "CRYPT_ENCODE_ALLOC_FLAG is set but pvEncoded is 0");
+    if (!pcbEncoded) return KV_FAIL(ERROR_INVALID_PARAMETER, "pcbEncoded is 0");
     return TRUE;
 }
 
@@ -153,24 +132,17 @@ BOOL ValidateCommonDecodeObjectParameterList(DWORD dwCertEncodingType, LPCSTR lp
                                              const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
                                              const void *pvStructInfo, const DWORD *pcbStructInfo)
 {
-    if (!ValidateEncodingAndStructType(__func__, dwCertEncodingType, lpszStructType)) return FALSE;
-    if (!pbEncoded || !cbEncoded) {
-        KV_TRACE_ERROR("Encoded data is not supplied");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (dwFlags & ~static_cast<DWORD>(CRYPT_DECODE_ALLOC_FLAG)) {
-        KV_TRACE_ERROR("Unsupported dwFlags (%ld), only CRYPT_DECODE_ALLOC_FLAG is allowed",
+    if (!ValidateEncodingAndStructType(KV_HERE, dwCertEncodingType, lpszStructType)) return FALSE;
+    if (!pbEncoded || !cbEncoded)
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Encoded data is not supplied");
+    if (dwFlags & ~static_cast<DWORD>(CRYPT_DECODE_ALLOC_FLAG))
+        return KV_FAIL(NTE_BAD_FLAGS,
+                       "Unsupported dwFlags (%ld), only CRYPT_DECODE_ALLOC_FLAG is allowed",
                        static_cast<long>(dwFlags));
-        return FailWith(NTE_BAD_FLAGS);
-    }
-    if ((dwFlags & CRYPT_DECODE_ALLOC_FLAG) && !pvStructInfo) {
-        KV_TRACE_ERROR("CRYPT_DECODE_ALLOC_FLAG is set but pvStructInfo is 0");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (!pcbStructInfo) {
-        KV_TRACE_ERROR("pcbStructInfo is 0");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if ((dwFlags & CRYPT_DECODE_ALLOC_FLAG) && !pvStructInfo)
+        return KV_FAIL(ERROR_INVALID_PARAMETER,
+                       "CRYPT_DECODE_ALLOC_FLAG is set but pvStructInfo is 0");
+    if (!pcbStructInfo) return KV_FAIL(ERROR_INVALID_PARAMETER, "pcbStructInfo is 0");
     return TRUE;
 }
 
@@ -182,14 +154,17 @@ void SelectMemoryFunctionsToUse(PFN_CRYPT_ALLOC pfnAlloc, PFN_CRYPT_FREE pfnFree
     *ppfnFreeToUse = callerPairComplete ? pfnFree : DefaultFree;
 }
 
-BOOL InitializeAsn1cContext(Asn1Context *ctx)
+int OpenAsn1cContext(Asn1Context *ctx)
 {
     std::memset(ctx, 0, sizeof *ctx);
-    const int status = rtInitContext(ctx, nullptr);
-    if (status != 0) {
-        KV_TRACE_ERROR("call to rtInitContext() failed, result = %d", status);
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    return rtInitContext(ctx, nullptr);
+}
+
+BOOL InitializeAsn1cContext(Asn1Context *ctx)
+{
+    const int status = OpenAsn1cContext(ctx);
+    if (status != 0)
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to rtInitContext() failed, result = %d", status);
     return TRUE;
 }
 
@@ -211,7 +186,8 @@ BOOL ObjectEncodeEx(void *value, EncodeFun encodeFun, FillAsn1cObjectFun fillAsn
     if (!fillAsn1cObject(&ctx, pvStructInfo, value) ||
         !Asn1cObjectEncode(&ctx, value, encodeFun, &cbEncoded))
         return FALSE;
-    return DeliverEncoding(xe_getp(&ctx), cbEncoded, dwFlags, memory, pvEncoded, pcbEncoded);
+    return DeliverEncoding(KV_HERE, xe_getp(&ctx), cbEncoded, dwFlags, memory, pvEncoded,
+                           pcbEncoded);
 }
 
 BOOL ObjectDecodeEx(void *value, DecodeFun decodeFun, GetBufferSizeFun getBufferSize,
@@ -220,7 +196,6 @@ BOOL ObjectDecodeEx(void *value, DecodeFun decodeFun, GetBufferSizeFun getBuffer
                     PCRYPT_DECODE_PARA pDecodePara, void *pvStructInfo, DWORD *pcbStructInfo)
 {
     DWORD cbNeeded = 0;
-    void *pHandover = nullptr;
     if (!ValidateCommonDecodeObjectParameterList(dwCertEncodingType, lpszStructType, pbEncoded,
                                                  cbEncoded, dwFlags, pvStructInfo, pcbStructInfo))
         return FALSE;
@@ -231,24 +206,20 @@ BOOL ObjectDecodeEx(void *value, DecodeFun decodeFun, GetBufferSizeFun getBuffer
     ContextGuard releaseCtx(&ctx, rtFreeContext);
 
     if (!Asn1cObjectDecode(&ctx, pbEncoded, cbEncoded, value, decodeFun) ||
-        !getBufferSize(&ctx, value, &cbNeeded, &pHandover))
+        !getBufferSize(&ctx, value, &cbNeeded))
         return FALSE;
-    return DeliverDecoded(&ctx, value, fillBuffer, cbNeeded, &pHandover, dwFlags, memory,
-                          pvStructInfo, pcbStructInfo);
+    return DeliverDecoded(KV_HERE, &ctx, value, fillBuffer, cbNeeded, dwFlags, memory, pvStructInfo,
+                          pcbStructInfo);
 }
 
 BOOL Asn1cObjectEncode(Asn1Context *ctx, void *value, EncodeFun encodeFun, DWORD *pcbEncoded)
 {
     const int status = xe_setp(ctx, nullptr, 0);
-    if (status != 0) {
-        KV_TRACE_ERROR("call to xe_setp() failed, result = %d", status);
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    if (status != 0)
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to xe_setp() failed, result = %d", status);
     const int length = encodeFun(ctx, value, ASN1EXPL);
-    if (length <= 0) {
-        KV_TRACE_ERROR("call to encodeFun() failed, result = %d", length);
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    if (length <= 0)
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to encodeFun() failed, result = %d", length);
     *pcbEncoded = static_cast<DWORD>(length);
     return TRUE;
 }
@@ -256,23 +227,22 @@ BOOL Asn1cObjectEncode(Asn1Context *ctx, void *value, EncodeFun encodeFun, DWORD
 BOOL Asn1cObjectDecode(Asn1Context *ctx, const BYTE *pbEncoded, DWORD cbEncoded, void *value,
                        DecodeFun decodeFun)
 {
-    // The runtime reads a size of 0 as "take the extent from the header", which for a blob
-    // of known length would read past it; and it counts in int, so a longer input cannot be
-    // one of our structures.
-    int status = cbEncoded == 0 ? ASN_E_ENDOFBUF
-                 : cbEncoded > static_cast<DWORD>(INT32_MAX)
-                     ? ASN_E_INVLEN
-                     : xd_setp(ctx, pbEncoded, static_cast<int>(cbEncoded), nullptr, nullptr);
-    if (status != 0) {
-        KV_TRACE_ERROR("call to xd_setp() failed, result = %d", status);
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    int status = SetDecodeInput(ctx, pbEncoded, cbEncoded);
+    if (status != 0)
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to xd_setp() failed, result = %d", status);
     status = decodeFun(ctx, value, ASN1EXPL, 0);
-    if (status != 0) {
-        KV_TRACE_ERROR("call to decodeFun() failed, result = %d", status);
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    if (status != 0)
+        return KV_FAIL(CRYPT_E_ASN1_ERROR, "call to decodeFun() failed, result = %d", status);
     return TRUE;
+}
+
+int SetDecodeInput(Asn1Context *ctx, const BYTE *pb, DWORD cb)
+{
+    // The runtime reads a size of 0 as "take the extent from the header", which for a blob of
+    // known length would read past it; and it counts in int.
+    if (!pb || cb == 0) return ASN_E_ENDOFBUF;
+    if (cb > static_cast<DWORD>(INT32_MAX)) return ASN_E_INVLEN;
+    return xd_setp(ctx, pb, static_cast<int>(cb), nullptr, nullptr);
 }
 
 BOOL Asn1cObjectEncodeContextAlloc(Asn1Context *ctx, void *value, EncodeFun encodeFun,
@@ -280,11 +250,9 @@ BOOL Asn1cObjectEncodeContextAlloc(Asn1Context *ctx, void *value, EncodeFun enco
 {
     DWORD cbEncoded = 0;
     if (!Asn1cObjectEncode(ctx, value, encodeFun, &cbEncoded)) return FALSE;
-    auto *pbCopy = static_cast<BYTE *>(ASN1MALLOC(ctx, cbEncoded));
-    if (!pbCopy) {
-        KV_TRACE_ERROR("ASN1MALLOC() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    auto *pbCopy =
+        static_cast<BYTE *>(ContextAlloc(KV_HERE, ctx, cbEncoded, "ASN1MALLOC() failed"));
+    if (!pbCopy) return FALSE;
     std::memcpy(pbCopy, xe_getp(ctx), cbEncoded);
     *ppbEncoded = pbCopy;
     *pcbEncoded = cbEncoded;
@@ -299,18 +267,16 @@ BOOL CryptEncodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
     if (!CryptEncodeObject(dwCertEncodingType, lpszStructType, pvStructInfo, nullptr, &cbEncoded)) {
         KV_TRACE_ERROR("call to CryptEncodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
-        return FALSE;
+        return FailKeepingLastError();
     }
-    auto *pbEncoded = static_cast<BYTE *>(ASN1MALLOC(ctx, cbEncoded));
-    if (!pbEncoded) {
-        KV_TRACE_ERROR("ASN1MALLOC() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    auto *pbEncoded =
+        static_cast<BYTE *>(ContextAlloc(KV_HERE, ctx, cbEncoded, "ASN1MALLOC() failed"));
+    if (!pbEncoded) return FALSE;
     if (!CryptEncodeObject(dwCertEncodingType, lpszStructType, pvStructInfo, pbEncoded,
                            &cbEncoded)) {
         KV_TRACE_ERROR("call to CryptEncodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
-        return FALSE;
+        return FailKeepingLastError();
     }
     *ppbEncoded = pbEncoded;
     *pcbEncoded = cbEncoded;
@@ -326,49 +292,53 @@ BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
                            nullptr, &cbStructInfo)) {
         KV_TRACE_ERROR("call to CryptDecodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
-        return FALSE;
+        return FailKeepingLastError();
     }
-    void *pvStructInfo = ASN1MALLOC(ctx, cbStructInfo);
-    if (!pvStructInfo) {
-        KV_TRACE_ERROR("ASN1MALLOC() failed");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    void *pvStructInfo = ContextAlloc(KV_HERE, ctx, cbStructInfo, "ASN1MALLOC() failed");
+    if (!pvStructInfo) return FALSE;
     if (!CryptDecodeObject(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags,
                            pvStructInfo, &cbStructInfo)) {
         KV_TRACE_ERROR("call to CryptDecodeObject() failed, result = %d",
                        static_cast<int>(GetLastError()));
-        return FALSE;
+        return FailKeepingLastError();
     }
     *ppvStructInfo = pvStructInfo;
     return TRUE;
 }
 
-BOOL CheckFilledSize(const char *function, size_t cbFilled, DWORD cbBuffer)
+void *ContextAlloc(TraceSite site, Asn1Context *ctx, size_t cb, const char *message)
 {
-    if (cbFilled != cbBuffer) {
-        KV_TRACE_ERROR_IN(function, "Wrong buffer size");
-        return FailWith(CRYPT_E_BAD_ENCODE);
-    }
+    void *pv = ASN1MALLOCZ(ctx, cb);
+    if (!pv) KV_FAIL_AT(site, NTE_NO_MEMORY, "%s", message);
+    return pv;
+}
+
+void *NewListElement(TraceSite site, Asn1Context *ctx, size_t cbElement)
+{
+    void *element = rtDListNewNodeAndData(ctx, cbElement);
+    if (!element) KV_FAIL_AT(site, NTE_NO_MEMORY, "ALLOC_ASN1ELEMDNODE() failed");
+    return element;
+}
+
+BOOL CheckFilledSize(TraceSite site, size_t cbFilled, DWORD cbBuffer)
+{
+    if (cbFilled != cbBuffer) return KV_FAIL_AT(site, CRYPT_E_BAD_ENCODE, "Wrong buffer size");
     return TRUE;
 }
 
-BOOL StoreFlatSize(const char *function, size_t cbNeeded, DWORD *pcbStructInfo)
+BOOL StoreFlatSize(TraceSite site, size_t cbNeeded, DWORD *pcbStructInfo)
 {
-    if (cbNeeded > std::numeric_limits<DWORD>::max()) {
-        KV_TRACE_ERROR_IN(function, "Wrong buffer size");
-        return FailWith(CRYPT_E_BAD_ENCODE);
-    }
+    if (cbNeeded > std::numeric_limits<DWORD>::max())
+        return KV_FAIL_AT(site, CRYPT_E_BAD_ENCODE, "Wrong buffer size");
     *pcbStructInfo = static_cast<DWORD>(cbNeeded);
     return TRUE;
 }
 
-BOOL CheckDecodeFlagsWithoutEx(const char *entryPoint, DWORD dwFlags)
+BOOL CheckDecodeFlagsWithoutEx(TraceSite entryPoint, DWORD dwFlags)
 {
-    if (dwFlags & CRYPT_DECODE_ALLOC_FLAG) {
-        KV_TRACE_ERROR_IN(entryPoint,
+    if (dwFlags & CRYPT_DECODE_ALLOC_FLAG)
+        return KV_FAIL_AT(entryPoint, NTE_BAD_FLAGS,
                           "Unsupported dwFlags (%ld), no flags supported (dwFlags must be 0)",
                           static_cast<long>(dwFlags));
-        return FailWith(NTE_BAD_FLAGS);
-    }
     return TRUE;
 }

@@ -38,7 +38,7 @@
         DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE *pbEncoded, DWORD cbEncoded,   \
         DWORD dwFlags, void *pvStructInfo, DWORD *pcbStructInfo)                                   \
     {                                                                                              \
-        if (!CheckDecodeFlagsWithoutEx(__func__, dwFlags)) return FALSE;                           \
+        if (!CheckDecodeFlagsWithoutEx(KV_HERE, dwFlags)) return FALSE;                            \
         return OrvaDll##Struct##DecodeEx(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, \
                                          dwFlags, nullptr, pvStructInfo, pcbStructInfo);           \
     }

@@ -42,10 +42,31 @@ inline BOOL FailWith(DWORD dwError)
     return FALSE;
 }
 
+// Where a failure was seen: the function a trace line names and a line inside it. A shared
+// helper that reports for its caller takes the caller's site (KV_HERE), never its own line.
+struct TraceSite {
+    const char *function;
+    int line;
+};
+#define KV_HERE (TraceSite{__func__, __LINE__})
+
 // One error line under the name of the function that saw the failure.
-#define KV_TRACE_ERROR(fmt, ...) KV_TRACE_ERROR_IN(__func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define KV_TRACE_ERROR_IN(func, fmt, ...)                                                          \
-    do {                                                                                           \
-        if (DbLevelOn(DB_ERROR))                                                                   \
-            support_elprint_print_(db_ctx, fmt, "", __LINE__, func __VA_OPT__(, ) __VA_ARGS__);    \
-    } while (0)
+#define KV_TRACE_ERROR(fmt, ...) KV_TRACE_ERROR_AT(KV_HERE, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define KV_TRACE_ERROR_AT(site, fmt, ...)                                                          \
+    (DbLevelOn(DB_ERROR)                                                                           \
+         ? static_cast<void>(support_elprint_print_(db_ctx, fmt, "", (site).line,                  \
+                                                    (site).function __VA_OPT__(, ) __VA_ARGS__))   \
+         : static_cast<void>(0))
+
+// The failure path of every check the library makes itself: one trace line, the code, FALSE.
+#define KV_FAIL(dwError, fmt, ...)                                                                 \
+    (KV_TRACE_ERROR(fmt __VA_OPT__(, ) __VA_ARGS__), FailWith(dwError))
+#define KV_FAIL_AT(site, dwError, fmt, ...)                                                        \
+    (KV_TRACE_ERROR_AT(site, fmt __VA_OPT__(, ) __VA_ARGS__), FailWith(dwError))
+
+// FALSE with the last error left as it stands, on purpose: the code a provider, CryptoAPI or
+// an allocator set is the caller's answer, or the failure has no code of its own.
+inline BOOL FailKeepingLastError()
+{
+    return FALSE;
+}

@@ -54,11 +54,11 @@ BOOL BuildSimpleBlob(Asn1Context *ctx, const GOST_SIMPLEBLOB &header,
     rtDListInit(&blobParameters.extElem1);
     blobParameters.encryptionParamSet = cipherParamSet;
     DWORD cbParameters = 0;
-    if (!EncodeDer(ctx, &blobParameters, asn1E_Gost28147_89_BlobParameters, &cbParameters))
+    if (!EncodeQuietly(ctx, &blobParameters, asn1E_Gost28147_89_BlobParameters, &cbParameters))
         return FALSE;
     *pcbBlob = sizeof header + cbParameters;
     *ppbBlob = static_cast<BYTE *>(KVSUPAllocMemory(*pcbBlob));
-    if (!*ppbBlob) return FALSE; // NTE_NO_MEMORY
+    if (!*ppbBlob) return FailKeepingLastError(); // NTE_NO_MEMORY
     std::memcpy(*ppbBlob, &header, sizeof header);
     std::memcpy(*ppbBlob + sizeof header, xe_getp(ctx), cbParameters);
     return TRUE;
@@ -103,7 +103,8 @@ BOOL SetKeyWrap(HCRYPTKEY hAgree, ALG_ID keyWrapAlgId)
 BOOL ExportSimpleBlobHeader(HCRYPTKEY hContentKey, HCRYPTKEY hAgree, GOST_SIMPLEBLOB *pHeader)
 {
     DWORD cbBlob = 0;
-    if (!CryptExportKey(hContentKey, hAgree, SIMPLEBLOB, 0, nullptr, &cbBlob)) return FALSE;
+    if (!CryptExportKey(hContentKey, hAgree, SIMPLEBLOB, 0, nullptr, &cbBlob))
+        return FailKeepingLastError();
     BYTE *pbBlob = static_cast<BYTE *>(KVSUPAllocMemory(cbBlob));
     HeapBlockGuard freeBlob(&pbBlob, FreeHeapBlockAt);
     if (!pbBlob || !CryptExportKey(hContentKey, hAgree, SIMPLEBLOB, 0, pbBlob, &cbBlob))

@@ -1,6 +1,5 @@
-// What the CMS key-management functions share: DER in and out of their private ASN.1
-// context, the ephemeral key pair of a recipient, and the GOST SIMPLEBLOB through which the
-// provider wraps and unwraps the content-encryption key.
+// What the CMS key-management functions share: the ephemeral key pair of a recipient, and the
+// GOST SIMPLEBLOB through which the provider wraps and unwraps the content-encryption key.
 //
 // Unless a code is named, a failure leaves the provider's, CryptoAPI's or the allocator's code
 // as the last error and traces nothing.
@@ -10,6 +9,7 @@
 #include <wincrypt.h>
 
 #include "asn1/Asn1Types.h"
+#include "frame/AsnObject.h"
 #include "keys/GostVocabulary.h"
 #include "keys/Resources.h"
 
@@ -22,31 +22,6 @@ inline void DiscardKeyKeepingError(HCRYPTKEY *phKey)
     *phKey = 0;
 }
 using HandedOutKeyGuard = std::unique_ptr<HCRYPTKEY, decltype(&DiscardKeyKeepingError)>;
-
-// Decodes the DER in `der` (explicit tagging). An empty blob, or one longer than the runtime
-// counts, does not decode; nothing is read past cbData.
-template <typename Value>
-bool DecodeDer(Asn1Context *ctx, const CRYPT_DER_BLOB &der, Value *pValue,
-               int (*decoder)(Asn1Context *, Value *, ASN1TagType, int))
-{
-    if (der.cbData == 0 || !der.pbData || der.cbData > static_cast<DWORD>(INT32_MAX)) return false;
-    const int cbDer = static_cast<int>(der.cbData);
-    return xd_setp(ctx, der.pbData, cbDer, nullptr, nullptr) == 0 &&
-           decoder(ctx, pValue, ASN1EXPL, cbDer) == 0;
-}
-
-// Encodes the value (explicit tagging) into the context's encode buffer; xe_getp(ctx) gives
-// the first octet. False for a runtime failure or an empty encoding.
-template <typename Value>
-bool EncodeDer(Asn1Context *ctx, Value *pValue, int (*encoder)(Asn1Context *, Value *, ASN1TagType),
-               DWORD *pcbEncoded)
-{
-    if (xe_setp(ctx, nullptr, 0) != 0) return false;
-    const int length = encoder(ctx, pValue, ASN1EXPL);
-    if (length <= 0) return false;
-    *pcbEncoded = static_cast<DWORD>(length);
-    return true;
-}
 
 // A copy of cb bytes in a block of the caller's allocator, stored in *pOut only when the
 // block was obtained.

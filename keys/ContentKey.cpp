@@ -42,7 +42,7 @@ BOOL StoreParameters(Asn1Context *ctx, Gost28147_89_Parameters *pValue,
                      PCMSG_CONTENT_ENCRYPT_INFO pInfo)
 {
     DWORD cbEncoded = 0;
-    if (!EncodeDer(ctx, pValue, asn1E_Gost28147_89_Parameters, &cbEncoded) ||
+    if (!EncodeQuietly(ctx, pValue, asn1E_Gost28147_89_Parameters, &cbEncoded) ||
         !CopyToCallerBlock(pInfo->pfnAlloc, xe_getp(ctx), cbEncoded,
                            &pInfo->ContentEncryptionAlgorithm.Parameters))
         return FALSE;
@@ -58,8 +58,8 @@ extern "C" BOOL WINAPI
 OrvaMsgDllGenContentEncryptKey(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo, DWORD, void *)
 {
     pContentEncryptInfo->hContentEncryptKey = 0;
-    Asn1Context ctx{};
-    if (rtInitContext(&ctx, nullptr) != 0) return FALSE;
+    Asn1Context ctx;
+    if (OpenAsn1cContext(&ctx) != 0) return FailKeepingLastError();
     ContextGuard releaseCtx(&ctx, rtFreeContext);
     HandedOutKeyGuard discardKey(&pContentEncryptInfo->hContentEncryptKey, DiscardKeyKeepingError);
     Gost28147_89_Parameters parameters{};

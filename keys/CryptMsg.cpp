@@ -64,10 +64,8 @@ BOOL OrvaExportPublicKeyInfo(HCRYPTKEY hKey, CERT_PUBLIC_KEY_INFO *pInfo, PFN_CR
     if (!ExportPublicKeyBlob(hKey, &pbBlob, &cbBlob)) return FALSE;
     const ALG_ID aiKeyAlg = PublicKeyBlobAlgId(pbBlob, cbBlob);
     pInfo->Algorithm.pszObjId = const_cast<LPSTR>(ALGID_2_OID(aiKeyAlg));
-    if (!pInfo->Algorithm.pszObjId) {
-        KV_TRACE_ERROR("() public key algorithm %x has no OID", aiKeyAlg);
-        return FailWith(NTE_BAD_ALGID);
-    }
+    if (!pInfo->Algorithm.pszObjId)
+        return KV_FAIL(NTE_BAD_ALGID, "() public key algorithm %x has no OID", aiKeyAlg);
     return OrvaEncodePublicKeyAndParametersEx(
         X509_ASN_ENCODING, pInfo->Algorithm.pszObjId, pbBlob, cbBlob, 0, nullptr,
         &pInfo->PublicKey.pbData, &pInfo->PublicKey.cbData, &pInfo->Algorithm.Parameters.pbData,
@@ -80,10 +78,8 @@ BOOL OrvaExportSubjectPublicKeyInfo(Asn1Context *ctx, HCRYPTKEY hKey, SubjectPub
     std::unique_ptr<CERT_PUBLIC_KEY_INFO, decltype(&FreePublicKeyInfoBlocks)> freeBlocks(
         &info, FreePublicKeyInfoBlocks);
     if (!OrvaExportPublicKeyInfo(hKey, &info, pfnAllocMemory)) return FALSE;
-    if (!ms2ac_SubjectPublicKeyInfo(ctx, &info, pValue)) {
-        KV_TRACE_ERROR("() ms2ac_SubjectPublicKeyInfo failed!");
-        return FailWith(NTE_NO_MEMORY);
-    }
+    if (!ms2ac_SubjectPublicKeyInfo(ctx, &info, pValue))
+        return KV_FAIL(NTE_NO_MEMORY, "() ms2ac_SubjectPublicKeyInfo failed!");
     return TRUE;
 }
 
@@ -129,7 +125,7 @@ BOOL OrvaExportOIDKeyParam(HCRYPTKEY hKey, DWORD dwParam, ASN1OBJID *pOid)
 {
     std::array<BYTE, kOidKeyParamSize + 1> text{}; // the last NUL is out of the provider's reach
     DWORD cbText = kOidKeyParamSize;
-    if (!CryptGetKeyParam(hKey, dwParam, text.data(), &cbText, 0)) return FALSE;
+    if (!CryptGetKeyParam(hKey, dwParam, text.data(), &cbText, 0)) return FailKeepingLastError();
     if (!rtStrToOid(reinterpret_cast<const char *>(text.data()), pOid))
         return FailWith(NTE_NO_MEMORY);
     return TRUE;

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr char kEntryPoint[] = "OrvaConvertPublicKeyInfo";
-
 // DER NULL, the parameters of a key that came without any.
 constexpr BYTE kDerNull[] = {0x05, 0x00};
 
@@ -47,40 +45,40 @@ bool KnownPublicKeyAlgorithm(LPCSTR pszObjId, ALG_ID *paiKeyAlg)
 
 // aiKeyAlg of the blob: the three GOST R 34.10 signature key OIDs by name, any other by
 // CryptoAPI's public-key OID group.
-BOOL ChooseKeyAlgorithm(LPCSTR pszObjId, ALG_ID *paiKeyAlg)
+BOOL ChooseKeyAlgorithm(TraceSite site, LPCSTR pszObjId, ALG_ID *paiKeyAlg)
 {
     if (KnownPublicKeyAlgorithm(pszObjId, paiKeyAlg)) return TRUE;
     PCCRYPT_OID_INFO pOidInfo = CryptFindOIDInfo(
         CRYPT_OID_INFO_OID_KEY, const_cast<LPSTR>(pszObjId), CRYPT_PUBKEY_ALG_OID_GROUP_ID);
     if (!pOidInfo) {
-        KV_TRACE_ERROR_IN(kEntryPoint, "CryptFindOIDInfo");
-        return FALSE; // CryptoAPI's code stands
+        KV_TRACE_ERROR_AT(site, "CryptFindOIDInfo");
+        return FailKeepingLastError(); // CryptoAPI's code stands
     }
     if (pOidInfo->Algid != CALG_OID_INFO_PARAMETERS && pOidInfo->Algid != CALG_OID_INFO_CNG_ONLY) {
         *paiKeyAlg = pOidInfo->Algid;
         return TRUE;
     }
     if (pOidInfo->pszOID && KnownPublicKeyAlgorithm(pOidInfo->pszOID, paiKeyAlg)) return TRUE;
-    KV_TRACE_ERROR_IN(kEntryPoint, "Unknown CNG algorithm.");
-    return FALSE;
+    KV_TRACE_ERROR_AT(site, "Unknown CNG algorithm.");
+    return FailKeepingLastError();
 }
 
-BOOL FailKeyDecode()
+BOOL FailKeyDecode(TraceSite site)
 {
-    KV_TRACE_ERROR_IN(kEntryPoint, "() asn1D_GostR3410_PublicKey failed");
-    return FailWith(CRYPT_E_ASN1_INTERNAL);
+    return KV_FAIL_AT(site, CRYPT_E_ASN1_INTERNAL, "() asn1D_GostR3410_PublicKey failed");
 }
 
 // Total length of the key's outer TLV as its identifier and length octets announce it. They
 // are read from a zero-padded copy, so a key shorter than its own header is not read past.
-BOOL AnnouncedLength(Asn1Context *ctx, const CRYPT_BIT_BLOB &key, DWORD *pcbAnnounced)
+BOOL AnnouncedLength(TraceSite site, Asn1Context *ctx, const CRYPT_BIT_BLOB &key,
+                     DWORD *pcbAnnounced)
 {
     std::array<BYTE, kMaxHeader> header{};
     if (key.cbData)
         std::memcpy(header.data(), key.pbData, std::min<size_t>(key.cbData, header.size()));
     // A primitive OCTET STRING: its extent is known from the header alone.
     if (header[0] != ASN_ID_OCTSTR || xd_setp(ctx, header.data(), 0, nullptr, nullptr) != 0)
-        return FailKeyDecode();
+        return FailKeyDecode(site);
     *pcbAnnounced = static_cast<DWORD>(ctx->buffer.size);
     return TRUE;
 }
@@ -88,20 +86,20 @@ BOOL AnnouncedLength(Asn1Context *ctx, const CRYPT_BIT_BLOB &key, DWORD *pcbAnno
 // Decodes the GostR3410-PublicKey from a zero-filled working copy at least as long as the
 // key announces itself: a key that announces more than it holds is decoded from zeros beyond
 // its end, never from foreign memory.
-BOOL DecodePublicKey(Asn1Context *ctx, const CRYPT_BIT_BLOB &key, GostR3410_PublicKey *value,
-                     BYTE **ppbWorkingCopy)
+BOOL DecodePublicKey(TraceSite site, Asn1Context *ctx, const CRYPT_BIT_BLOB &key,
+                     GostR3410_PublicKey *value, BYTE **ppbWorkingCopy)
 {
     DWORD cbAnnounced = 0;
-    if (!AnnouncedLength(ctx, key, &cbAnnounced)) return FALSE;
+    if (!AnnouncedLength(site, ctx, key, &cbAnnounced)) return FALSE;
     if (cbAnnounced > kMaxPublicKeyEncoding)
-        return FailKeyDecode(); // longer than any key: refused before copying
+        return FailKeyDecode(site); // longer than any key: refused before copying
     const DWORD cbWorking = std::max(key.cbData, cbAnnounced);
     *ppbWorkingCopy = static_cast<BYTE *>(KVSUPAllocMemory(cbWorking));
     if (!*ppbWorkingCopy) return FailWith(CRYPT_E_ASN1_MEMORY);
     std::memcpy(*ppbWorkingCopy, key.pbData, key.cbData);
     if (xd_setp(ctx, *ppbWorkingCopy, 0, nullptr, nullptr) != 0 ||
         asn1D_GostR3410_PublicKey(ctx, value, ASN1EXPL, static_cast<int>(cbWorking)) != 0)
-        return FailKeyDecode();
+        return FailKeyDecode(site);
     return TRUE;
 }
 
@@ -168,22 +166,17 @@ void b2e_CRYPT_PUBKEY_INFO(BYTE **ppCursor, DWORD *pcbBlob, const CRYPT_OBJID_BL
 extern "C" BOOL WINAPI OrvaConvertPublicKeyInfo(DWORD, PCERT_PUBLIC_KEY_INFO pInfo, ALG_ID, DWORD,
                                                 BYTE **ppbData, DWORD *pcbData)
 {
-    if (!pcbData || !IsWellFormed(pInfo)) {
-        KV_TRACE_ERROR("Malformed CERT_PUBLIC_KEY_INFO or pcbData is 0");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    Asn1Context ctx{};
-    if (rtInitContext(&ctx, nullptr) != 0) {
-        KV_TRACE_ERROR("rtInitContext");
-        return FailWith(CRYPT_E_ASN1_INTERNAL);
-    }
+    if (!pcbData || !IsWellFormed(pInfo))
+        return KV_FAIL(ERROR_INVALID_PARAMETER, "Malformed CERT_PUBLIC_KEY_INFO or pcbData is 0");
+    Asn1Context ctx;
+    if (OpenAsn1cContext(&ctx) != 0) return KV_FAIL(CRYPT_E_ASN1_INTERNAL, "rtInitContext");
     ContextGuard releaseCtx(&ctx, rtFreeContext);
     BYTE *pbWorkingCopy = nullptr; // declared after ctx, released before it
     HeapBlockGuard freeWorkingCopy(&pbWorkingCopy, FreeHeapBlockAt);
     ALG_ID aiKeyAlg = 0;
     GostR3410_PublicKey value{};
-    if (!ChooseKeyAlgorithm(pInfo->Algorithm.pszObjId, &aiKeyAlg) ||
-        !DecodePublicKey(&ctx, pInfo->PublicKey, &value, &pbWorkingCopy))
+    if (!ChooseKeyAlgorithm(KV_HERE, pInfo->Algorithm.pszObjId, &aiKeyAlg) ||
+        !DecodePublicKey(KV_HERE, &ctx, pInfo->PublicKey, &value, &pbWorkingCopy))
         return FALSE;
     const CRYPT_DATA_BLOB key = {value.numocts, value.data};
     return DeliverBlob(pInfo->Algorithm.Parameters, key, aiKeyAlg, ppbData, pcbData);

@@ -20,7 +20,7 @@ namespace {
 BOOL CopyToAllocated(const BYTE *pbData, DWORD cbData, PFN_CRYPT_ALLOC pfnAlloc, BYTE **ppbCopy)
 {
     auto *pbCopy = static_cast<BYTE *>(pfnAlloc(cbData));
-    if (!pbCopy) return FALSE; // the allocator's code stands
+    if (!pbCopy) return FailKeepingLastError(); // the allocator's code stands
     std::memcpy(pbCopy, pbData, cbData);
     *ppbCopy = pbCopy;
     return TRUE;
@@ -149,10 +149,12 @@ ALG_ID PublicKeyBlobAlgId(const BYTE *pbBlob, DWORD cbBlob)
 BOOL ExportPublicKeyBlob(HCRYPTKEY hKey, BYTE **ppbBlob, DWORD *pcbBlob)
 {
     DWORD cbBlob = 0;
-    if (!CryptExportKey(hKey, 0, PUBLICKEYBLOBEX, 0, nullptr, &cbBlob)) return FALSE;
+    if (!CryptExportKey(hKey, 0, PUBLICKEYBLOBEX, 0, nullptr, &cbBlob))
+        return FailKeepingLastError();
     *ppbBlob = static_cast<BYTE *>(KVSUPAllocMemory(cbBlob));
-    if (!*ppbBlob) return FALSE; // NTE_NO_MEMORY
-    if (!CryptExportKey(hKey, 0, PUBLICKEYBLOBEX, 0, *ppbBlob, &cbBlob)) return FALSE;
+    if (!*ppbBlob) return FailKeepingLastError(); // NTE_NO_MEMORY
+    if (!CryptExportKey(hKey, 0, PUBLICKEYBLOBEX, 0, *ppbBlob, &cbBlob))
+        return FailKeepingLastError();
     *pcbBlob = cbBlob;
     return TRUE;
 }
@@ -166,8 +168,8 @@ BOOL OrvaEncodePublicKeyAndParametersEx(DWORD, LPCSTR, const BYTE *pbPubKey, DWO
         return FailWith(ERROR_INVALID_PARAMETER);
     *ppPublicKey = nullptr;
     *ppbParams = nullptr;
-    Asn1Context ctx{};
-    if (rtInitContext(&ctx, nullptr) != 0) return FALSE;
+    Asn1Context ctx;
+    if (OpenAsn1cContext(&ctx) != 0) return FailKeepingLastError();
     ContextGuard releaseCtx(&ctx, rtFreeContext);
     PublicKeyBlobParts parts{};
     if (!SplitPublicKeyBlob(&ctx, pbPubKey, cbPubKey, &parts)) return FALSE;
@@ -195,7 +197,7 @@ extern "C" BOOL WINAPI OrvaDllExportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD
 {
     if (!pcbInfo) return FailWith(ERROR_INVALID_PARAMETER);
     HCRYPTKEY hKey = 0;
-    if (!CryptGetUserKey(hCryptProv, dwKeySpec, &hKey)) return FALSE;
+    if (!CryptGetUserKey(hCryptProv, dwKeySpec, &hKey)) return FailKeepingLastError();
     KeyGuard destroyKey(&hKey, DestroyKeyKeepingError);
     BYTE *pbBlob = nullptr;
     HeapBlockGuard freeBlob(&pbBlob, FreeHeapBlockAt);

@@ -16,9 +16,6 @@
 
 namespace {
 
-constexpr char kExport[] = "OrvaMsgDllExportKeyAgree";
-constexpr char kImport[] = "OrvaMsgDllImportKeyAgree";
-
 // ------------------------------------------------------------------ export
 
 // A key-agreement group: the key-encryption algorithms that select it and the ephemeral
@@ -63,26 +60,24 @@ bool IsWellFormed(const CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO &encodeInfo,
 }
 
 // The originator is always an ephemeral key of this call.
-BOOL CheckEncodeInfo(const CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO &encodeInfo,
+BOOL CheckEncodeInfo(TraceSite site, const CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO &encodeInfo,
                      const CMSG_KEY_AGREE_ENCRYPT_INFO &encryptInfo)
 {
-    if (encodeInfo.dwKeyChoice != CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE) {
-        KV_TRACE_ERROR_IN(kExport, "() only an ephemeral originator key is supported");
-        return FailWith(ERROR_NOT_SUPPORTED);
-    }
-    if (!IsWellFormed(encodeInfo, encryptInfo)) {
-        KV_TRACE_ERROR_IN(kExport, "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (encodeInfo.dwKeyChoice != CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE)
+        return KV_FAIL_AT(site, ERROR_NOT_SUPPORTED,
+                          "() only an ephemeral originator key is supported");
+    if (!IsWellFormed(encodeInfo, encryptInfo))
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER,
+                          "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO");
     return TRUE;
 }
 
-BOOL DecodeEphemeralParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
+BOOL DecodeEphemeralParameters(TraceSite site, Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                                GostR3410_2001_PublicKeyParameters *pValue)
 {
-    if (DecodeDer(ctx, der, pValue, asn1D_GostR3410_2001_PublicKeyParameters)) return TRUE;
-    KV_TRACE_ERROR_IN(kExport, "() asn1D_GostR3410_2001_PublicKeyParameters failed");
-    return FALSE;
+    if (DecodeQuietly(ctx, der, pValue, asn1D_GostR3410_2001_PublicKeyParameters)) return TRUE;
+    KV_TRACE_ERROR_AT(site, "() asn1D_GostR3410_2001_PublicKeyParameters failed");
+    return FailKeepingLastError();
 }
 
 // CryptoAPI's ALG_ID of a public-key OID; an OID it does not list fails with its code.
@@ -90,7 +85,7 @@ BOOL FindPublicKeyAlgId(LPCSTR pszObjId, ALG_ID *pAlgId)
 {
     PCCRYPT_OID_INFO pOidInfo = CryptFindOIDInfo(
         CRYPT_OID_INFO_OID_KEY, const_cast<LPSTR>(pszObjId), CRYPT_PUBKEY_ALG_OID_GROUP_ID);
-    if (!pOidInfo) return FALSE;
+    if (!pOidInfo) return FailKeepingLastError();
     *pAlgId = pOidInfo->Algid;
     return TRUE;
 }
@@ -103,37 +98,33 @@ const AgreementGroup *FindGroup(ALG_ID keyEncryptionAlgId)
     return found == std::end(kGroups) ? nullptr : found;
 }
 
-BOOL CheckGroup(ALG_ID keyEncryptionAlgId, ALG_ID ephemeralAlgId, const AgreementGroup **ppGroup)
+BOOL CheckGroup(TraceSite site, ALG_ID keyEncryptionAlgId, ALG_ID ephemeralAlgId,
+                const AgreementGroup **ppGroup)
 {
     *ppGroup = FindGroup(keyEncryptionAlgId);
-    if (!*ppGroup) {
-        KV_TRACE_ERROR_IN(kExport, "() unsupported keyEncryptionAlgorithm %x!", keyEncryptionAlgId);
-        return FailWith(CRYPT_E_UNKNOWN_ALGO);
-    }
-    if (std::ranges::count(kEphemeralAlgIds, ephemeralAlgId) == 0) {
-        KV_TRACE_ERROR_IN(kExport, "() unsupported ephemeralPublicKeyAlgorithm %x!",
-                          ephemeralAlgId);
-        return FailWith(CRYPT_E_UNKNOWN_ALGO);
-    }
-    if (ephemeralAlgId != (*ppGroup)->ephemeralAlgId) {
-        KV_TRACE_ERROR_IN(kExport,
+    if (!*ppGroup)
+        return KV_FAIL_AT(site, CRYPT_E_UNKNOWN_ALGO, "() unsupported keyEncryptionAlgorithm %x!",
+                          keyEncryptionAlgId);
+    if (std::ranges::count(kEphemeralAlgIds, ephemeralAlgId) == 0)
+        return KV_FAIL_AT(site, CRYPT_E_UNKNOWN_ALGO,
+                          "() unsupported ephemeralPublicKeyAlgorithm %x!", ephemeralAlgId);
+    if (ephemeralAlgId != (*ppGroup)->ephemeralAlgId)
+        return KV_FAIL_AT(site, CRYPT_E_UNKNOWN_ALGO,
                           "() unsupported combination of ephemeralPublicKeyAlgorithm %x and "
                           "keyEncryptionAlgorithm %x!",
                           ephemeralAlgId, keyEncryptionAlgId);
-        return FailWith(CRYPT_E_UNKNOWN_ALGO);
-    }
     return TRUE;
 }
 
 // The ephemeral key to make, from the key-encryption and the ephemeral algorithm OIDs.
-BOOL ChooseEphemeralKey(const CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO &encodeInfo,
+BOOL ChooseEphemeralKey(TraceSite site, const CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO &encodeInfo,
                         ALG_ID *pEphemeralKeyAlgId)
 {
     ALG_ID keyEncryptionAlgId = 0, ephemeralAlgId = 0;
     const AgreementGroup *pGroup = nullptr;
     if (!FindPublicKeyAlgId(encodeInfo.KeyEncryptionAlgorithm.pszObjId, &keyEncryptionAlgId) ||
         !FindPublicKeyAlgId(encodeInfo.pEphemeralAlgorithm->pszObjId, &ephemeralAlgId) ||
-        !CheckGroup(keyEncryptionAlgId, ephemeralAlgId, &pGroup))
+        !CheckGroup(site, keyEncryptionAlgId, ephemeralAlgId, &pGroup))
         return FALSE;
     *pEphemeralKeyAlgId = EphemeralKeyAlgIdFor(pGroup->ephemeralAlgId);
     return TRUE;
@@ -168,7 +159,7 @@ BOOL StoreEncoding(Asn1Context *ctx, Value *pValue,
                    CRYPT_DATA_BLOB *pOut)
 {
     DWORD cbEncoded = 0;
-    if (!EncodeDer(ctx, pValue, encoder, &cbEncoded)) return FALSE;
+    if (!EncodeQuietly(ctx, pValue, encoder, &cbEncoded)) return FALSE;
     if (!CopyToCallerBlock(pfnAlloc, xe_getp(ctx), cbEncoded, pOut)) return FailWith(E_OUTOFMEMORY);
     xe_free(ctx);
     return TRUE;
@@ -281,33 +272,28 @@ bool IsWellFormed(const CMSG_KEY_AGREE_RECIPIENT_INFO &keyAgree)
     return keyAgree.rgpRecipientEncryptedKeys && keyAgree.rgpRecipientEncryptedKeys[0];
 }
 
-BOOL CheckRecipientInfo(const CMSG_KEY_AGREE_RECIPIENT_INFO &keyAgree)
+BOOL CheckRecipientInfo(TraceSite site, const CMSG_KEY_AGREE_RECIPIENT_INFO &keyAgree)
 {
-    if (keyAgree.dwOriginatorChoice != CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY) {
-        KV_TRACE_ERROR_IN(kImport, "() only an originator public key is supported");
-        return FailWith(ERROR_NOT_SUPPORTED);
-    }
-    if (!IsWellFormed(keyAgree)) {
-        KV_TRACE_ERROR_IN(kImport, "Malformed CMSG_KEY_AGREE_RECIPIENT_INFO");
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
+    if (keyAgree.dwOriginatorChoice != CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY)
+        return KV_FAIL_AT(site, ERROR_NOT_SUPPORTED,
+                          "() only an originator public key is supported");
+    if (!IsWellFormed(keyAgree))
+        return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CMSG_KEY_AGREE_RECIPIENT_INFO");
     return TRUE;
 }
 
-BOOL DecodeEncryptedKey(Asn1Context *ctx, const CRYPT_DATA_BLOB &der,
+BOOL DecodeEncryptedKey(TraceSite site, Asn1Context *ctx, const CRYPT_DATA_BLOB &der,
                         Gost28147_89_EncryptedKey *pValue)
 {
-    if (DecodeDer(ctx, der, pValue, asn1D_Gost28147_89_EncryptedKey)) return TRUE;
-    KV_TRACE_ERROR_IN(kImport, "() asn1D_Gost28147_89_EncryptedKey failed");
-    return FailWith(CRYPT_E_ASN1_ERROR);
+    if (DecodeQuietly(ctx, der, pValue, asn1D_Gost28147_89_EncryptedKey)) return TRUE;
+    return KV_FAIL_AT(site, CRYPT_E_ASN1_ERROR, "() asn1D_Gost28147_89_EncryptedKey failed");
 }
 
-BOOL DecodeContentParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
+BOOL DecodeContentParameters(TraceSite site, Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                              Gost28147_89_Parameters *pValue)
 {
-    if (DecodeDer(ctx, der, pValue, asn1D_Gost28147_89_Parameters)) return TRUE;
-    KV_TRACE_ERROR_IN(kImport, "() asn1D_Gost28147_89_Parameters failed");
-    return FailWith(CRYPT_E_ASN1_ERROR);
+    if (DecodeQuietly(ctx, der, pValue, asn1D_Gost28147_89_Parameters)) return TRUE;
+    return KV_FAIL_AT(site, CRYPT_E_ASN1_ERROR, "() asn1D_Gost28147_89_Parameters failed");
 }
 
 bool AcceptKeyWrap(const ASN1OBJID &keyWrap, LPCSTR pszKeyEncryptionObjId, ALG_ID *pKeyWrapAlgId)
@@ -325,19 +311,18 @@ bool AcceptKeyWrap(const ASN1OBJID &keyWrap, LPCSTR pszKeyEncryptionObjId, ALG_I
 }
 
 // The key wrap named by the key-encryption algorithm's parameters, and its parameters.
-BOOL ChooseKeyWrap(Asn1Context *ctx, const CRYPT_ALGORITHM_IDENTIFIER &keyEncryption,
+BOOL ChooseKeyWrap(TraceSite site, Asn1Context *ctx,
+                   const CRYPT_ALGORITHM_IDENTIFIER &keyEncryption,
                    Gost28147_89_KeyWrapParameters *pParameters, ALG_ID *pKeyWrapAlgId)
 {
     AlgorithmIdentifier keyWrap{};
-    if (!DecodeDer(ctx, keyEncryption.Parameters, &keyWrap, asn1D_AlgorithmIdentifier)) {
-        KV_TRACE_ERROR_IN(kImport, "() asn1D_AlgorithmIdentifier failed");
-        return FailWith(CRYPT_E_ASN1_ERROR);
-    }
+    if (!DecodeQuietly(ctx, keyEncryption.Parameters, &keyWrap, asn1D_AlgorithmIdentifier))
+        return KV_FAIL_AT(site, CRYPT_E_ASN1_ERROR, "() asn1D_AlgorithmIdentifier failed");
     const CRYPT_DER_BLOB parameters = {keyWrap.parameters.numocts,
                                        const_cast<BYTE *>(keyWrap.parameters.data)};
     if (!AcceptKeyWrap(keyWrap.algorithm, keyEncryption.pszObjId, pKeyWrapAlgId) ||
         !keyWrap.m.parametersPresent ||
-        !DecodeDer(ctx, parameters, pParameters, asn1D_Gost28147_89_KeyWrapParameters))
+        !DecodeQuietly(ctx, parameters, pParameters, asn1D_Gost28147_89_KeyWrapParameters))
         return FailWith(CRYPT_E_ASN1_ERROR);
     return TRUE;
 }
@@ -357,9 +342,9 @@ OrvaMsgDllExportKeyAgree(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
                          PCMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO pKeyAgreeEncodeInfo,
                          PCMSG_KEY_AGREE_ENCRYPT_INFO pKeyAgreeEncryptInfo, DWORD, void *)
 {
-    if (!CheckEncodeInfo(*pKeyAgreeEncodeInfo, *pKeyAgreeEncryptInfo)) return FALSE;
-    Asn1Context ctx{};
-    if (rtInitContext(&ctx, nullptr) != 0) return FALSE;
+    if (!CheckEncodeInfo(KV_HERE, *pKeyAgreeEncodeInfo, *pKeyAgreeEncryptInfo)) return FALSE;
+    Asn1Context ctx;
+    if (OpenAsn1cContext(&ctx) != 0) return FailKeepingLastError();
     ContextGuard releaseCtx(&ctx, rtFreeContext);
     HCRYPTKEY hEphemeral = 0; // declared after ctx, so destroyed before it
     KeyGuard destroyEphemeral(&hEphemeral, DestroyKeyKeepingError);
@@ -371,8 +356,9 @@ OrvaMsgDllExportKeyAgree(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
         pKeyAgreeEncodeInfo->pEphemeralAlgorithm;
     GostR3410_2001_PublicKeyParameters ephemeralParameters{};
     ALG_ID ephemeralKeyAlgId = 0;
-    if (!DecodeEphemeralParameters(&ctx, pEphemeralAlgorithm->Parameters, &ephemeralParameters) ||
-        !ChooseEphemeralKey(*pKeyAgreeEncodeInfo, &ephemeralKeyAlgId) ||
+    if (!DecodeEphemeralParameters(KV_HERE, &ctx, pEphemeralAlgorithm->Parameters,
+                                   &ephemeralParameters) ||
+        !ChooseEphemeralKey(KV_HERE, *pKeyAgreeEncodeInfo, &ephemeralKeyAlgId) ||
         !GenerateEphemeralKey(hProv, ephemeralKeyAlgId, ephemeralParameters, &hEphemeral) ||
         !OrvaImportPublicKeyInfoEx1(
             hProv, pEphemeralAlgorithm,
@@ -391,9 +377,9 @@ OrvaMsgDllImportKeyAgree(PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm
 {
     *phContentEncryptKey = 0;
     const CMSG_KEY_AGREE_RECIPIENT_INFO &keyAgree = *pKeyAgreeDecryptPara->pKeyAgree;
-    if (!CheckRecipientInfo(keyAgree)) return FALSE;
-    Asn1Context ctx{};
-    if (rtInitContext(&ctx, nullptr) != 0) return FALSE;
+    if (!CheckRecipientInfo(KV_HERE, keyAgree)) return FALSE;
+    Asn1Context ctx;
+    if (OpenAsn1cContext(&ctx) != 0) return FailKeepingLastError();
     ContextGuard releaseCtx(&ctx, rtFreeContext);
     HCRYPTKEY hUser = 0;
     KeyGuard destroyUser(&hUser, DestroyKeyKeepingError);
@@ -407,10 +393,11 @@ OrvaMsgDllImportKeyAgree(PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm
     Gost28147_89_Parameters contentParameters{};
     ALG_ID keyWrapAlgId = 0;
     if (!CryptGetUserKey(hProv, pKeyAgreeDecryptPara->dwKeySpec, &hUser) ||
-        !DecodeEncryptedKey(&ctx, keyAgree.rgpRecipientEncryptedKeys[0]->EncryptedKey,
+        !DecodeEncryptedKey(KV_HERE, &ctx, keyAgree.rgpRecipientEncryptedKeys[0]->EncryptedKey,
                             &encryptedKey) ||
-        !ChooseKeyWrap(&ctx, keyAgree.KeyEncryptionAlgorithm, &keyWrapParameters, &keyWrapAlgId) ||
-        !DecodeContentParameters(&ctx, pContentEncryptionAlgorithm->Parameters,
+        !ChooseKeyWrap(KV_HERE, &ctx, keyAgree.KeyEncryptionAlgorithm, &keyWrapParameters,
+                       &keyWrapAlgId) ||
+        !DecodeContentParameters(KV_HERE, &ctx, pContentEncryptionAlgorithm->Parameters,
                                  &contentParameters) ||
         !OrvaImportPublicKeyInfoEx(hProv, &keyAgree.OriginatorPublicKeyInfo, hUser, &hAgree) ||
         !SetKeyWrap(hAgree, keyWrapAlgId) ||

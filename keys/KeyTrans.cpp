@@ -15,23 +15,20 @@
 
 namespace {
 
-constexpr char kExport[] = "OrvaMsgDllExportKeyTrans";
-constexpr char kImport[] = "OrvaMsgDllImportKeyTrans";
-
-BOOL DecodeRecipientParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
+BOOL DecodeRecipientParameters(TraceSite site, Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                                GostR3410_2001_PublicKeyParameters *pValue)
 {
-    if (DecodeDer(ctx, der, pValue, asn1D_GostR3410_2001_PublicKeyParameters)) return TRUE;
-    KV_TRACE_ERROR_IN(kExport, "() asn1D_GostR3410_2001_PublicKeyParameters failed");
-    return FALSE;
+    if (DecodeQuietly(ctx, der, pValue, asn1D_GostR3410_2001_PublicKeyParameters)) return TRUE;
+    KV_TRACE_ERROR_AT(site, "() asn1D_GostR3410_2001_PublicKeyParameters failed");
+    return FailKeepingLastError();
 }
 
-BOOL ChooseEphemeralAlgorithm(LPCSTR pszRecipientObjId, ALG_ID *pEphemeralAlgId)
+BOOL ChooseEphemeralAlgorithm(TraceSite site, LPCSTR pszRecipientObjId, ALG_ID *pEphemeralAlgId)
 {
     *pEphemeralAlgId = EphemeralKeyAlgIdFor(OID_2_ALGID(pszRecipientObjId));
     if (*pEphemeralAlgId) return TRUE;
-    KV_TRACE_ERROR_IN(kExport, "() unsupported public key algorithm!");
-    return FALSE;
+    KV_TRACE_ERROR_AT(site, "() unsupported public key algorithm!");
+    return FailKeepingLastError();
 }
 
 BOOL PutEphemeralPublicKey(Asn1Context *ctx, HCRYPTKEY hEphemeral,
@@ -53,20 +50,20 @@ BOOL WrapContentKey(HCRYPTKEY hContentKey, HCRYPTKEY hAgree, GostR3410_KeyTransp
     return TRUE;
 }
 
-BOOL DecodeKeyTransport(Asn1Context *ctx, const CRYPT_DATA_BLOB &der,
+BOOL DecodeKeyTransport(TraceSite site, Asn1Context *ctx, const CRYPT_DATA_BLOB &der,
                         GostR3410_KeyTransport *pValue)
 {
-    if (DecodeDer(ctx, der, pValue, asn1D_GostR3410_KeyTransport)) return TRUE;
-    KV_TRACE_ERROR_IN(kImport, "() asn1D_GostR3410_KeyTransport failed");
-    return FALSE;
+    if (DecodeQuietly(ctx, der, pValue, asn1D_GostR3410_KeyTransport)) return TRUE;
+    KV_TRACE_ERROR_AT(site, "() asn1D_GostR3410_KeyTransport failed");
+    return FailKeepingLastError();
 }
 
-BOOL DecodeContentParameters(Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
+BOOL DecodeContentParameters(TraceSite site, Asn1Context *ctx, const CRYPT_OBJID_BLOB &der,
                              Gost28147_89_Parameters *pValue)
 {
-    if (DecodeDer(ctx, der, pValue, asn1D_Gost28147_89_Parameters)) return TRUE;
-    KV_TRACE_ERROR_IN(kImport, "() asn1D_Gost28147_89_Parameters failed");
-    return FALSE;
+    if (DecodeQuietly(ctx, der, pValue, asn1D_Gost28147_89_Parameters)) return TRUE;
+    KV_TRACE_ERROR_AT(site, "() asn1D_Gost28147_89_Parameters failed");
+    return FailKeepingLastError();
 }
 
 // Only the ephemeral-static form is understood: the sender's key must be in the transport.
@@ -88,8 +85,8 @@ OrvaMsgDllExportKeyTrans(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
                          PCMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO pKeyTransEncodeInfo,
                          PCMSG_KEY_TRANS_ENCRYPT_INFO pKeyTransEncryptInfo, DWORD, void *)
 {
-    Asn1Context ctx{};
-    if (rtInitContext(&ctx, nullptr) != 0) return FALSE;
+    Asn1Context ctx;
+    if (OpenAsn1cContext(&ctx) != 0) return FailKeepingLastError();
     ContextGuard releaseCtx(&ctx, rtFreeContext);
     HCRYPTKEY hEphemeral = 0; // declared after ctx, so destroyed before it
     KeyGuard destroyEphemeral(&hEphemeral, DestroyKeyKeepingError);
@@ -105,8 +102,8 @@ OrvaMsgDllExportKeyTrans(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
     GostR3410_TransportParameters &parameters = transport.transportParameters;
     ALG_ID ephemeralAlgId = 0;
     DWORD cbEncoded = 0;
-    return DecodeRecipientParameters(&ctx, recipient.Parameters, &recipientParameters) &&
-           ChooseEphemeralAlgorithm(recipient.pszObjId, &ephemeralAlgId) &&
+    return DecodeRecipientParameters(KV_HERE, &ctx, recipient.Parameters, &recipientParameters) &&
+           ChooseEphemeralAlgorithm(KV_HERE, recipient.pszObjId, &ephemeralAlgId) &&
            GenerateEphemeralKey(hProv, ephemeralAlgId, recipientParameters, &hEphemeral) &&
            PutEphemeralPublicKey(&ctx, hEphemeral, &parameters) &&
            OrvaImportPublicKeyInfoEx1(hProv, &recipient, &pKeyTransEncodeInfo->RecipientPublicKey,
@@ -115,7 +112,7 @@ OrvaMsgDllExportKeyTrans(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo,
            OrvaExportOIDKeyParam(hContentKey, KP_GOST_CIPHER_PARAMSET,
                                  &parameters.encryptionParamSet) &&
            WrapContentKey(hContentKey, hAgree, &transport) &&
-           EncodeDer(&ctx, &transport, asn1E_GostR3410_KeyTransport, &cbEncoded) &&
+           EncodeQuietly(&ctx, &transport, asn1E_GostR3410_KeyTransport, &cbEncoded) &&
            CopyToCallerBlock(pContentEncryptInfo->pfnAlloc, xe_getp(&ctx), cbEncoded,
                              &pKeyTransEncryptInfo->EncryptedKey);
 }
@@ -126,8 +123,8 @@ OrvaMsgDllImportKeyTrans(PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm
                          HCRYPTKEY *phContentEncryptKey)
 {
     *phContentEncryptKey = 0;
-    Asn1Context ctx{};
-    if (rtInitContext(&ctx, nullptr) != 0) return FALSE;
+    Asn1Context ctx;
+    if (OpenAsn1cContext(&ctx) != 0) return FailKeepingLastError();
     ContextGuard releaseCtx(&ctx, rtFreeContext);
     HCRYPTKEY hUser = 0;
     KeyGuard destroyUser(&hUser, DestroyKeyKeepingError);
@@ -140,8 +137,9 @@ OrvaMsgDllImportKeyTrans(PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm
     const GostR3410_TransportParameters &parameters = transport.transportParameters;
     Gost28147_89_Parameters contentParameters{};
     if (!CryptGetUserKey(hProv, AT_KEYEXCHANGE, &hUser) ||
-        !DecodeKeyTransport(&ctx, pKeyTransDecryptPara->pKeyTrans->EncryptedKey, &transport) ||
-        !DecodeContentParameters(&ctx, pContentEncryptionAlgorithm->Parameters,
+        !DecodeKeyTransport(KV_HERE, &ctx, pKeyTransDecryptPara->pKeyTrans->EncryptedKey,
+                            &transport) ||
+        !DecodeContentParameters(KV_HERE, &ctx, pContentEncryptionAlgorithm->Parameters,
                                  &contentParameters) ||
         !HasEphemeralPublicKey(transport) ||
         !OrvaImportSubjectPublicKeyInfoEx(hProv, &parameters.ephemeralPublicKey, hUser, &hAgree) ||

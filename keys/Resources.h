@@ -5,6 +5,7 @@
 #include <asn1rt.h>
 #include <wincrypt.h>
 
+#include "frame/AsnObject.h"
 #include "frame/Memory.h"
 
 #include <memory>
@@ -26,5 +27,3 @@ inline void FreeHeapBlockAt(BYTE **ppb)
     KVSUPFreeMemory(*ppb);
 }
 using HeapBlockGuard = std::unique_ptr<BYTE *, decltype(&FreeHeapBlockAt)>;
-
-using ContextGuard = std::unique_ptr<Asn1Context, decltype(&rtFreeContext)>;

@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
-          openssl libssl-dev libengine-gost-openssl valgrind)
+          openssl libssl-dev libengine-gost-openssl valgrind
+          libcli11-dev nlohmann-json3-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,8 +2,8 @@
 # Every test: set up, then build and run the suite with gcc (optimised, as the main job builds,
 # warnings as errors) and again under valgrind memcheck; run the fuzz targets briefly; build and
 # run the suite with clang under AddressSanitizer and UndefinedBehaviorSanitizer and under
-# ThreadSanitizer; cross-build it for i386 and arm64 and run it under qemu-user. Each stage
-# reports how long it took.
+# ThreadSanitizer; cross-build it for i386 and arm64 and run it under qemu-user; last, build and
+# check the Debian packages. Each stage reports how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -79,3 +79,7 @@ for arch in i386 arm64; do
     ctest --test-dir "build/$arch" --output-on-failure -j "$jobs"
     stage_done "$arch"
 done
+
+# The Debian packages, built in release mode and checked unpacked into a scratch root.
+scripts/package.sh
+stage_done package

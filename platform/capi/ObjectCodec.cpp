@@ -1,9 +1,11 @@
-// CryptEncodeObject / CryptDecodeObject. The only structure type provided is
-// X509_MULTI_BYTE_INTEGER; any other type, and any encoding type other than ASN.1, fails
-// with ERROR_FILE_NOT_FOUND, as the host's lookup of an encode/decode function does.
+// CryptEncodeObject(Ex) / CryptDecodeObject(Ex). X509_MULTI_BYTE_INTEGER is built in; every
+// other structure type goes to the function registered for its encoding type and OID (or
+// numeric type). The Ex calls try the Ex set first and fall back on the other set, the others
+// the reverse, so a library that provides only one form serves both. A type nobody registered
+// fails with ERROR_FILE_NOT_FOUND, as the host's lookup of an encode/decode function does.
 //
-// Output protocol of both: a null output buffer asks for the size, which comes back in the
-// size argument; a buffer that is too small fails with ERROR_MORE_DATA and the size needed;
+// Output protocol of the built-in codec: a null output buffer asks for the size, which comes back
+// in the size argument; a buffer that is too small fails with ERROR_MORE_DATA and the size needed;
 // otherwise the result is written and the size argument receives the octets used.
 // Success leaves the last error alone.
 //
@@ -13,9 +15,12 @@
 // than four octets. Long-form lengths that are not minimal, content that is not minimal and
 // octets after the element are accepted, as the host's BER decoder accepts them.
 #include "IntegerCodec.h"
+#include "OidFunc.h"
+#include "Trace.h"
 #include "wincrypt.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -98,29 +103,210 @@ BOOL DecodeMultiByteInteger(std::span<const BYTE> der, BYTE *pvStructInfo, DWORD
     return TRUE;
 }
 
+using EncodeExFunc = BOOL(WINAPI *)(DWORD, LPCSTR, const void *, DWORD, PCRYPT_ENCODE_PARA, void *,
+                                    DWORD *);
+using EncodeFunc = BOOL(WINAPI *)(DWORD, LPCSTR, const void *, BYTE *, DWORD *);
+using DecodeExFunc = BOOL(WINAPI *)(DWORD, LPCSTR, const BYTE *, DWORD, DWORD, PCRYPT_DECODE_PARA,
+                                    void *, DWORD *);
+using DecodeFunc = BOOL(WINAPI *)(DWORD, LPCSTR, const BYTE *, DWORD, DWORD, void *, DWORD *);
+
+BOOL WINAPI BuiltinEncode(DWORD, LPCSTR, const void *pvStructInfo, BYTE *pbEncoded,
+                          DWORD *pcbEncoded)
+{
+    return EncodeMultiByteInteger(static_cast<const CRYPT_INTEGER_BLOB *>(pvStructInfo), pbEncoded,
+                                  pcbEncoded);
+}
+
+BOOL WINAPI BuiltinDecode(DWORD, LPCSTR, const BYTE *pbEncoded, DWORD cbEncoded, DWORD,
+                          void *pvStructInfo, DWORD *pcbStructInfo)
+{
+    if (!pbEncoded) cbEncoded = 0; // nothing to read: the decoder reports the end of data
+    return DecodeMultiByteInteger(std::span(pbEncoded, cbEncoded),
+                                  static_cast<BYTE *>(pvStructInfo), pcbStructInfo);
+}
+
+// The allocator pair of a complete para (cbSize covering both pointers, both set), else the
+// C heap: what LocalAlloc/LocalFree are on this platform.
+template <typename Para> PFN_CRYPT_ALLOC AllocOf(const Para *para)
+{
+    return para && para->cbSize >= sizeof(Para) && para->pfnAlloc && para->pfnFree ? para->pfnAlloc
+                                                                                   : nullptr;
+}
+
+template <typename Para> BYTE *AllocateBlock(const Para *para, DWORD cb)
+{
+    if (PFN_CRYPT_ALLOC alloc = AllocOf(para)) return static_cast<BYTE *>(alloc(cb));
+    return static_cast<BYTE *>(std::calloc(1, cb ? cb : 1));
+}
+
+template <typename Para> void FreeBlock(const Para *para, BYTE *block)
+{
+    if (AllocOf(para))
+        para->pfnFree(block);
+    else
+        std::free(block);
+}
+
+// A function of the non-Ex form serving an Ex call: in allocation mode the size first, then
+// a block of that size, released again when the second call fails.
+template <typename Para, typename Call>
+BOOL CallIntoBlock(DWORD dwFlags, DWORD allocFlag, const Para *para, void *pvOut, DWORD *pcbOut,
+                   Call call)
+{
+    if (!(dwFlags & allocFlag)) return call(static_cast<BYTE *>(pvOut), pcbOut);
+    DWORD cb = 0;
+    if (!call(nullptr, &cb)) return FALSE;
+    BYTE *block = AllocateBlock(para, cb);
+    if (!block) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (!call(block, &cb)) {
+        FreeBlock(para, block);
+        return FALSE;
+    }
+    *static_cast<BYTE **>(pvOut) = block;
+    *pcbOut = cb;
+    return TRUE;
+}
+
+// What to report when neither set gave a function: the registry traced its own failures, so
+// only "nothing registered" gets a line here.
+BOOL FailNotRegistered(LPCSTR caller, DWORD firstError, DWORD dwEncodingType, LPCSTR type)
+{
+    const DWORD reported = firstError != ERROR_FILE_NOT_FOUND ? firstError : GetLastError();
+    if (reported == ERROR_FILE_NOT_FOUND)
+        KVCAPI_TRACE_ERROR("%s: no function registered for %s, encoding type 0x%X, in %s", caller,
+                           kvcapi::OidKey(type).c_str(), dwEncodingType,
+                           kvcapi::RegistrationFilePath().c_str());
+    return Fail(reported);
+}
+
+// The function of set `first`, else of set `second`; null when neither has one, with
+// *firstError the first lookup's failure. A registration that is there but does not load, or
+// a registration file that cannot be read, ends the search: that is the caller's answer.
+void *FindEither(LPCSTR first, LPCSTR second, DWORD dwEncodingType, LPCSTR type, bool *fromFirst,
+                 DWORD *firstError, kvcapi::OidFunctionAddress *hold)
+{
+    *fromFirst = true;
+    if (void *function = kvcapi::FindOidFunction(first, dwEncodingType, type, hold))
+        return function;
+    *firstError = GetLastError();
+    if (*firstError != ERROR_FILE_NOT_FOUND) return nullptr;
+    *fromFirst = false;
+    return kvcapi::FindOidFunction(second, dwEncodingType, type, hold);
+}
+
 } // namespace
 
 extern "C" {
+
+BOOL WINAPI CryptEncodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                const void *pvStructInfo, DWORD dwFlags,
+                                PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded, DWORD *pcbEncoded)
+{
+    if (!pcbEncoded || ((dwFlags & CRYPT_ENCODE_ALLOC_FLAG) && !pvEncoded))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (dwFlags & CRYPT_ENCODE_ALLOC_FLAG) *static_cast<BYTE **>(pvEncoded) = nullptr;
+    const auto viaPlain = [&](EncodeFunc encode) {
+        return CallIntoBlock(dwFlags, CRYPT_ENCODE_ALLOC_FLAG, pEncodePara, pvEncoded, pcbEncoded,
+                             [&](BYTE *out, DWORD *pcb) {
+                                 return encode(dwCertEncodingType, lpszStructType, pvStructInfo,
+                                               out, pcb);
+                             });
+    };
+    if (HasCodec(dwCertEncodingType, lpszStructType)) return viaPlain(BuiltinEncode);
+    kvcapi::OidFunctionAddress hold;
+    bool isEx = false;
+    DWORD firstError = 0;
+    void *function = FindEither(CRYPT_OID_ENCODE_OBJECT_EX_FUNC, CRYPT_OID_ENCODE_OBJECT_FUNC,
+                                dwCertEncodingType, lpszStructType, &isEx, &firstError, &hold);
+    if (!function)
+        return FailNotRegistered(__func__, firstError, dwCertEncodingType, lpszStructType);
+    if (!isEx) return viaPlain(reinterpret_cast<EncodeFunc>(function));
+    return reinterpret_cast<EncodeExFunc>(function)(dwCertEncodingType, lpszStructType,
+                                                    pvStructInfo, dwFlags, pEncodePara, pvEncoded,
+                                                    pcbEncoded);
+}
 
 BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                               const void *pvStructInfo, BYTE *pbEncoded, DWORD *pcbEncoded)
 {
     if (!pcbEncoded) return Fail(ERROR_INVALID_PARAMETER);
-    if (!HasCodec(dwCertEncodingType, lpszStructType)) return Fail(ERROR_FILE_NOT_FOUND);
-    return EncodeMultiByteInteger(static_cast<const CRYPT_INTEGER_BLOB *>(pvStructInfo), pbEncoded,
-                                  pcbEncoded);
+    if (HasCodec(dwCertEncodingType, lpszStructType))
+        return BuiltinEncode(dwCertEncodingType, lpszStructType, pvStructInfo, pbEncoded,
+                             pcbEncoded);
+    kvcapi::OidFunctionAddress hold;
+    bool isPlain = false;
+    DWORD firstError = 0;
+    void *function = FindEither(CRYPT_OID_ENCODE_OBJECT_FUNC, CRYPT_OID_ENCODE_OBJECT_EX_FUNC,
+                                dwCertEncodingType, lpszStructType, &isPlain, &firstError, &hold);
+    if (!function)
+        return FailNotRegistered(__func__, firstError, dwCertEncodingType, lpszStructType);
+    if (isPlain)
+        return reinterpret_cast<EncodeFunc>(function)(dwCertEncodingType, lpszStructType,
+                                                      pvStructInfo, pbEncoded, pcbEncoded);
+    return reinterpret_cast<EncodeExFunc>(function)(
+        dwCertEncodingType, lpszStructType, pvStructInfo, 0, nullptr, pbEncoded, pcbEncoded);
 }
 
-// dwFlags is not examined: the result is always copied into the caller's buffer.
+BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
+                                PCRYPT_DECODE_PARA pDecodePara, void *pvStructInfo,
+                                DWORD *pcbStructInfo)
+{
+    if (!pcbStructInfo || ((dwFlags & CRYPT_DECODE_ALLOC_FLAG) && !pvStructInfo))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (dwFlags & CRYPT_DECODE_ALLOC_FLAG) *static_cast<BYTE **>(pvStructInfo) = nullptr;
+    const auto viaPlain = [&](DecodeFunc decode) {
+        return CallIntoBlock(dwFlags, CRYPT_DECODE_ALLOC_FLAG, pDecodePara, pvStructInfo,
+                             pcbStructInfo, [&](BYTE *out, DWORD *pcb) {
+                                 return decode(dwCertEncodingType, lpszStructType, pbEncoded,
+                                               cbEncoded, dwFlags & ~CRYPT_DECODE_ALLOC_FLAG, out,
+                                               pcb);
+                             });
+    };
+    if (HasCodec(dwCertEncodingType, lpszStructType)) return viaPlain(BuiltinDecode);
+    kvcapi::OidFunctionAddress hold;
+    bool isEx = false;
+    DWORD firstError = 0;
+    void *function = FindEither(CRYPT_OID_DECODE_OBJECT_EX_FUNC, CRYPT_OID_DECODE_OBJECT_FUNC,
+                                dwCertEncodingType, lpszStructType, &isEx, &firstError, &hold);
+    if (!function)
+        return FailNotRegistered(__func__, firstError, dwCertEncodingType, lpszStructType);
+    if (!isEx) return viaPlain(reinterpret_cast<DecodeFunc>(function));
+    return reinterpret_cast<DecodeExFunc>(function)(dwCertEncodingType, lpszStructType, pbEncoded,
+                                                    cbEncoded, dwFlags, pDecodePara, pvStructInfo,
+                                                    pcbStructInfo);
+}
+
+// dwFlags is passed on; the built-in codec does not examine it (the result is always copied).
 BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
-                              const BYTE *pbEncoded, DWORD cbEncoded, DWORD /*dwFlags*/,
+                              const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
                               void *pvStructInfo, DWORD *pcbStructInfo)
 {
     if (!pcbStructInfo) return Fail(ERROR_INVALID_PARAMETER);
-    if (!HasCodec(dwCertEncodingType, lpszStructType)) return Fail(ERROR_FILE_NOT_FOUND);
-    if (!pbEncoded) cbEncoded = 0; // nothing to read: the decoder reports the end of data
-    return DecodeMultiByteInteger(std::span(pbEncoded, cbEncoded),
-                                  static_cast<BYTE *>(pvStructInfo), pcbStructInfo);
+    if (HasCodec(dwCertEncodingType, lpszStructType))
+        return BuiltinDecode(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, dwFlags,
+                             pvStructInfo, pcbStructInfo);
+    kvcapi::OidFunctionAddress hold;
+    bool isPlain = false;
+    DWORD firstError = 0;
+    void *function = FindEither(CRYPT_OID_DECODE_OBJECT_FUNC, CRYPT_OID_DECODE_OBJECT_EX_FUNC,
+                                dwCertEncodingType, lpszStructType, &isPlain, &firstError, &hold);
+    if (!function)
+        return FailNotRegistered(__func__, firstError, dwCertEncodingType, lpszStructType);
+    dwFlags &= ~CRYPT_DECODE_ALLOC_FLAG; // the caller's buffer is always the output here
+    if (isPlain)
+        return reinterpret_cast<DecodeFunc>(function)(dwCertEncodingType, lpszStructType, pbEncoded,
+                                                      cbEncoded, dwFlags, pvStructInfo,
+                                                      pcbStructInfo);
+    return reinterpret_cast<DecodeExFunc>(function)(dwCertEncodingType, lpszStructType, pbEncoded,
+                                                    cbEncoded, dwFlags, nullptr, pvStructInfo,
+                                                    pcbStructInfo);
+}
+
+LPVOID WINAPI LocalFree(LPVOID hMem)
+{
+    std::free(hMem);
+    return nullptr;
 }
 
 } // extern "C"

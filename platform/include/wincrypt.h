@@ -293,14 +293,82 @@ typedef struct _CRYPT_OID_INFO {
 } CRYPT_OID_INFO, *PCRYPT_OID_INFO;
 typedef const CRYPT_OID_INFO *PCCRYPT_OID_INFO;
 
+/* ---------------------------------------------------------------- OID functions
+ * Functions installed for a function set, an encoding type and an OID (or a predefined
+ * structure type, written "#<number>"). Registrations live in a registration file, one a line:
+ *     <function set> <encoding type> <OID or #type> <library path> <entry point>
+ * Its location is $KV_OIDFUNC_REGISTRY, else the default compiled into libkvcapi
+ * (<sysconfdir>/kvext/oidfunc.conf under the install prefix). Libraries are loaded on first
+ * use, once, and stay loaded until the process exits. */
+
+typedef void *HCRYPTOIDFUNCSET;
+typedef void *HCRYPTOIDFUNCADDR;
+
+#define CRYPT_OID_ENCODE_OBJECT_FUNC "CryptDllEncodeObject"
+#define CRYPT_OID_DECODE_OBJECT_FUNC "CryptDllDecodeObject"
+#define CRYPT_OID_ENCODE_OBJECT_EX_FUNC "CryptDllEncodeObjectEx"
+#define CRYPT_OID_DECODE_OBJECT_EX_FUNC "CryptDllDecodeObjectEx"
 #define CRYPT_OID_EXPORT_PUBLIC_KEY_INFO_FUNC "CryptDllExportPublicKeyInfoEx"
 #define CRYPT_OID_IMPORT_PUBLIC_KEY_INFO_FUNC "CryptDllImportPublicKeyInfoEx"
+#define CRYPT_OID_CONVERT_PUBLIC_KEY_INFO_FUNC "CryptDllConvertPublicKeyInfo"
+
+#define CRYPT_GET_INSTALLED_OID_FUNC_FLAG 0x1
+
+/* A small integer in place of an OID text: a predefined structure type. */
+#define IS_INTOID(x) (((ULONG_PTR)(x) >> 16) == 0)
+
+/* The handle of the named set; the same handle for the same name, valid until exit. */
+HCRYPTOIDFUNCSET WINAPI CryptInitOIDFunctionSet(LPCSTR pszFuncName, DWORD dwFlags);
+/* The function registered for the set, the encoding type (the certificate encoding type when
+ * one is given, otherwise the message encoding type) and the OID. FALSE with
+ * ERROR_FILE_NOT_FOUND when none is registered, ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND
+ * when its library or entry point cannot be loaded, ERROR_BADDB when the registration file
+ * cannot be read. */
+BOOL WINAPI CryptGetOIDFunctionAddress(HCRYPTOIDFUNCSET hFuncSet, DWORD dwEncodingType,
+                                       LPCSTR pszOID, DWORD dwFlags, void **ppvFuncAddr,
+                                       HCRYPTOIDFUNCADDR *phFuncAddr);
+BOOL WINAPI CryptFreeOIDFunctionAddress(HCRYPTOIDFUNCADDR hFuncAddr, DWORD dwFlags);
+/* Adds or replaces a registration in the registration file. pszOverrideFuncName null: the
+ * entry point has the set's name. pwszDll null: nothing is registered, TRUE. */
+BOOL WINAPI CryptRegisterOIDFunction(DWORD dwEncodingType, LPCSTR pszFuncName, LPCSTR pszOID,
+                                     LPCWSTR pwszDll, LPCSTR pszOverrideFuncName);
+/* Removes a registration; FALSE with ERROR_FILE_NOT_FOUND when there is none. */
+BOOL WINAPI CryptUnregisterOIDFunction(DWORD dwEncodingType, LPCSTR pszFuncName, LPCSTR pszOID);
+
+/* ---------------------------------------------------------------- encode and decode
+ * Built in: X509_MULTI_BYTE_INTEGER. Every other type goes to the function registered for
+ * it (the Ex set first for the Ex calls, the other set first for the others). */
 
 BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                               const void *pvStructInfo, BYTE *pbEncoded, DWORD *pcbEncoded);
 BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                               const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
                               void *pvStructInfo, DWORD *pcbStructInfo);
+/* With CRYPT_ENCODE_ALLOC_FLAG / CRYPT_DECODE_ALLOC_FLAG the result is one block from the
+ * complete para's pfnAlloc, else from the C heap (release it with LocalFree or free()). */
+BOOL WINAPI CryptEncodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                const void *pvStructInfo, DWORD dwFlags,
+                                PCRYPT_ENCODE_PARA pEncodePara, void *pvEncoded,
+                                DWORD *pcbEncoded);
+BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                const BYTE *pbEncoded, DWORD cbEncoded, DWORD dwFlags,
+                                PCRYPT_DECODE_PARA pDecodePara, void *pvStructInfo,
+                                DWORD *pcbStructInfo);
+/* Releases a block CryptoAPI handed out from the C heap; returns null. */
+LPVOID WINAPI LocalFree(LPVOID hMem);
+
+/* ---------------------------------------------------------------- public keys
+ * Import: the CRYPT_OID_IMPORT_PUBLIC_KEY_INFO_FUNC function registered for the key's
+ * algorithm OID, else the CRYPT_OID_CONVERT_PUBLIC_KEY_INFO_FUNC one, whose blob goes to
+ * CryptImportKey. Export: the CRYPT_OID_EXPORT_PUBLIC_KEY_INFO_FUNC function registered for
+ * pszPublicKeyObjId (which must be given). */
+BOOL WINAPI CryptImportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
+                                       PCERT_PUBLIC_KEY_INFO pInfo, ALG_ID aiKeyAlg,
+                                       DWORD dwFlags, void *pvAuxInfo, HCRYPTKEY *phKey);
+BOOL WINAPI CryptExportPublicKeyInfoEx(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProv,
+                                       DWORD dwKeySpec, DWORD dwCertEncodingType,
+                                       LPSTR pszPublicKeyObjId, DWORD dwFlags, void *pvAuxInfo,
+                                       PCERT_PUBLIC_KEY_INFO pInfo, DWORD *pcbInfo);
 /* dwKeyType CRYPT_OID_INFO_OID_KEY: pvKey is a dotted OID text; CRYPT_OID_INFO_ALGID_KEY: pvKey
  * points at an ALG_ID. dwGroupId 0 searches every group. Null when nothing matches. */
 PCCRYPT_OID_INFO WINAPI CryptFindOIDInfo(DWORD dwKeyType, void *pvKey, DWORD dwGroupId);

@@ -870,7 +870,7 @@ TEST(CrlDistPoints, EveryAllocationFailureIsClean)
             CRYPT_DECODE_ALLOC_FLAG, nullptr, &pvDecoded, &cbDecoded);
     });
     std::free(pvDecoded);
-    EXPECT_EQ(1u, decodeMessages.count("ASN1MALLOCZ() failed"));
+    EXPECT_EQ(1u, decodeMessages.count("ASN1MALLOC() failed"));
 }
 
 // The non-Ex decode has no allocation mode and says so under its own name.

@@ -177,17 +177,13 @@ TEST(OtherSigningCertificate, UnknownHashChoiceIsRefusedByBothDecodeSteps)
     rtDListAppendNode(&ctx, &value.certs, certId);
 
     DWORD cb = 0;
-    void *handover = nullptr;
     SetLastError(0);
-    EXPECT_FALSE(OtherSigningCertificate_GetBufferSize(&ctx, &value, &cb, &handover));
+    EXPECT_FALSE(OtherSigningCertificate_GetBufferSize(&ctx, &value, &cb));
     EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
 
     alignas(Info) BYTE buffer[sizeof(Info) + sizeof(CertId)];
-    KVCMSG_ISSUER_SERIAL records[1] = {};
-    handover = records;
     SetLastError(0);
-    EXPECT_FALSE(
-        OtherSigningCertificate_FillBuffer(&ctx, &value, buffer, sizeof buffer, &handover));
+    EXPECT_FALSE(OtherSigningCertificate_FillBuffer(&ctx, &value, buffer, sizeof buffer));
     EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
     EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr("Malformed OtherCertID"),
                                                   HasSubstr("Malformed OtherCertID")));

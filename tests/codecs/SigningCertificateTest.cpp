@@ -362,15 +362,14 @@ TEST(SigningCertificate, FillBufferRefusesASizeOtherThanTheSizeStepGave)
     ASSERT_TRUE(Asn1cObjectDecode(&ctx, der.data(), static_cast<DWORD>(der.size()), &value,
                                   DecodeAs<asn1D_SigningCertificate>));
     DWORD cbNeeded = 0;
-    void *handover = nullptr;
-    ASSERT_TRUE(SigningCertificate_GetBufferSize(&ctx, &value, &cbNeeded, &handover));
+    ASSERT_TRUE(SigningCertificate_GetBufferSize(&ctx, &value, &cbNeeded));
     for (DWORD cbGiven : {cbNeeded - 1, cbNeeded + 1}) {
         SCOPED_TRACE(cbGiven);
         kvtest::ClearTrace();
         alignas(CERT_POLICY_INFO) BYTE buffer[1024];
         ASSERT_LE(cbNeeded + 1, sizeof buffer);
         SetLastError(0);
-        EXPECT_FALSE(SigningCertificate_FillBuffer(&ctx, &value, buffer, cbGiven, &handover));
+        EXPECT_FALSE(SigningCertificate_FillBuffer(&ctx, &value, buffer, cbGiven));
         EXPECT_EQ(CRYPT_E_BAD_ENCODE, GetLastError());
         EXPECT_THAT(kvtest::TraceLines(),
                     ElementsAre(AllOf(HasSubstr("SigningCertificate_FillBuffer"),
@@ -466,13 +465,6 @@ TEST(SigningCertificate, ExhaustedContextHeapIsReportedAsNoMemory)
              return IssuerSerial_FillAsn1cObject(ctx, &issuerSerial, &value);
          },
          "ALLOC_ASN1ELEM() failed"},
-        {"handOverRecords",
-         [&](Asn1Context *ctx, SigningCertificate *value) {
-             DWORD cb = 0;
-             void *handover = nullptr;
-             return SigningCertificate_GetBufferSize(ctx, value, &cb, &handover);
-         },
-         "ASN1MALLOC() failed"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

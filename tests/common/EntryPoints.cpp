@@ -94,6 +94,14 @@ FlatResult DecodeEveryWay(const CodecEntryPoints &codec, const std::vector<BYTE>
                                exact.data(), &cbExact));
     EXPECT_EQ(cbQuery, cbExact);
     EXPECT_TRUE(exact.GuardsIntact(cbQuery)) << "the fill step wrote past the size step";
+    // Every byte of the block is the library's, padding included: the same decode into the
+    // same place, once over 0xA5 and once over 0x5A, gives the same bytes.
+    std::vector<BYTE> overA5(exact.data(), exact.data() + cbQuery);
+    std::fill_n(exact.data(), cbQuery, BYTE{0x5A});
+    EXPECT_TRUE(codec.decodeEx(kEncodingType, kStructType, der.data(), cbDer, 0, nullptr,
+                               exact.data(), &cbExact));
+    EXPECT_EQ(overA5, std::vector<BYTE>(exact.data(), exact.data() + cbQuery))
+        << "a byte of the result shows what the caller's buffer held";
 
     GuardedBuffer shortBuffer(cbQuery - 1);
     DWORD cbShort = cbQuery - 1;

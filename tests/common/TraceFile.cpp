@@ -24,7 +24,9 @@ class TraceFileListener : public testing::EmptyTestEventListener {
         std::string name = std::string(info.test_suite_name()) + "." + info.name() + ".log";
         for (char &c : name)
             if (c == '/') c = '_'; // parameterised tests carry slashes in their names
-        const std::string path = std::string(dir ? dir : "/tmp") + "/" + name;
+        const std::string path = std::string(dir ? dir : KV_TEST_TRACE_DIR_DEFAULT) + "/" + name;
+        // No test sees the registrations of an installed library unless it sets its own.
+        setenv("KV_OIDFUNC_REGISTRY", KV_TEST_NO_REGISTRY, 0);
         setenv("KV_TRACE_FILE", path.c_str(), 1);
         std::remove(path.c_str());
     }
