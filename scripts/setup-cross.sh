@@ -12,7 +12,7 @@ sudo=""
 root=/opt/kvext-cross
 native=(qemu-user g++-i686-linux-gnu g++-aarch64-linux-gnu)
 foreign=(libc6 libgcc-s1 libstdc++6 libssl3 libssl-dev libgtest-dev libgmock-dev
-         libengine-gost-openssl)
+         libengine-gost-openssl libcli11-dev nlohmann-json3-dev)
 
 missing=()
 for p in "${native[@]}"; do
@@ -25,13 +25,14 @@ if [ ${#missing[@]} -ne 0 ]; then
 fi
 
 for arch in i386 arm64; do
-    [ -f "$root/$arch/.complete" ] && continue
+    # The prefix is complete when it holds every package of the list.
+    [ "$(cat "$root/$arch/.complete" 2>/dev/null)" = "${foreign[*]}" ] && continue
     echo "unpacking the $arch runtime and libraries into $root/$arch"
     # apt with a state of its own that knows only this architecture.
     state="$root/apt-$arch"
     $sudo mkdir -p "$state/lists/partial" "$state/archives/partial" "$root/$arch"
     $sudo touch "$state/status"
-    apt=(apt-get -qq -o "APT::Architecture=$arch" -o "APT::Architectures::=$arch"
+    apt=(apt-get -qq -o "APT::Architecture=$arch" -o "APT::Architectures::=$arch" -o APT::Sandbox::User=root
          -o "Dir::State::Lists=$state/lists" -o "Dir::State::status=$state/status"
          -o "Dir::Cache=$state" -o "Dir::Cache::archives=$state/archives")
     # An index still being synced on the mirror is not fatal as long as the packages download.
@@ -41,5 +42,5 @@ for arch in i386 arm64; do
         $sudo dpkg-deb -x "$deb" "$root/$arch"
     done
     $sudo rm -f "$state"/archives/*.deb
-    $sudo touch "$root/$arch/.complete"
+    echo "${foreign[*]}" | $sudo tee "$root/$arch/.complete" > /dev/null
 done
