@@ -30,7 +30,7 @@
 
 #include <asn1rt.h>
 
-// ============================================================== PKIX1Explicit88 (part 1)
+// ============================================================== PKIX1Explicit88
 
 struct AttributeTypeAndValue {
     ASN1OBJID type;
@@ -212,17 +212,15 @@ struct EDIPartyName {
 };
 
 // The alternatives of GeneralName, numbered from 1 in the order of the union below.
-enum : ASN1UINT {
-    T_GeneralName_otherName = 1,
-    T_GeneralName_rfc822Name,
-    T_GeneralName_dNSName,
-    T_GeneralName_x400Address,
-    T_GeneralName_directoryName,
-    T_GeneralName_ediPartyName,
-    T_GeneralName_uniformResourceIdentifier,
-    T_GeneralName_iPAddress,
-    T_GeneralName_registeredID,
-};
+constexpr ASN1UINT T_GeneralName_otherName = 1;
+constexpr ASN1UINT T_GeneralName_rfc822Name = 2;
+constexpr ASN1UINT T_GeneralName_dNSName = 3;
+constexpr ASN1UINT T_GeneralName_x400Address = 4;
+constexpr ASN1UINT T_GeneralName_directoryName = 5;
+constexpr ASN1UINT T_GeneralName_ediPartyName = 6;
+constexpr ASN1UINT T_GeneralName_uniformResourceIdentifier = 7;
+constexpr ASN1UINT T_GeneralName_iPAddress = 8;
+constexpr ASN1UINT T_GeneralName_registeredID = 9;
 
 struct GeneralName {
     ASN1UINT t; // T_GeneralName_*
@@ -241,10 +239,8 @@ struct GeneralName {
 
 typedef DList GeneralNames; // of GeneralName
 
-enum : ASN1UINT {
-    T_DistributionPointName_fullName = 1,                // [0]
-    T_DistributionPointName_nameRelativeToCRLIssuer = 2, // [1]
-};
+constexpr ASN1UINT T_DistributionPointName_fullName = 1;                // [0]
+constexpr ASN1UINT T_DistributionPointName_nameRelativeToCRLIssuer = 2; // [1]
 
 struct DistributionPointName {
     ASN1UINT t; // T_DistributionPointName_*
@@ -298,8 +294,8 @@ struct PolicyInformation {
     PolicyInformation_policyQualifiers policyQualifiers;
 };
 
-// ============================================================== PKIX1Explicit88 (part 2)
-// The ESS types of RFC 2634 and RFC 5035.
+// ============================================================== ExtendedSecurityServices
+// The certificate identifiers of RFC 2634, RFC 5035 and RFC 3126.
 
 struct IssuerSerial {
     struct {
@@ -359,10 +355,8 @@ struct OtherHashAlgAndValue {
     OtherHashValue hashValue;
 };
 
-enum : ASN1UINT {
-    T_OtherHash_sha1Hash = 1,
-    T_OtherHash_otherHash = 2,
-};
+constexpr ASN1UINT T_OtherHash_sha1Hash = 1;
+constexpr ASN1UINT T_OtherHash_otherHash = 2;
 
 struct OtherHash {
     ASN1UINT t; // T_OtherHash_*

@@ -233,24 +233,24 @@ int asn1E_GeneralName(Asn1Context *pctxt, GeneralName *pvalue, ASN1TagType)
 {
     auto *u = &pvalue->u;
     switch (pvalue->t) {
-    case 1:
+    case T_GeneralName_otherName:
         return EncodeImplicit(pctxt, asn1E_GeneralName_otherName, u->otherName,
                               ContextConstructed(0));
-    case 2:
+    case T_GeneralName_rfc822Name:
         return EncodeImplicitText(pctxt, u->rfc822Name, ASN_ID_IA5String, 1);
-    case 3:
+    case T_GeneralName_dNSName:
         return EncodeImplicitText(pctxt, u->dNSName, ASN_ID_IA5String, 2);
-    case 4:
+    case T_GeneralName_x400Address:
         return EncodeImplicit(pctxt, asn1E_ORAddress, u->x400Address, ContextConstructed(3));
-    case 5:
+    case T_GeneralName_directoryName:
         return EncodeExplicit(pctxt, asn1E_Name, u->directoryName, 4);
-    case 6:
+    case T_GeneralName_ediPartyName:
         return EncodeImplicit(pctxt, asn1E_EDIPartyName, u->ediPartyName, ContextConstructed(5));
-    case 7:
+    case T_GeneralName_uniformResourceIdentifier:
         return EncodeImplicitText(pctxt, u->uniformResourceIdentifier, ASN_ID_IA5String, 6);
-    case 8:
+    case T_GeneralName_iPAddress:
         return EncodeImplicit(pctxt, EncodeDynOctets, u->iPAddress, ContextPrimitive(7));
-    case 9:
+    case T_GeneralName_registeredID:
         return EncodeImplicit(pctxt, EncodeObjid, u->registeredID, ContextPrimitive(8));
     default:
         return Fail(pctxt, ASN_E_INVOPT);
@@ -266,31 +266,31 @@ static int DecodeGeneralNameAlternative(Asn1Context *pctxt, GeneralName *pvalue,
     switch (tag) {
     case ContextConstructed(0):
         stat = DecodeAlternative(pctxt, &u->otherName, asn1D_GeneralName_otherName, len);
-        return stat < 0 ? stat : 1;
+        return stat < 0 ? stat : T_GeneralName_otherName;
     case ContextPrimitive(1):
         stat = DecodeText(pctxt, &u->rfc822Name, ASN1IMPL, ASN_ID_IA5String, len);
-        return stat < 0 ? stat : 2;
+        return stat < 0 ? stat : T_GeneralName_rfc822Name;
     case ContextPrimitive(2):
         stat = DecodeText(pctxt, &u->dNSName, ASN1IMPL, ASN_ID_IA5String, len);
-        return stat < 0 ? stat : 3;
+        return stat < 0 ? stat : T_GeneralName_dNSName;
     case ContextConstructed(3):
         stat = DecodeAlternative(pctxt, &u->x400Address, asn1D_ORAddress, len);
-        return stat < 0 ? stat : 4;
+        return stat < 0 ? stat : T_GeneralName_x400Address;
     case ContextConstructed(4):
         stat = DecodeExplicitAlternative(pctxt, &u->directoryName, asn1D_Name, len);
-        return stat < 0 ? stat : 5;
+        return stat < 0 ? stat : T_GeneralName_directoryName;
     case ContextConstructed(5):
         stat = DecodeAlternative(pctxt, &u->ediPartyName, asn1D_EDIPartyName, len);
-        return stat < 0 ? stat : 6;
+        return stat < 0 ? stat : T_GeneralName_ediPartyName;
     case ContextPrimitive(6):
         stat = DecodeText(pctxt, &u->uniformResourceIdentifier, ASN1IMPL, ASN_ID_IA5String, len);
-        return stat < 0 ? stat : 7;
+        return stat < 0 ? stat : T_GeneralName_uniformResourceIdentifier;
     case ContextPrimitive(7):
         stat = DecodeAlternative(pctxt, &u->iPAddress, DecodeOctets, len);
-        return stat < 0 ? stat : 8;
+        return stat < 0 ? stat : T_GeneralName_iPAddress;
     case ContextPrimitive(8):
         stat = DecodeAlternative(pctxt, &u->registeredID, DecodeObjid, len);
-        return stat < 0 ? stat : 9;
+        return stat < 0 ? stat : T_GeneralName_registeredID;
     default:
         return UnknownAlternative(pctxt, tag);
     }
@@ -325,9 +325,9 @@ int asn1D_GeneralNames(Asn1Context *pctxt, GeneralNames *pvalue, ASN1TagType tag
 int asn1E_DistributionPointName(Asn1Context *pctxt, DistributionPointName *pvalue, ASN1TagType)
 {
     switch (pvalue->t) {
-    case 1:
+    case T_DistributionPointName_fullName:
         return EncodeImplicit(pctxt, asn1E_GeneralNames, pvalue->u.fullName, ContextConstructed(0));
-    case 2:
+    case T_DistributionPointName_nameRelativeToCRLIssuer:
         return EncodeImplicit(pctxt, asn1E_RelativeDistinguishedName,
                               pvalue->u.nameRelativeToCRLIssuer, ContextConstructed(1));
     default:
@@ -343,11 +343,11 @@ int asn1D_DistributionPointName(Asn1Context *pctxt, DistributionPointName *pvalu
     ASN1UINT t;
     switch (tag) {
     case ContextConstructed(0):
-        t = 1;
+        t = T_DistributionPointName_fullName;
         stat = DecodeAlternative(pctxt, &pvalue->u.fullName, asn1D_GeneralNames, len);
         break;
     case ContextConstructed(1):
-        t = 2;
+        t = T_DistributionPointName_nameRelativeToCRLIssuer;
         stat = DecodeAlternative(pctxt, &pvalue->u.nameRelativeToCRLIssuer,
                                  asn1D_RelativeDistinguishedName, len);
         break;

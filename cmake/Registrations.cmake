@@ -26,8 +26,16 @@ endfunction()
 set(KV_INSTALLED_LIBRARY "${CMAKE_INSTALL_FULL_LIBDIR}/libkvext.so.${PROJECT_VERSION_MAJOR}")
 kv_registration_file(installed "${KV_INSTALLED_LIBRARY}")
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/oidfunc.conf CONTENT "${installed}")
-install(FILES ${PROJECT_BINARY_DIR}/oidfunc.conf
-        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/kvext COMPONENT runtime)
+# Relative when it lies under the prefix (so `cmake --install --prefix` never writes outside
+# it), absolute otherwise (/etc for the prefix /usr).
+string(FIND "${CMAKE_INSTALL_FULL_SYSCONFDIR}/" "${CMAKE_INSTALL_PREFIX}/" at)
+if(at EQUAL 0)
+    set(KV_REGISTRATION_DIR ${CMAKE_INSTALL_SYSCONFDIR}/kvext)
+else()
+    set(KV_REGISTRATION_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/kvext)
+endif()
+install(FILES ${PROJECT_BINARY_DIR}/oidfunc.conf DESTINATION ${KV_REGISTRATION_DIR}
+        COMPONENT runtime)
 
 # For developers: the same registrations for the library in this build tree, to be used with
 # KV_OIDFUNC_REGISTRY=<build>/oidfunc-build.conf.

@@ -5,7 +5,7 @@
 //     cAToolCert    UTF8String }
 // The caller sees the four texts as zero-terminated wide strings (4-byte wchar_t).
 #include "asn1/Asn1Types.h"
-#include "codecs/FmtObject.h"
+#include "codecs/Utf8Text.h"
 #include "frame/EntryPoints.h"
 #include "frame/FlatLayout.h"
 

@@ -2,11 +2,22 @@
 // CryptoAPI prototype and parameter names; each zero-fills the ASN.1 value of its top-level
 // type and hands the frame that type's codec and the structure's callbacks. The non-Ex
 // encode forwards without flags or encode parameters; the non-Ex decode refuses the
-// allocation flag under its own name and forwards without decode parameters.
+// allocation flag under its own name and forwards without decode parameters. Each wrapper is
+// checked against the CryptoAPI prototype it is installed under, so a drifting signature
+// fails to build.
 #pragma once
 
 #include "frame/AsnObject.h"
 #include "kvext/kvext.h"
+
+#include <type_traits>
+
+using CryptEncodeObjectExFn = BOOL(DWORD, LPCSTR, const void *, DWORD, PCRYPT_ENCODE_PARA, void *,
+                                   DWORD *);
+using CryptEncodeObjectFn = BOOL(DWORD, LPCSTR, const void *, BYTE *, DWORD *);
+using CryptDecodeObjectExFn = BOOL(DWORD, LPCSTR, const BYTE *, DWORD, DWORD, PCRYPT_DECODE_PARA,
+                                   void *, DWORD *);
+using CryptDecodeObjectFn = BOOL(DWORD, LPCSTR, const BYTE *, DWORD, DWORD, void *, DWORD *);
 
 #define KV_DEFINE_ENCODE_ENTRY_POINTS(Struct, Value, encodeFun, fillAsn1cObject)                   \
     extern "C" BOOL WINAPI OrvaDll##Struct##EncodeEx(                                              \
@@ -23,7 +34,9 @@
     {                                                                                              \
         return OrvaDll##Struct##EncodeEx(dwCertEncodingType, lpszStructType, pvStructInfo, 0,      \
                                          nullptr, pbEncoded, pcbEncoded);                          \
-    }
+    }                                                                                              \
+    static_assert(std::is_same_v<decltype(OrvaDll##Struct##EncodeEx), CryptEncodeObjectExFn>);     \
+    static_assert(std::is_same_v<decltype(OrvaDll##Struct##Encode), CryptEncodeObjectFn>);
 
 #define KV_DEFINE_DECODE_ENTRY_POINTS(Struct, Value, decodeFun, getBufferSize, fillBuffer)         \
     extern "C" BOOL WINAPI OrvaDll##Struct##DecodeEx(                                              \
@@ -41,4 +54,6 @@
         if (!CheckDecodeFlagsWithoutEx(KV_HERE, dwFlags)) return FALSE;                            \
         return OrvaDll##Struct##DecodeEx(dwCertEncodingType, lpszStructType, pbEncoded, cbEncoded, \
                                          dwFlags, nullptr, pvStructInfo, pcbStructInfo);           \
-    }
+    }                                                                                              \
+    static_assert(std::is_same_v<decltype(OrvaDll##Struct##DecodeEx), CryptDecodeObjectExFn>);     \
+    static_assert(std::is_same_v<decltype(OrvaDll##Struct##Decode), CryptDecodeObjectFn>);

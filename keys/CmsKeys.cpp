@@ -4,7 +4,7 @@
 #include "frame/Trace.h"
 
 #include "frame/Memory.h"
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 
 #include <algorithm>
 #include <cstring>

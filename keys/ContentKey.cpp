@@ -3,10 +3,12 @@
 // recipients how to use it.
 #include "asn1/Asn1Types.h"
 #include "keys/CmsKeys.h"
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 #include "keys/GostVocabulary.h"
 #include "keys/Resources.h"
 #include "kvext/keys.h"
+
+#include <type_traits>
 
 namespace {
 
@@ -73,3 +75,7 @@ OrvaMsgDllGenContentEncryptKey(PCMSG_CONTENT_ENCRYPT_INFO pContentEncryptInfo, D
     discardKey.release();
     return TRUE;
 }
+
+// The prototypes CryptoAPI installs these functions under.
+static_assert(
+    std::is_same_v<decltype(&OrvaMsgDllGenContentEncryptKey), PFN_CMSG_GEN_CONTENT_ENCRYPT_KEY>);

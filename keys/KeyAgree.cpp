@@ -5,7 +5,7 @@
 #include "asn1/Asn1Types.h"
 #include "frame/Trace.h"
 #include "keys/CmsKeys.h"
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 #include "keys/GostVocabulary.h"
 #include "keys/Resources.h"
 #include "kvext/keys.h"
@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <span>
+#include <type_traits>
 
 namespace {
 
@@ -409,3 +410,7 @@ OrvaMsgDllImportKeyAgree(PCRYPT_ALGORITHM_IDENTIFIER pContentEncryptionAlgorithm
     discardContentKey.release();
     return TRUE;
 }
+
+// The prototypes CryptoAPI installs these functions under.
+static_assert(std::is_same_v<decltype(&OrvaMsgDllExportKeyAgree), PFN_CMSG_EXPORT_KEY_AGREE>);
+static_assert(std::is_same_v<decltype(&OrvaMsgDllImportKeyAgree), PFN_CMSG_IMPORT_KEY_AGREE>);

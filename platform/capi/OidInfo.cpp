@@ -1,9 +1,9 @@
-// CryptFindOIDInfo over a built-in table of the algorithms the library meets, plus the
-// stand-in's own calls (kvcapi_testing.h) with which tests add, replace and remove entries.
+// CryptFindOIDInfo over a built-in table of the algorithms the library meets, and
+// CryptRegisterOIDInfo / CryptUnregisterOIDInfo, with which hosts and tests add entries.
 //
-// Entries handed out stay valid until KvCapiResetOIDInfo: a replaced or removed entry is
-// only unlinked from the table, never freed before the reset.
-#include "kvcapi_testing.h"
+// Entries handed out stay valid for the life of the process: a hidden or unregistered entry
+// is only unlinked from the table, never freed.
+#include "gostcsp.h" // the GOST algorithm identifiers of the provider
 #include "wincrypt.h"
 
 #include <algorithm>
@@ -16,15 +16,6 @@
 
 namespace {
 
-// GOST algorithm identifiers of the provider.
-constexpr ALG_ID kAlgGostSign2001 = 0x2E23;
-constexpr ALG_ID kAlgGostSign2012_256 = 0x2E49;
-constexpr ALG_ID kAlgGostSign2012_512 = 0x2E3D;
-constexpr ALG_ID kAlgGostDh2001 = 0xAA24;
-constexpr ALG_ID kAlgGostDh2012_256 = 0xAA46;
-constexpr ALG_ID kAlgGostDh2012_512 = 0xAA42;
-constexpr ALG_ID kAlgGostAgree2001 = 0xAA28;
-constexpr ALG_ID kAlgGost28147 = 0x661E;
 constexpr ALG_ID kCalgRsaKeyx = 0xA400;
 
 constexpr CRYPT_OID_INFO Entry(LPCSTR oid, LPCWSTR name, DWORD group, ALG_ID algid)
@@ -43,25 +34,27 @@ constexpr CRYPT_OID_INFO kBuiltIn[] = {
     Entry("2.16.840.1.101.3.4.2.1", L"sha256", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_256),
     Entry("2.16.840.1.101.3.4.2.2", L"sha384", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_384),
     Entry("2.16.840.1.101.3.4.2.3", L"sha512", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_512),
-    Entry("1.2.643.2.2.21", L"GOST 28147-89", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, kAlgGost28147),
-    Entry("1.2.643.2.2.19", L"GOST R 34.10-2001", CRYPT_PUBKEY_ALG_OID_GROUP_ID, kAlgGostSign2001),
+    Entry("1.2.643.2.2.21", L"GOST 28147-89", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, ALG_GOST_28147),
+    Entry("1.2.643.2.2.19", L"GOST R 34.10-2001", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+          ALG_GOST_SIGN_2001),
     Entry("1.2.643.7.1.1.1.1", L"GOST R 34.10-2012 256", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostSign2012_256),
+          ALG_GOST_SIGN_2012_256),
     Entry("1.2.643.7.1.1.1.2", L"GOST R 34.10-2012 512", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostSign2012_512),
-    Entry("1.2.643.2.2.98", L"GOST R 34.10-2001 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID, kAlgGostDh2001),
+          ALG_GOST_SIGN_2012_512),
+    Entry("1.2.643.2.2.98", L"GOST R 34.10-2001 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+          ALG_GOST_DH_2001),
     Entry("1.2.643.7.1.1.6.1", L"GOST R 34.10-2012 256 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostDh2012_256),
+          ALG_GOST_DH_2012_256),
     Entry("1.2.643.7.1.1.6.2", L"GOST R 34.10-2012 512 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostDh2012_512),
+          ALG_GOST_DH_2012_512),
     Entry("1.2.643.2.2.96", L"GOST R 34.10-2001 ESDH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
-          kAlgGostAgree2001),
+          ALG_GOST_AGREE_2001),
     Entry("1.2.840.113549.1.1.1", L"RSA", CRYPT_PUBKEY_ALG_OID_GROUP_ID, kCalgRsaKeyx),
     // Elliptic-curve keys are known only with their parameters, as on the host.
     Entry("1.2.840.10045.2.1", L"ECC", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_OID_INFO_PARAMETERS),
 };
 
-// An entry added by a test, owning the texts and octets it points to.
+// A registered entry, owning the texts and octets it points to.
 struct OwnedEntry {
     std::string oid;
     std::wstring name;
@@ -72,7 +65,11 @@ struct OwnedEntry {
 
 class OidTable {
   public:
-    OidTable() { Reset(); }
+    OidTable()
+    {
+        for (const CRYPT_OID_INFO &entry : kBuiltIn)
+            entries_.push_back(&entry);
+    }
 
     PCCRYPT_OID_INFO Find(auto &&matches)
     {
@@ -82,7 +79,7 @@ class OidTable {
         return found == entries_.end() ? nullptr : *found;
     }
 
-    void Set(const CRYPT_OID_INFO &info)
+    void Register(const CRYPT_OID_INFO &info, bool before)
     {
         OwnedEntry copy = Copy(info);
         std::lock_guard hold(lock_);
@@ -90,36 +87,42 @@ class OidTable {
         Link(kept); // the texts moved with the entry; point at their new home
         PCCRYPT_OID_INFO added = &kept.info;
         const auto same = FindSameKey(info.pszOID, info.dwGroupId);
-        if (same == entries_.end())
-            entries_.push_back(added);
-        else
+        if (same != entries_.end()) {
             *same = added;
+            return;
+        }
+        entries_.push_back(added);
+        if (before) std::rotate(entries_.begin(), entries_.end() - 1, entries_.end());
     }
 
-    bool Remove(LPCSTR oid, DWORD group)
+    bool Unregister(LPCSTR oid, DWORD group)
     {
         std::lock_guard hold(lock_);
         const auto same = FindSameKey(oid, group);
-        if (same == entries_.end()) return false;
-        entries_.erase(same);
+        if (same == entries_.end() || IsBuiltIn(*same)) return false;
+        const auto builtIn =
+            std::find_if(std::begin(kBuiltIn), std::end(kBuiltIn),
+                         [&](const CRYPT_OID_INFO &entry) { return SameKey(entry, oid, group); });
+        if (builtIn != std::end(kBuiltIn))
+            *same = builtIn;
+        else
+            entries_.erase(same);
         return true;
     }
 
-    void Reset()
-    {
-        std::lock_guard hold(lock_);
-        entries_.clear();
-        for (const CRYPT_OID_INFO &entry : kBuiltIn)
-            entries_.push_back(&entry);
-        owned_.clear();
-    }
-
   private:
+    static bool SameKey(const CRYPT_OID_INFO &entry, LPCSTR oid, DWORD group)
+    {
+        return entry.dwGroupId == group && std::strcmp(entry.pszOID, oid) == 0;
+    }
+    static bool IsBuiltIn(PCCRYPT_OID_INFO entry)
+    {
+        return entry >= std::begin(kBuiltIn) && entry < std::end(kBuiltIn);
+    }
     std::vector<PCCRYPT_OID_INFO>::iterator FindSameKey(LPCSTR oid, DWORD group)
     {
-        return std::find_if(entries_.begin(), entries_.end(), [&](PCCRYPT_OID_INFO entry) {
-            return entry->dwGroupId == group && std::strcmp(entry->pszOID, oid) == 0;
-        });
+        return std::find_if(entries_.begin(), entries_.end(),
+                            [&](PCCRYPT_OID_INFO entry) { return SameKey(*entry, oid, group); });
     }
 
     static OwnedEntry Copy(const CRYPT_OID_INFO &info)
@@ -145,8 +148,8 @@ class OidTable {
     }
 
     std::mutex lock_;
-    std::vector<PCCRYPT_OID_INFO> entries_; // searched in order; built-in entries first
-    std::list<OwnedEntry> owned_;           // stable addresses until Reset
+    std::vector<PCCRYPT_OID_INFO> entries_; // searched in order
+    std::list<OwnedEntry> owned_;           // stable addresses for the life of the process
 };
 
 OidTable &Table()
@@ -196,14 +199,14 @@ PCCRYPT_OID_INFO WINAPI CryptFindOIDInfo(DWORD dwKeyType, void *pvKey, DWORD dwG
     }
 }
 
-BOOL WINAPI KvCapiSetOIDInfo(const CRYPT_OID_INFO *pInfo)
+BOOL WINAPI CryptRegisterOIDInfo(PCCRYPT_OID_INFO pInfo, DWORD dwFlags)
 {
     if (!pInfo || !pInfo->pszOID) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     try {
-        Table().Set(*pInfo);
+        Table().Register(*pInfo, dwFlags & CRYPT_INSTALL_OID_INFO_BEFORE_FLAG);
     } catch (...) { // only allocation can fail; nothing is thrown across the C ABI
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
@@ -211,16 +214,11 @@ BOOL WINAPI KvCapiSetOIDInfo(const CRYPT_OID_INFO *pInfo)
     return TRUE;
 }
 
-BOOL WINAPI KvCapiRemoveOIDInfo(LPCSTR pszOID, DWORD dwGroupId)
+BOOL WINAPI CryptUnregisterOIDInfo(PCCRYPT_OID_INFO pInfo)
 {
-    if (pszOID && Table().Remove(pszOID, dwGroupId)) return TRUE;
+    if (pInfo && pInfo->pszOID && Table().Unregister(pInfo->pszOID, pInfo->dwGroupId)) return TRUE;
     SetLastError(CRYPT_E_NOT_FOUND);
     return FALSE;
-}
-
-void WINAPI KvCapiResetOIDInfo(void)
-{
-    Table().Reset();
 }
 
 } // extern "C"

@@ -166,7 +166,7 @@ Gost28147Block Gost28147Decrypt(const Gost28147 &cipher, std::span<const BYTE, 8
 std::array<BYTE, 4> Gost28147Mac(const Gost28147 &cipher, std::span<const BYTE, 8> iv,
                                  std::span<const BYTE> data)
 {
-    Gost28147Block state{};
+    Wiped<Gost28147Block> state{};
     std::copy(iv.begin(), iv.end(), state.begin());
     for (size_t offset = 0; offset + 8 <= data.size(); offset += 8) {
         for (size_t i = 0; i < 8; ++i)
@@ -176,7 +176,6 @@ std::array<BYTE, 4> Gost28147Mac(const Gost28147 &cipher, std::span<const BYTE, 
     }
     std::array<BYTE, 4> mac{};
     std::copy_n(state.begin(), mac.size(), mac.begin());
-    OPENSSL_cleanse(state.data(), state.size());
     return mac;
 }
 

@@ -7,6 +7,8 @@
 
 #include "gostcsp.h"
 
+#include <openssl/crypto.h>
+
 #include <array>
 #include <span>
 #include <string_view>
@@ -15,6 +17,12 @@ namespace kvcsp {
 
 using Gost28147Key = std::array<BYTE, 32>;
 using Gost28147Block = std::array<BYTE, 8>;
+
+// Key material held in a local: wiped when it goes out of scope, on every path.
+template <typename Bytes> struct Wiped : Bytes {
+    using Bytes::operator=;
+    ~Wiped() { OPENSSL_cleanse(this->data(), this->size()); }
+};
 
 // A parameter set as RFC 4357 section 11.2 publishes it: Gost28147-89-ParamSetParameters
 // eUZ, the 64-byte packed S-box (row i holds K1[i]..K8[i], two 4-bit entries a byte).

@@ -164,13 +164,12 @@ DWORD WrapUnderAgreement(const SessionKey &session, const AgreementKey &agreemen
                          GOST_SIMPLEBLOB *header)
 {
     if (!DrawUkm(header->bUkm)) return NTE_FAIL;
-    Gost28147Key kek{};
+    Wiped<Gost28147Key> kek{};
     DWORD status = DeriveKek(agreement, header->bUkm, &kek);
     WrappedKey wrapped{};
     if (status == ERROR_SUCCESS)
         status = WrapGost28147Key(agreement.wrapAlgId, *agreement.cipherParamSet, kek, header->bUkm,
                                   session.value, &wrapped);
-    OPENSSL_cleanse(kek.data(), kek.size());
     std::memcpy(header->bEncryptedKey, wrapped.encryptedKey.data(), wrapped.encryptedKey.size());
     std::memcpy(header->bMacKey, wrapped.mac.data(), wrapped.mac.size());
     return status;
@@ -238,12 +237,11 @@ DWORD UnwrapUnderAgreement(const GOST_SIMPLEBLOB &header, const AgreementKey &ag
     WrappedKey wrapped{};
     std::memcpy(wrapped.encryptedKey.data(), header.bEncryptedKey, wrapped.encryptedKey.size());
     std::memcpy(wrapped.mac.data(), header.bMacKey, wrapped.mac.size());
-    Gost28147Key kek{};
+    Wiped<Gost28147Key> kek{};
     DWORD status = DeriveKek(agreement, header.bUkm, &kek);
     if (status == ERROR_SUCCESS)
         status = UnwrapGost28147Key(agreement.wrapAlgId, *agreement.cipherParamSet, kek,
                                     header.bUkm, wrapped, cek);
-    OPENSSL_cleanse(kek.data(), kek.size());
     return status;
 }
 

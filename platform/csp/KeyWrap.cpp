@@ -2,8 +2,6 @@
 
 #include "Engine.h"
 
-#include <openssl/crypto.h>
-
 namespace kvcsp {
 namespace {
 
@@ -49,9 +47,9 @@ bool DiversifyKek(const Gost28147ParamSet &paramSet, const Gost28147Key &kek,
 {
     *diversified = kek;
     for (const BYTE ukmByte : ukm) {
-        Gost28147Block iv = DiversificationIv(*diversified, ukmByte);
+        // Sums of the key's words; the context takes a copy.
+        const Wiped<Gost28147Block> iv{DiversificationIv(*diversified, ukmByte)};
         CipherCtxPtr cfb = NewGost28147Cfb(paramSet, *diversified, iv, true);
-        OPENSSL_cleanse(iv.data(), iv.size()); // sums of the key's words; the context has a copy
         if (!cfb || !Gost28147CfbUpdate(cfb.get(), *diversified)) {
             OPENSSL_cleanse(diversified->data(), diversified->size());
             return false;
@@ -64,11 +62,10 @@ bool DiversifyKek(const Gost28147ParamSet &paramSet, const Gost28147Key &kek,
 DWORD WrapGost28147Key(ALG_ID wrapAlgId, const Gost28147ParamSet &paramSet, const Gost28147Key &kek,
                        std::span<const BYTE, 8> ukm, const Gost28147Key &cek, WrappedKey *wrapped)
 {
-    Gost28147Key key{};
+    Wiped<Gost28147Key> key{};
     const DWORD status = WrappingKey(wrapAlgId, paramSet, kek, ukm, &key);
     if (status != ERROR_SUCCESS) return status;
     const Gost28147 cipher(paramSet, key);
-    OPENSSL_cleanse(key.data(), key.size());
     for (size_t offset = 0; offset < cek.size(); offset += 8) {
         const Gost28147Block block =
             Gost28147Encrypt(cipher, std::span<const BYTE, 8>(cek.data() + offset, 8));
@@ -82,16 +79,14 @@ DWORD UnwrapGost28147Key(ALG_ID wrapAlgId, const Gost28147ParamSet &paramSet,
                          const Gost28147Key &kek, std::span<const BYTE, 8> ukm,
                          const WrappedKey &wrapped, Gost28147Key *cek)
 {
-    Gost28147Key key{};
+    Wiped<Gost28147Key> key{};
     const DWORD status = WrappingKey(wrapAlgId, paramSet, kek, ukm, &key);
     if (status != ERROR_SUCCESS) return status;
     const Gost28147 cipher(paramSet, key);
-    OPENSSL_cleanse(key.data(), key.size());
     for (size_t offset = 0; offset < cek->size(); offset += 8) {
-        Gost28147Block block = Gost28147Decrypt(
-            cipher, std::span<const BYTE, 8>(wrapped.encryptedKey.data() + offset, 8));
+        const Wiped<Gost28147Block> block{Gost28147Decrypt(
+            cipher, std::span<const BYTE, 8>(wrapped.encryptedKey.data() + offset, 8))};
         std::copy(block.begin(), block.end(), cek->begin() + offset);
-        OPENSSL_cleanse(block.data(), block.size());
     }
     const std::array<BYTE, 4> mac = Gost28147Mac(cipher, ukm, *cek);
     if (CRYPTO_memcmp(mac.data(), wrapped.mac.data(), mac.size()) != 0) {

@@ -373,6 +373,16 @@ BOOL WINAPI CryptExportPublicKeyInfoEx(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptPro
  * points at an ALG_ID. dwGroupId 0 searches every group. Null when nothing matches. */
 PCCRYPT_OID_INFO WINAPI CryptFindOIDInfo(DWORD dwKeyType, void *pvKey, DWORD dwGroupId);
 
+#define CRYPT_INSTALL_OID_INFO_BEFORE_FLAG 1
+/* Registers a copy of *pInfo (with the texts and ExtraInfo octets it points to). An entry of
+ * the same pszOID and dwGroupId, built in or registered, is hidden while it is registered.
+ * A new entry is searched after the built-in ones, or before them with
+ * CRYPT_INSTALL_OID_INFO_BEFORE_FLAG. Entries found stay valid for the life of the process. */
+BOOL WINAPI CryptRegisterOIDInfo(PCCRYPT_OID_INFO pInfo, DWORD dwFlags);
+/* Unregisters the entry of pInfo->pszOID and pInfo->dwGroupId, bringing back a built-in entry it
+ * hid; FALSE with CRYPT_E_NOT_FOUND when none is registered. */
+BOOL WINAPI CryptUnregisterOIDInfo(PCCRYPT_OID_INFO pInfo);
+
 /* ---------------------------------------------------------------- CryptoAPI 2.0 messages:
  * the installable functions of enveloped-data key management. */
 

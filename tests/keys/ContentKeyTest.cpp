@@ -1,6 +1,5 @@
 // The content-encryption key of an enveloped message: a GOST 28147-89 key of the provider and
 // the Gost28147-89-Parameters that carry its IV and cipher parameter set.
-#include <kvcapi_testing.h>
 
 #include "CmsTestSupport.h"
 
@@ -58,11 +57,7 @@ class ContentKey : public testing::Test {
         CallerMemory::Reset();
         ASSERT_NE(0u, *hProv_);
     }
-    void TearDown() override
-    {
-        CallerMemory::Reset();
-        KvCapiResetOIDInfo();
-    }
+    void TearDown() override { CallerMemory::Reset(); }
     const kvtest::ScopedProv hProv_ = kvtest::AcquireProvider(nullptr);
 };
 
@@ -113,7 +108,7 @@ TEST_F(ContentKey, EncryptionAlgorithmOid)
     tripleDes.pszOID = "1.2.840.113549.3.7";
     tripleDes.dwGroupId = CRYPT_ENCRYPT_ALG_OID_GROUP_ID;
     tripleDes.Algid = 0x6603;
-    ASSERT_TRUE(KvCapiSetOIDInfo(&tripleDes));
+    ASSERT_TRUE(CryptRegisterOIDInfo(&tripleDes, 0));
     for (const char *oid : {kvtest::kGost28147Oid, "1.2.840.113549.3.7"}) {
         SCOPED_TRACE(oid);
         const Generated generated = Generate(*hProv_, oid);
@@ -137,6 +132,7 @@ TEST_F(ContentKey, EncryptionAlgorithmOid)
     }
     EXPECT_THAT(CallerMemory::live, IsEmpty());
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
+    EXPECT_TRUE(CryptUnregisterOIDInfo(&tripleDes));
 }
 
 // A failing provider or allocator: its code, no key left, and an acquired provider stays in the

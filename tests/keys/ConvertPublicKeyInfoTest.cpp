@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <asn1rt.h>
-#include <kvcapi_testing.h>
 
 #include <sys/mman.h>
 
@@ -83,7 +82,6 @@ class ConvertPublicKeyInfo : public testing::Test {
         g_initFailure = 0;
         g_allocsToGrant = -1;
         g_allocCount = 0;
-        KvCapiResetOIDInfo();
     }
 };
 
@@ -150,11 +148,11 @@ TEST_F(ConvertPublicKeyInfo, AlgorithmFromTheOidTable)
 {
     const CRYPT_OID_INFO added = {sizeof(CRYPT_OID_INFO),        "1.2.643.100.999", L"test key",
                                   CRYPT_PUBKEY_ALG_OID_GROUP_ID, {0x1234},          {}};
-    ASSERT_TRUE(KvCapiSetOIDInfo(&added));
+    ASSERT_TRUE(CryptRegisterOIDInfo(&added, 0));
     // The table's entries are not consulted for the three compared texts.
     const CRYPT_OID_INFO renumbered = {sizeof(CRYPT_OID_INFO),        "1.2.643.2.2.19", nullptr,
                                        CRYPT_PUBKEY_ALG_OID_GROUP_ID, {0x5678},         {}};
-    ASSERT_TRUE(KvCapiSetOIDInfo(&renumbered));
+    ASSERT_TRUE(CryptRegisterOIDInfo(&renumbered, 0));
     const struct {
         const char *name;
         const char *oid;
@@ -177,6 +175,8 @@ TEST_F(ConvertPublicKeyInfo, AlgorithmFromTheOidTable)
         EXPECT_EQ(kvtest::GostPublicKeyBlob(PUBLICKEYBLOB, 1, row.expected, v.params, v.rawKey),
                   converted.blob);
     }
+    EXPECT_TRUE(CryptUnregisterOIDInfo(&renumbered));
+    EXPECT_TRUE(CryptUnregisterOIDInfo(&added));
 }
 
 // OIDs that give no algorithm: unknown to CryptoAPI (its code stands), or known only with
@@ -186,7 +186,7 @@ TEST_F(ConvertPublicKeyInfo, RefusedAlgorithms)
     const CRYPT_OID_INFO cngOnly = {
         sizeof(CRYPT_OID_INFO),        "1.2.643.100.998",        nullptr,
         CRYPT_PUBKEY_ALG_OID_GROUP_ID, {CALG_OID_INFO_CNG_ONLY}, {}};
-    ASSERT_TRUE(KvCapiSetOIDInfo(&cngOnly));
+    ASSERT_TRUE(CryptRegisterOIDInfo(&cngOnly, 0));
     const struct {
         const char *name;
         const char *oid;
@@ -209,6 +209,7 @@ TEST_F(ConvertPublicKeyInfo, RefusedAlgorithms)
         EXPECT_EQ(0x1234u, converted.error); // no code of the library's own
         EXPECT_THAT(TraceLines(), ElementsAre(TraceOf(row.message)));
     }
+    EXPECT_TRUE(CryptUnregisterOIDInfo(&cngOnly));
 }
 
 // GostR3410-PublicKey ::= OCTET STRING of 64 or 128 octets, in DER; nothing else passes.

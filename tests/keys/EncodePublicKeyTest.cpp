@@ -1,6 +1,6 @@
 // OrvaEncodePublicKeyAndParameters: a provider's GOST public-key blob becomes exactly the
 // parameters and GostR3410-PublicKey that OpenSSL's GOST engine wrote for the same key.
-#include "keys/EncodeObj.h"
+#include "keys/ExportPublicKey.h"
 #include "kvext/keys.h"
 
 #include "GostKeyVectors.h"

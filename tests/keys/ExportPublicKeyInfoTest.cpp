@@ -1,7 +1,7 @@
 // The public key of a provider key pair made by OpenSSL's GOST engine, exported through the
 // library, is what `openssl pkey -pubout -outform DER` wrote for that key.
-#include "keys/CryptMsg.h"
-#include "keys/EncodeObj.h"
+#include "keys/KeyHelpers.h"
+#include "keys/ExportPublicKey.h"
 #include "keys/GostVocabulary.h"
 #include "kvext/keys.h"
 
@@ -256,7 +256,7 @@ TEST_F(ProviderKeys, AlgorithmIdentifierMappings)
         EXPECT_STREQ(oid, ALGID_2_OID(algId));
         EXPECT_EQ(algId, OID_2_ALGID(oid)); // the library and CryptoAPI's table agree
     }
-    for (ALG_ID without : {ALG_GOST_DH_2001_EPHEM, ALG_GOST_28147, ALG_ID{0}})
+    for (ALG_ID without : std::initializer_list<ALG_ID>{ALG_GOST_DH_2001_EPHEM, ALG_GOST_28147, 0})
         EXPECT_EQ(nullptr, ALGID_2_OID(without));
     EXPECT_EQ(ALG_GOST_AGREE_2001, OID_2_ALGID("1.2.643.2.2.96"));
     EXPECT_EQ(0u, OID_2_ALGID("1.2.643.2.2.21")); // an encryption algorithm, not a key

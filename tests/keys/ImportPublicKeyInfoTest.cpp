@@ -1,6 +1,6 @@
 // Certificate public keys into the provider through the library, and the key-parameter
 // helpers, against the platform's GOST provider.
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 #include "keys/GostVocabulary.h"
 #include "kvext/keys.h"
 

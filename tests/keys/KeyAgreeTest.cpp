@@ -1,8 +1,6 @@
 // Key agreement: what the export hands CryptoAPI for a KeyAgreeRecipientInfo, the import of
 // such a recipient info in the recipient's container, and what each refuses.
-#include "keys/CryptMsg.h"
-
-#include <kvcapi_testing.h>
+#include "keys/KeyHelpers.h"
 
 #include "CmsTestSupport.h"
 
@@ -170,11 +168,7 @@ class KeyAgree : public testing::Test {
         ASSERT_NE(0u, *hSender_);
         kvtest::MakeContentKey(*hSender_, &content_);
     }
-    void TearDown() override
-    {
-        CallerMemory::Reset();
-        KvCapiResetOIDInfo();
-    }
+    void TearDown() override { CallerMemory::Reset(); }
     // The recipient's content key encrypts what the sender's decrypts back.
     void ExpectSameKey(HCRYPTKEY hReceived)
     {
@@ -314,7 +308,7 @@ TEST_F(KeyAgree, ExportRefusals)
     ephemeralOnly.pszOID = "1.2.643.2.2.925";
     ephemeralOnly.dwGroupId = CRYPT_PUBKEY_ALG_OID_GROUP_ID;
     ephemeralOnly.Algid = ALG_GOST_DH_2001_EPHEM;
-    ASSERT_TRUE(KvCapiSetOIDInfo(&ephemeralOnly));
+    ASSERT_TRUE(CryptRegisterOIDInfo(&ephemeralOnly, 0));
     struct Row {
         const char *name;
         const char *keyEncryptionOid;
@@ -359,6 +353,7 @@ TEST_F(KeyAgree, ExportRefusals)
         else
             EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
     }
+    EXPECT_TRUE(CryptUnregisterOIDInfo(&ephemeralOnly));
 }
 
 // Only an ephemeral originator is made, and the first recipient key and key-encrypt info must

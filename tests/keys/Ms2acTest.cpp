@@ -1,6 +1,6 @@
 // CryptoAPI structures -> ASN.1 values, and the measure-or-copy step of the blob writers.
-#include "asn1/BlobOpers.h"
-#include "asn1/ms2ac.h"
+#include "keys/BlobOpers.h"
+#include "keys/ms2ac.h"
 
 #include "GostKeyVectors.h"
 

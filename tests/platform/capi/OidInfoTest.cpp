@@ -1,4 +1,3 @@
-#include "kvcapi_testing.h"
 #include "wincrypt.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +19,8 @@ PCCRYPT_OID_INFO FindByAlgid(ALG_ID algid, DWORD group)
     return CryptFindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &algid, group);
 }
 
-// Restores the built-in table when a test that changed it ends.
-class OidInfoTable : public testing::Test {
-  protected:
-    void TearDown() override { KvCapiResetOIDInfo(); }
-};
+// Every test takes back what it registered.
+class OidInfoTable : public testing::Test {};
 
 struct KnownAlgorithm {
     const char *oid;
@@ -108,7 +104,7 @@ TEST_F(OidInfoTable, AddedEntryIsACopy)
     entry.dwGroupId = CRYPT_PUBKEY_ALG_OID_GROUP_ID;
     entry.Algid = CALG_OID_INFO_CNG_ONLY;
     entry.ExtraInfo = {sizeof extra, extra};
-    ASSERT_TRUE(KvCapiSetOIDInfo(&entry));
+    ASSERT_TRUE(CryptRegisterOIDInfo(&entry, 0));
     oid[0] = '9';
     name[0] = L'X';
     extra[0] = 9;
@@ -120,17 +116,18 @@ TEST_F(OidInfoTable, AddedEntryIsACopy)
     EXPECT_EQ(CALG_OID_INFO_CNG_ONLY, info->Algid);
     ASSERT_EQ(3u, info->ExtraInfo.cbData);
     EXPECT_EQ(0, std::memcmp(info->ExtraInfo.pbData, "\x01\x02\x03", 3));
+    EXPECT_TRUE(CryptUnregisterOIDInfo(info));
 }
 
-// Replacing an entry hides the old one from every kind of lookup; a pointer obtained before
-// stays readable until the table is reset.
+// Registering an entry of a built-in key hides the built-in one from every kind of lookup until
+// it is unregistered; a pointer obtained before stays readable.
 TEST_F(OidInfoTable, ReplacedEntryHidesTheOldOne)
 {
     const PCCRYPT_OID_INFO before = FindByOid("1.2.643.2.2.19", CRYPT_PUBKEY_ALG_OID_GROUP_ID);
     ASSERT_NE(nullptr, before);
     CRYPT_OID_INFO entry = *before;
     entry.Algid = CALG_OID_INFO_PARAMETERS;
-    ASSERT_TRUE(KvCapiSetOIDInfo(&entry));
+    ASSERT_TRUE(CryptRegisterOIDInfo(&entry, 0));
 
     const PCCRYPT_OID_INFO after = FindByOid("1.2.643.2.2.19", CRYPT_PUBKEY_ALG_OID_GROUP_ID);
     ASSERT_NE(nullptr, after);
@@ -138,29 +135,37 @@ TEST_F(OidInfoTable, ReplacedEntryHidesTheOldOne)
     EXPECT_EQ(nullptr, FindByAlgid(0x2E23, 0));
     EXPECT_EQ(0x2E23u, before->Algid);
 
-    KvCapiResetOIDInfo();
+    ASSERT_TRUE(CryptUnregisterOIDInfo(&entry));
     EXPECT_EQ(before, FindByAlgid(0x2E23, CRYPT_PUBKEY_ALG_OID_GROUP_ID));
+    EXPECT_EQ(CALG_OID_INFO_PARAMETERS, after->Algid);
 }
 
-TEST_F(OidInfoTable, RemovedEntryIsNotFound)
+// An unregistered entry is not found; built-in entries cannot be unregistered.
+TEST_F(OidInfoTable, UnregisteredEntryIsNotFound)
 {
-    ASSERT_TRUE(KvCapiRemoveOIDInfo("1.2.643.2.2.21", CRYPT_ENCRYPT_ALG_OID_GROUP_ID));
-    EXPECT_EQ(nullptr, FindByOid("1.2.643.2.2.21", 0));
-    SetLastError(0);
-    EXPECT_FALSE(KvCapiRemoveOIDInfo("1.2.643.2.2.21", CRYPT_ENCRYPT_ALG_OID_GROUP_ID));
-    EXPECT_EQ(CRYPT_E_NOT_FOUND, GetLastError());
-    KvCapiResetOIDInfo();
+    CRYPT_OID_INFO entry = {};
+    entry.pszOID = "1.2.3.4.6";
+    entry.dwGroupId = CRYPT_ENCRYPT_ALG_OID_GROUP_ID;
+    ASSERT_TRUE(CryptRegisterOIDInfo(&entry, CRYPT_INSTALL_OID_INFO_BEFORE_FLAG));
+    ASSERT_TRUE(CryptUnregisterOIDInfo(&entry));
+    EXPECT_EQ(nullptr, FindByOid("1.2.3.4.6", 0));
+    for (const char *oid : {"1.2.3.4.6", "1.2.643.2.2.21"}) {
+        entry.pszOID = oid;
+        SetLastError(0);
+        EXPECT_FALSE(CryptUnregisterOIDInfo(&entry));
+        EXPECT_EQ(CRYPT_E_NOT_FOUND, GetLastError());
+    }
     EXPECT_NE(nullptr, FindByOid("1.2.643.2.2.21", 0));
 }
 
-TEST_F(OidInfoTable, SetRejectsMissingOid)
+TEST_F(OidInfoTable, RegisterRejectsMissingOid)
 {
     CRYPT_OID_INFO noOid = {};
     SetLastError(0);
-    EXPECT_FALSE(KvCapiSetOIDInfo(&noOid));
+    EXPECT_FALSE(CryptRegisterOIDInfo(&noOid, 0));
     EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
     SetLastError(0);
-    EXPECT_FALSE(KvCapiSetOIDInfo(nullptr));
+    EXPECT_FALSE(CryptRegisterOIDInfo(nullptr, 0));
     EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
 }
 
@@ -176,7 +181,7 @@ TEST_F(OidInfoTable, ConcurrentLookupsAndChanges)
                 entry.pszOID = oid.c_str();
                 entry.dwGroupId = CRYPT_HASH_ALG_OID_GROUP_ID;
                 entry.Algid = i;
-                ASSERT_TRUE(KvCapiSetOIDInfo(&entry));
+                ASSERT_TRUE(CryptRegisterOIDInfo(&entry, 0));
                 const PCCRYPT_OID_INFO mine = FindByOid(oid.c_str(), 0);
                 ASSERT_NE(nullptr, mine);
                 ASSERT_EQ(i, mine->Algid); // only this thread writes this OID
@@ -186,6 +191,11 @@ TEST_F(OidInfoTable, ConcurrentLookupsAndChanges)
     }
     for (std::thread &thread : threads)
         thread.join();
+    for (const char *oid : {"1.2.3.0", "1.2.3.1", "1.2.3.2", "1.2.3.3"}) {
+        const CRYPT_OID_INFO entry = {sizeof entry, oid, nullptr, CRYPT_HASH_ALG_OID_GROUP_ID,
+                                      {},           {}};
+        EXPECT_TRUE(CryptUnregisterOIDInfo(&entry));
+    }
 }
 
 } // namespace

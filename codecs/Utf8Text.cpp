@@ -1,4 +1,4 @@
-#include "codecs/FmtObject.h"
+#include "codecs/Utf8Text.h"
 
 #include "frame/AsnObject.h"
 

@@ -1,11 +1,11 @@
 // The certificate form of a provider key's public key: OrvaEncodePublicKeyAndParameters turns
 // the provider's GOST public-key blob into the DER key and parameters, and
 // OrvaDllExportPublicKeyInfoEx lays a whole CERT_PUBLIC_KEY_INFO into the caller's buffer.
-#include "keys/EncodeObj.h"
+#include "keys/ExportPublicKey.h"
 #include "frame/Trace.h"
 
 #include "asn1/Asn1Types.h"
-#include "asn1/BlobOpers.h"
+#include "keys/BlobOpers.h"
 #include "keys/GostVocabulary.h"
 #include "keys/Resources.h"
 #include "kvext/keys.h"

@@ -1,9 +1,9 @@
 // OrvaConvertPublicKeyInfo: the public key of a certificate, as CryptoAPI holds it in a
 // CERT_PUBLIC_KEY_INFO, becomes the GOST PUBLICKEYBLOB that the provider imports.
-#include "keys/DecodeObj.h"
+#include "keys/ConvertPublicKey.h"
 
 #include "asn1/Asn1Types.h"
-#include "asn1/BlobOpers.h"
+#include "keys/BlobOpers.h"
 #include "frame/Memory.h"
 #include "frame/Trace.h"
 #include "keys/GostVocabulary.h"

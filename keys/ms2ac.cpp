@@ -1,4 +1,4 @@
-#include "asn1/ms2ac.h"
+#include "keys/ms2ac.h"
 
 #include <cstring>
 #include <limits>

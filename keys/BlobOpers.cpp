@@ -1,4 +1,4 @@
-#include "asn1/BlobOpers.h"
+#include "keys/BlobOpers.h"
 
 #include <cstring>
 

@@ -5,11 +5,11 @@
 // ContentKey.cpp (OrvaMsgDllGenContentEncryptKey), KeyTrans.cpp (OrvaMsgDllExportKeyTrans,
 // OrvaMsgDllImportKeyTrans) and KeyAgree.cpp (OrvaMsgDllExportKeyAgree,
 // OrvaMsgDllImportKeyAgree); the steps they share are in CmsKeys.cpp.
-#include "keys/CryptMsg.h"
+#include "keys/KeyHelpers.h"
 
-#include "asn1/ms2ac.h"
+#include "keys/ms2ac.h"
 #include "frame/Trace.h"
-#include "keys/EncodeObj.h"
+#include "keys/ExportPublicKey.h"
 #include "keys/GostVocabulary.h"
 #include "keys/Resources.h"
 #include "kvext/keys.h"
