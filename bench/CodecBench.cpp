@@ -4,6 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace {
@@ -69,5 +72,52 @@ void EncodeCertificateStore(benchmark::State &state)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * count));
 }
 BENCHMARK(EncodeCertificateStore)->Range(1, 4096);
+
+std::vector<BYTE> ReadTestData(const std::string &name)
+{
+    std::ifstream in(std::string(KV_TEST_DATA) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+using DecodeExFn = BOOL(WINAPI *)(DWORD, LPCSTR, const BYTE *, DWORD, DWORD, PCRYPT_DECODE_PARA,
+                                  void *, DWORD *);
+
+// Decoders OpenSSL has no counterpart of, on the codec test vectors.
+void DecodeAllocated(benchmark::State &state, DecodeExFn decodeEx, const char *file)
+{
+    const std::vector<BYTE> der = ReadTestData(file);
+    for (auto _ : state) {
+        void *pv = nullptr;
+        DWORD cb = 0;
+        if (!decodeEx(kEncodingType, kStructType, der.data(), static_cast<DWORD>(der.size()),
+                      CRYPT_DECODE_ALLOC_FLAG, nullptr, &pv, &cb))
+            state.SkipWithError("decode failed");
+        std::free(pv);
+    }
+}
+BENCHMARK_CAPTURE(DecodeAllocated, OtherSigningCertificate, OrvaDllOtherSigningCertificateDecodeEx,
+                  "ess/other-mixed.der");
+BENCHMARK_CAPTURE(DecodeAllocated, PrivateKeyDeriveCounter, OrvaDllPrivateKeyDeriveCounterDecodeEx,
+                  "codecs/derive_counter_max.der");
+
+// A certificate's GOST public key to the provider's public-key blob.
+void ConvertPublicKeyInfo(benchmark::State &state, const char *name, const char *oid)
+{
+    std::vector<BYTE> params = ReadTestData(std::string("keys/") + name + ".params.der");
+    std::vector<BYTE> key = ReadTestData(std::string("keys/") + name + ".pubkey.der");
+    CERT_PUBLIC_KEY_INFO info = {
+        {const_cast<LPSTR>(oid), {static_cast<DWORD>(params.size()), params.data()}},
+        {static_cast<DWORD>(key.size()), key.data(), 0}};
+    for (auto _ : state) {
+        BYTE *pbBlob = nullptr;
+        DWORD cbBlob = 0;
+        if (!OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, &pbBlob, &cbBlob))
+            state.SkipWithError("conversion failed");
+        std::free(pbBlob);
+    }
+}
+BENCHMARK_CAPTURE(ConvertPublicKeyInfo, gost2001_A, "gost2001_A", "1.2.643.2.2.19");
+BENCHMARK_CAPTURE(ConvertPublicKeyInfo, gost2012_256_A, "gost2012_256_A", "1.2.643.7.1.1.1.1");
+BENCHMARK_CAPTURE(ConvertPublicKeyInfo, gost2012_512_A, "gost2012_512_A", "1.2.643.7.1.1.1.2");
 
 } // namespace

@@ -2,10 +2,10 @@
 # Installs what the build and the tests need on a Debian machine (as root, or through sudo).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
-          openssl libssl-dev libengine-gost-openssl valgrind
-          libcli11-dev nlohmann-json3-dev)
+          openssl libssl-dev libengine-gost-openssl
+          libcli11-dev nlohmann-json3-dev valgrind)
 
 missing=()
 for p in "${packages[@]}"; do

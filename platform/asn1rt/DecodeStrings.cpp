@@ -28,10 +28,23 @@ struct StringValue {
     unsigned unusedBits; // bit strings: unused bits of the last octet
 };
 
+// The one segment of a primitive encoding stays in `first`, so the common DER string needs
+// no list; a constructed encoding lists the others in `more`.
 struct Segments {
-    std::vector<std::span<const ASN1OCTET>> pieces;
+    std::span<const ASN1OCTET> first;
+    std::vector<std::span<const ASN1OCTET>> more;
+    size_t count = 0;
     size_t total = 0;
     int unusedBits = -1; // bit strings: unused bits of the segment read last
+
+    void Add(std::span<const ASN1OCTET> piece)
+    {
+        if (count++ == 0)
+            first = piece;
+        else
+            more.push_back(piece);
+        total += piece.size();
+    }
 };
 
 // Keeps the depth guard of the context right on every path out of a nested segment.
@@ -52,8 +65,7 @@ int AddBitSegment(std::span<const ASN1OCTET> contents, Segments *psegments)
     if (unused > 7 || (unused && contents.size() == 1) || psegments->unusedBits > 0)
         return ASN_E_BADVALUE;
     psegments->unusedBits = static_cast<int>(unused);
-    psegments->pieces.push_back(contents.subspan(1));
-    psegments->total += contents.size() - 1;
+    psegments->Add(contents.subspan(1));
     return ASN_OK;
 }
 
@@ -61,8 +73,7 @@ int AddSegment(const StringRequest &request, std::span<const ASN1OCTET> contents
                Segments *psegments)
 {
     if (request.bitString) return AddBitSegment(contents, psegments);
-    psegments->pieces.push_back(contents);
-    psegments->total += contents.size();
+    psegments->Add(contents);
     return ASN_OK;
 }
 
@@ -141,8 +152,9 @@ int JoinSegments(Asn1Context *pctxt, const Segments &segments, size_t extra, Str
 {
     auto *joined = static_cast<ASN1OCTET *>(ASN1MALLOC(pctxt, segments.total + extra));
     if (!joined) return ASN_E_NOMEM;
-    size_t at = 0;
-    for (const auto &piece : segments.pieces) {
+    if (!segments.first.empty()) std::memcpy(joined, segments.first.data(), segments.first.size());
+    size_t at = segments.first.size();
+    for (const auto &piece : segments.more) {
         if (!piece.empty()) std::memcpy(joined + at, piece.data(), piece.size());
         at += piece.size();
     }

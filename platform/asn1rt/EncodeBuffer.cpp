@@ -4,10 +4,34 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 constexpr size_t kFirstDynamicSize = 512;
+
+// Each thread keeps one released buffer of the first size for its next encoding, so the
+// common small encoding does not go to malloc.
+struct SpareBuffer {
+    ASN1OCTET *data = nullptr;
+    ~SpareBuffer() { std::free(std::exchange(data, nullptr)); }
+};
+thread_local SpareBuffer t_spare;
+
+ASN1OCTET *NewBuffer(size_t capacity)
+{
+    if (capacity == kFirstDynamicSize && t_spare.data) return std::exchange(t_spare.data, nullptr);
+    return static_cast<ASN1OCTET *>(std::malloc(capacity));
+}
+
+void ReleaseBuffer(ASN1OCTET *data, size_t capacity)
+{
+    if (data && capacity == kFirstDynamicSize && !t_spare.data) {
+        t_spare.data = data;
+        return;
+    }
+    std::free(data);
+}
 
 int Grow(Asn1EncodeBuffer *ebuf, size_t needed)
 {
@@ -15,10 +39,10 @@ int Grow(Asn1EncodeBuffer *ebuf, size_t needed)
     size_t capacity = ebuf->size ? ebuf->size : kFirstDynamicSize;
     while (capacity - used < needed)
         capacity *= 2;
-    auto *grown = static_cast<ASN1OCTET *>(std::malloc(capacity));
+    auto *grown = NewBuffer(capacity);
     if (!grown) return ASN_E_NOMEM;
     if (used) std::memcpy(grown + capacity - used, ebuf->data + ebuf->byteIndex, used);
-    std::free(ebuf->data);
+    ReleaseBuffer(ebuf->data, ebuf->size);
     ebuf->data = grown;
     ebuf->size = capacity;
     ebuf->byteIndex = capacity - used;
@@ -135,7 +159,7 @@ extern "C" ASN1OCTET *xe_getp(Asn1Context *pctxt)
 extern "C" void xe_free(Asn1Context *pctxt)
 {
     if (!pctxt) return;
-    if (pctxt->ebuf.dynamic) std::free(pctxt->ebuf.data);
+    if (pctxt->ebuf.dynamic) ReleaseBuffer(pctxt->ebuf.data, pctxt->ebuf.size);
     pctxt->ebuf = Asn1EncodeBuffer{};
 }
 

@@ -1,9 +1,15 @@
 // The context heap: an arena of chained blocks. Allocation bumps a cursor in the current
 // block; nothing is freed before the whole heap goes with its context.
-#include "asn1rt.h"
+//
+// Most calls need one context whose values fit in the first block, so each thread keeps the
+// arena of its last released context, first block included, and the next context of that
+// thread starts from it without touching malloc. A context opened while another one of the
+// same thread is alive gets an arena of its own, as before.
+#include "Internal.h"
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -91,26 +97,71 @@ void *Allocate(Arena *arena, size_t nbytes)
     return result;
 }
 
+void DeleteBlocks(Block *block)
+{
+    while (block) {
+        Block *next = block->next;
+        DeleteBlock(block);
+        block = next;
+    }
+}
+
+void DestroyArena(Arena *arena)
+{
+    DeleteBlocks(arena->blocks);
+    delete arena;
+}
+
+// Keeps the first block (the oldest, last in the chain) when it has the first size, emptied,
+// and lets every later block go.
+void KeepFirstBlockOnly(Arena *arena)
+{
+    Block *first = nullptr;
+    for (Block *block = arena->blocks; block;) {
+        Block *next = block->next;
+        if (!next && block->capacity == kFirstBlockSize)
+            first = block;
+        else
+            DeleteBlock(block);
+        block = next;
+    }
+    if (first) first->used = 0;
+    *arena = Arena{first, first, first ? kFirstBlockSize * 2 : kFirstBlockSize};
+}
+
+// The thread's spare arena, released with the thread.
+struct SpareArena {
+    Arena *arena = nullptr;
+    ~SpareArena()
+    {
+        if (arena) DestroyArena(std::exchange(arena, nullptr));
+    }
+};
+thread_local SpareArena t_spare;
+
 } // namespace
 
 namespace asn1rt {
 
 void *NewHeap()
 {
-    auto *arena = new (std::nothrow) Arena{nullptr, nullptr, kFirstBlockSize};
-    return arena;
+    if (Arena *spare = t_spare.arena) {
+        t_spare.arena = nullptr;
+        return spare;
+    }
+    return new (std::nothrow) Arena{nullptr, nullptr, kFirstBlockSize};
 }
 
 void DeleteHeap(void *heap)
 {
     auto *arena = static_cast<Arena *>(heap);
     if (!arena) return;
-    for (Block *block = arena->blocks; block;) {
-        Block *next = block->next;
-        DeleteBlock(block);
-        block = next;
+    if (t_spare.arena) {
+        DestroyArena(arena);
+        return;
     }
-    delete arena;
+    KeepFirstBlockOnly(arena);
+    t_spare.arena = arena;
 }
 
 } // namespace asn1rt

@@ -21,21 +21,43 @@ bool PrecedesInSetOf(std::span<const ASN1OCTET> a, std::span<const ASN1OCTET> b)
     return std::any_of(rest.begin(), rest.end(), [](ASN1OCTET octet) { return octet != 0; });
 }
 
-using Descriptors = std::vector<Asn1BufLocDescr *>;
+using Descriptors = std::span<Asn1BufLocDescr *>;
 
-int CollectDescriptors(const SList *pList, Descriptors *pdescrs)
+int CollectDescriptors(const SList *pList, Descriptors descrs)
 {
+    size_t i = 0;
     for (const SListNode *node = pList->head; node; node = node->next) {
         if (!node->data) return ASN_E_INVPARAM;
-        pdescrs->push_back(static_cast<Asn1BufLocDescr *>(node->data));
+        descrs[i++] = static_cast<Asn1BufLocDescr *>(node->data);
     }
     return ASN_OK;
+}
+
+size_t CountNodes(const SList *pList)
+{
+    size_t count = 0;
+    for (const SListNode *node = pList->head; node; node = node->next)
+        count++;
+    return count;
+}
+
+// A stable sort that needs no memory of its own for the few elements of the usual SET OF
+// (a relative distinguished name has one or two); std::stable_sort for the rest.
+template <typename Less> void StableSort(Descriptors descrs, Less less)
+{
+    if (descrs.size() > 16) {
+        std::stable_sort(descrs.begin(), descrs.end(), less);
+        return;
+    }
+    for (size_t i = 1; i < descrs.size(); i++)
+        for (size_t j = i; j > 0 && less(descrs[j], descrs[j - 1]); j--)
+            std::swap(descrs[j], descrs[j - 1]);
 }
 
 // Puts the descriptors in buffer order; the described elements must tile the front of the
 // buffer exactly, one after the other. An empty element shares its offset with the element
 // behind it and goes first, so the tiling walk stays where it is.
-int ArrangeInBufferOrder(Descriptors &descrs, size_t used, size_t *ptotal)
+int ArrangeInBufferOrder(Descriptors descrs, size_t used, size_t *ptotal)
 {
     std::sort(descrs.begin(), descrs.end(), [](const Asn1BufLocDescr *a, const Asn1BufLocDescr *b) {
         return a->offset != b->offset ? a->offset > b->offset : a->numocts < b->numocts;
@@ -50,19 +72,22 @@ int ArrangeInBufferOrder(Descriptors &descrs, size_t used, size_t *ptotal)
     return ASN_OK;
 }
 
-int SortRegion(Asn1Context *pctxt, Descriptors &descrs, size_t total)
+// The copy of the region comes from the context heap, which goes with the context.
+int SortRegion(Asn1Context *pctxt, Descriptors descrs, size_t total)
 {
     ASN1OCTET *front = xe_getp(pctxt);
     const size_t used = asn1rt::EncodedLength(pctxt);
-    const std::vector<ASN1OCTET> copy(front, front + total);
+    auto *copied = static_cast<ASN1OCTET *>(ASN1MALLOC(pctxt, total));
+    if (!copied) return ASN_E_NOMEM;
+    std::memcpy(copied, front, total);
+    const std::span<const ASN1OCTET> copy(copied, total);
     auto elementOf = [&](const Asn1BufLocDescr *descr) {
-        return std::span<const ASN1OCTET>(copy).subspan(used - descr->offset, descr->numocts);
+        return copy.subspan(used - descr->offset, descr->numocts);
     };
     // Equal encodings keep their order in the buffer.
-    std::stable_sort(descrs.begin(), descrs.end(),
-                     [&](const Asn1BufLocDescr *a, const Asn1BufLocDescr *b) {
-                         return PrecedesInSetOf(elementOf(a), elementOf(b));
-                     });
+    StableSort(descrs, [&](const Asn1BufLocDescr *a, const Asn1BufLocDescr *b) {
+        return PrecedesInSetOf(elementOf(a), elementOf(b));
+    });
     size_t position = 0;
     for (Asn1BufLocDescr *descr : descrs) {
         const auto element = elementOf(descr);
@@ -87,9 +112,15 @@ extern "C" int xe_derCanonicalSort(Asn1Context *pctxt, SList *pList)
 {
     if (!pctxt || !pList) return ASN_E_INVPARAM;
     try {
-        Descriptors descrs;
+        // Room for the usual few elements here; a longer list gets a vector.
+        Asn1BufLocDescr *few[16];
+        std::vector<Asn1BufLocDescr *> many;
+        const size_t count = CountNodes(pList);
+        if (count > std::size(few)) many.resize(count);
+        const Descriptors descrs =
+            count > std::size(few) ? Descriptors(many) : Descriptors(few, count);
         size_t total = 0;
-        int status = CollectDescriptors(pList, &descrs);
+        int status = CollectDescriptors(pList, descrs);
         if (status == ASN_OK)
             status = ArrangeInBufferOrder(descrs, asn1rt::EncodedLength(pctxt), &total);
         if (status == ASN_OK && descrs.size() > 1) status = SortRegion(pctxt, descrs, total);

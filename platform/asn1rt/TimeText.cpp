@@ -1,8 +1,8 @@
 // GeneralizedTime text (X.680 46, DER form X.690 11.7).
 #include "Internal.h"
 
-#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -162,24 +162,46 @@ bool ValidFraction(const Asn1DateTime &dt)
     return dt.fraction < limit;
 }
 
+// `count` decimal digits of `value`, leading zeros included; returns the end.
+char *PutDigits(char *out, unsigned value, unsigned count)
+{
+    for (unsigned i = count; i > 0; i--, value /= 10)
+        out[i - 1] = static_cast<char>('0' + value % 10);
+    return out + count;
+}
+
+// Two decimal digits of a value below 100, from a table of all of them.
+char *PutTwoDigits(char *out, unsigned value)
+{
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324"
+                                     "25262728293031323334353637383940414243444546474849"
+                                     "50515253545556575859606162636465666768697071727374"
+                                     "75767778798081828384858687888990919293949596979899";
+    std::memcpy(out, kPairs + 2 * value, 2);
+    return out + 2;
+}
+
 // "YYYYMMDDHHMMSS[.f]Z" where the fraction has no trailing zeros and is left out when it is
 // zero (X.690 11.7.3, 11.7.4). Returns the text length.
 size_t FormatUtc(const Asn1DateTime &dt, char out[32])
 {
-    int length = std::snprintf(out, 32, "%04u%02u%02u%02u%02u%02u", unsigned{dt.year},
-                               unsigned{dt.month}, unsigned{dt.day}, unsigned{dt.hour},
-                               unsigned{dt.minute}, unsigned{dt.second});
+    char *end = PutTwoDigits(out, dt.year / 100u);
+    end = PutTwoDigits(end, dt.year % 100u);
+    for (const unsigned field : {dt.month, dt.day, dt.hour, dt.minute, dt.second})
+        end = PutTwoDigits(end, field);
     ASN1UINT fraction = dt.fraction;
     unsigned digits = dt.fractionDigits;
     while (digits && fraction % 10 == 0) {
         fraction /= 10;
         digits--;
     }
-    if (digits)
-        length += std::snprintf(out + length, 32 - static_cast<size_t>(length), ".%0*u",
-                                static_cast<int>(digits), static_cast<unsigned>(fraction));
-    length += std::snprintf(out + length, 32 - static_cast<size_t>(length), "Z");
-    return static_cast<size_t>(length);
+    if (digits) {
+        *end++ = '.';
+        end = PutDigits(end, fraction, digits);
+    }
+    *end++ = 'Z';
+    *end = '\0';
+    return static_cast<size_t>(end - out);
 }
 
 int StoreText(Asn1Context *pctxt, const char *text, size_t length, char **ppText, size_t bufsize)

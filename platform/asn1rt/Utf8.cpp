@@ -42,6 +42,16 @@ extern "C" long rtUTF8Len(const char *text)
     const auto *octets = reinterpret_cast<const unsigned char *>(text);
     long count = 0;
     while (*octets) {
+        if (*octets < 0x80) { // ASCII: one octet, one character
+            octets++;
+            count++;
+            continue;
+        }
+        if (*octets >= 0xC2 && *octets <= 0xDF && (octets[1] & 0xC0) == 0x80) { // two octets
+            octets += 2;
+            count++;
+            continue;
+        }
         const size_t length = SequenceLength(octets);
         if (length == 0) return -1;
         octets += length;

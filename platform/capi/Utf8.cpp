@@ -9,9 +9,11 @@
 #include "wintypes.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <span>
+#include <type_traits>
 
 namespace {
 
@@ -51,6 +53,10 @@ LeadOctet ClassifyLead(unsigned char lead)
 // or cut short.
 size_t DecodeUtf8(std::span<const unsigned char> in, char32_t *codePoint)
 {
+    if (in.size() >= 2 && in[0] >= 0xC2 && in[0] <= 0xDF && IsContinuation(in[1])) {
+        *codePoint = (char32_t{in[0] & 0x1Fu} << 6) | (in[1] & 0x3Fu); // the common two octets
+        return 2;
+    }
     const LeadOctet lead = ClassifyLead(in[0]);
     const auto length = static_cast<size_t>(lead.length);
     if (length == 0 || in.size() < length) return 0;
@@ -85,6 +91,47 @@ void EncodeUtf8(char32_t cp, size_t length, char *out)
     out[0] = static_cast<char>(kLeadMarks[length] | cp);
 }
 
+// Length of the run of ASCII characters at the start of `in`: they convert one to one, so
+// they are counted and copied a run at a time instead of one sequence at a time.
+template <typename Char> bool IsAscii(Char c)
+{
+    return static_cast<std::make_unsigned_t<Char>>(c) < 0x80u;
+}
+
+// Whether the 8 octets at `in` are all ASCII.
+bool AllAscii(const unsigned char *in)
+{
+    uint64_t word;
+    std::memcpy(&word, in, sizeof word);
+    return (word & 0x8080808080808080) == 0;
+}
+
+// The same for 8 wide characters.
+bool AllAscii(const wchar_t *in)
+{
+    uint32_t bits = 0;
+    for (int i = 0; i < 8; ++i)
+        bits |= static_cast<uint32_t>(in[i]);
+    return bits < 0x80u;
+}
+
+// Checked eight characters at a time first.
+template <typename Char> size_t AsciiRun(std::span<const Char> in)
+{
+    size_t run = 0;
+    while (run + 8 <= in.size() && AllAscii(in.data() + run))
+        run += 8;
+    while (run < in.size() && IsAscii(in[run]))
+        ++run;
+    return run;
+}
+
+template <typename From, typename To> void CopyAscii(std::span<const From> in, To *out)
+{
+    for (size_t i = 0; i < in.size(); ++i)
+        out[i] = static_cast<To>(in[i]);
+}
+
 int Fail(DWORD error)
 {
     SetLastError(error);
@@ -96,6 +143,10 @@ long long CountWideChars(std::span<const unsigned char> in)
 {
     long long count = 0;
     while (!in.empty()) {
+        const size_t run = AsciiRun(in);
+        count += static_cast<long long>(run);
+        in = in.subspan(run);
+        if (in.empty()) break;
         char32_t cp;
         const size_t used = DecodeUtf8(in, &cp);
         if (used == 0) return -1;
@@ -108,6 +159,11 @@ long long CountWideChars(std::span<const unsigned char> in)
 void WriteWideChars(std::span<const unsigned char> in, wchar_t *out)
 {
     while (!in.empty()) {
+        const size_t run = AsciiRun(in);
+        CopyAscii(in.first(run), out);
+        out += run;
+        in = in.subspan(run);
+        if (in.empty()) break;
         char32_t cp = 0;
         in = in.subspan(DecodeUtf8(in, &cp));
         *out++ = static_cast<wchar_t>(cp);
@@ -117,8 +173,9 @@ void WriteWideChars(std::span<const unsigned char> in, wchar_t *out)
 // Octets the wide input converts to; -1 when a character has no UTF-8 form.
 long long CountUtf8Octets(std::span<const wchar_t> in)
 {
-    long long count = 0;
-    for (const wchar_t wc : in) {
+    const size_t run = AsciiRun(in);
+    auto count = static_cast<long long>(run);
+    for (const wchar_t wc : in.subspan(run)) {
         const size_t length = Utf8Length(static_cast<char32_t>(wc));
         if (length == 0) return -1;
         count += static_cast<long long>(length);
@@ -128,7 +185,10 @@ long long CountUtf8Octets(std::span<const wchar_t> in)
 
 void WriteUtf8(std::span<const wchar_t> in, char *out)
 {
-    for (const wchar_t wc : in) {
+    const size_t run = AsciiRun(in);
+    CopyAscii(in.first(run), out);
+    out += run;
+    for (const wchar_t wc : in.subspan(run)) {
         const auto cp = static_cast<char32_t>(wc);
         const size_t length = Utf8Length(cp);
         EncodeUtf8(cp, length, out);

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <cstdint>
+#include <algorithm>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -130,6 +132,51 @@ int EncodeUtf8(char32_t cp, unsigned char out[4])
     return -1;
 }
 
+template <typename Char> bool IsAscii(Char c)
+{
+    return static_cast<std::make_unsigned_t<Char>>(c) - 1u < 0x7Fu;
+}
+
+// Whether the 8 octets at `in` are all ASCII characters: no high bit and no zero octet.
+bool AllAscii(const unsigned char *in)
+{
+    constexpr uint64_t kHigh = 0x8080808080808080, kOnes = 0x0101010101010101;
+    uint64_t word;
+    std::memcpy(&word, in, sizeof word);
+    return ((word | ((word - kOnes) & ~word)) & kHigh) == 0;
+}
+
+// The same for 8 wide characters.
+bool AllAscii(const wchar_t *in)
+{
+    uint32_t bits = 0;
+    bool nonzero = true;
+    for (int i = 0; i < 8; ++i) {
+        bits |= static_cast<uint32_t>(in[i]);
+        nonzero &= in[i] != 0;
+    }
+    return bits < 0x80u && nonzero;
+}
+
+// Length of the run of ASCII characters (1..0x7F) at the start of `in`, at most `limit`:
+// those convert one to one, so they are widened or narrowed in one pass. Checked eight at a
+// time first.
+template <typename Char> size_t AsciiRun(const Char *in, size_t limit)
+{
+    size_t run = 0;
+    while (run + 8 <= limit && AllAscii(in + run))
+        run += 8;
+    while (run < limit && IsAscii(in[run]))
+        ++run;
+    return run;
+}
+
+template <typename From, typename To> void CopyAscii(const From *in, size_t count, To *out)
+{
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<To>(in[i]);
+}
+
 } // namespace
 
 extern "C" {
@@ -196,6 +243,11 @@ size_t safe_mbsrtowcs(wchar_t *dst, const char **src, size_t len, mbstate_t *)
     size_t avail = std::strlen(*src) + 1; // octets up to and with the terminator
     size_t count = 0;
     for (;;) {
+        const size_t run = AsciiRun(in, dst ? std::min(avail - 1, len - count) : avail - 1);
+        if (dst) CopyAscii(in, run, dst + count);
+        count += run;
+        in += run;
+        avail -= run;
         if (dst && count == len) {
             *src = reinterpret_cast<const char *>(in);
             return count;
@@ -228,8 +280,14 @@ size_t safe_wcsrtombs(char *dst, const wchar_t **src, size_t len, mbstate_t *)
     if (!src || !*src)
         return static_cast<size_t>(-1);
     const wchar_t *in = *src;
+    const wchar_t *const end = in + std::wcslen(in); // at the terminator
     size_t count = 0;
     for (;; ++in) {
+        const auto left = static_cast<size_t>(end - in);
+        const size_t run = AsciiRun(in, dst ? std::min(left, len - count) : left);
+        if (dst) CopyAscii(in, run, dst + count);
+        count += run;
+        in += run;
         if (*in == L'\0') {
             if (dst) {
                 if (count == len) {

@@ -7,24 +7,6 @@
 
 using namespace asn1test;
 
-TEST(Decoder, AbsentOptionalComponents)
-{
-    Context ctx;
-    DistributionPoint point{};
-    std::memset(&point.m, 0xFF, sizeof point.m);
-    ASSERT_EQ(0, ctx.Decode(asn1D_DistributionPoint, FromHex("30 00"), &point));
-    EXPECT_EQ(0u, std::bit_cast<ASN1UINT>(point.m));
-
-    // The algorithm-identifier attempt meets an OCTET STRING: absent, and no error stays
-    // recorded.
-    ESSCertIDv2 cert{};
-    ASSERT_EQ(0, ctx.Decode(asn1D_ESSCertIDv2, FromHex("30 04 04 02 AA BB"), &cert));
-    EXPECT_FALSE(cert.m.hashAlgorithmPresent);
-    EXPECT_FALSE(cert.m.issuerSerialPresent);
-    EXPECT_EQ(2u, cert.certHash.numocts);
-    EXPECT_EQ(0, ctx.ErrorStatus());
-}
-
 TEST(Decoder, StatusesOfMalformedStructures)
 {
     struct Row {
@@ -141,62 +123,10 @@ TEST(Decoder, SetComponentsInAnyOrder)
     }
 }
 
-// The same value from definite and from indefinite lengths, outermost and nested.
-TEST(Decoder, IndefiniteLengths)
-{
-    const Bytes definite =
-        FromHex("30 13 A0 07 A0 05 86 03 61 62 63 81 02 05 60 A2 04 A4 02 30 00");
-    const char *const indefinite[] = {
-        "30 80 A0 07 A0 05 86 03 61 62 63 81 02 05 60 A2 04 A4 02 30 00 00 00",
-        "30 80 A0 80 A0 80 86 03 61 62 63 00 00 00 00 81 02 05 60 A2 80 A4 80 30 80 00 00 00 00"
-        " 00 00 00 00",
-    };
-    for (const char *hex : indefinite) {
-        SCOPED_TRACE(hex);
-        EXPECT_EQ(ToHex(definite),
-                  ToHex(Reencode(asn1D_DistributionPoint, asn1E_DistributionPoint, FromHex(hex))));
-    }
-    // Missing end-of-contents octets.
-    Context ctx;
-    DistributionPoint point{};
-    EXPECT_GT(0, ctx.Decode(asn1D_DistributionPoint, FromHex("30 80 81 02 05 60"), &point));
-}
-
 TEST(Decoder, EmptyRelativeDistinguishedName)
 {
     Context ctx;
     Name name{};
     EXPECT_EQ(ASN_E_CONSVIO, ctx.Decode(asn1D_Name, FromHex("30 02 31 00"), &name));
     EXPECT_EQ((std::vector<std::string>{"pvalue->count", "0"}), ctx.ErrorParameters());
-}
-
-TEST(Decoder, FixedSizeOctetStrings)
-{
-    Context ctx;
-    GostR3410_PublicKey key{};
-    Bytes der(2 + 96, 0x5A);
-    der[0] = 0x04;
-    der[1] = 0x60;
-    EXPECT_EQ(ASN_E_CONSVIO, ctx.Decode(asn1D_GostR3410_PublicKey, der, &key));
-    EXPECT_EQ((std::vector<std::string>{"pvalue->numocts", "96"}), ctx.ErrorParameters());
-
-    Context other;
-    Gost28147_89_MAC mac{};
-    EXPECT_EQ(ASN_E_CONSVIO, other.Decode(asn1D_Gost28147_89_MAC, FromHex("04 00"), &mac));
-}
-
-TEST(Decoder, DeriveCounter)
-{
-    struct Row {
-        const char *hex;
-        ASN1UINT value;
-    };
-    const Row rows[] = {{"02 01 00", 0}, {"02 02 00 80", 128}, {"02 04 7F FF FF FF", 2147483647u}};
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.hex);
-        Context ctx;
-        UecSymmetricKeyDeriveCounter counter = 12345;
-        ASSERT_EQ(0, ctx.Decode(asn1D_UecSymmetricKeyDeriveCounter, FromHex(row.hex), &counter));
-        EXPECT_EQ(row.value, counter);
-    }
 }

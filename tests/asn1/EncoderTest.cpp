@@ -1,5 +1,4 @@
-// DER encoders: optional and default components, tags, DER order of SET OF, extension
-// elements and the constraint checks with their error parameters.
+// DER encoders: extension elements and the constraint checks with their error parameters.
 #include <cstring>
 #include <functional>
 #include <string>
@@ -7,93 +6,6 @@
 #include "Asn1TestSupport.h"
 
 using namespace asn1test;
-
-namespace {
-
-const unsigned char kHash[] = {0xAA, 0xBB};
-
-} // namespace
-
-TEST(Encoder, OptionalComponentsFollowTheirFlags)
-{
-    Context ctx;
-    DistributionPoint none{};
-    none.reasons.numbits = 3; // set fields whose flag is clear are not written
-    EXPECT_EQ("30 00", ToHex(ctx.Encode(asn1E_DistributionPoint, &none).der));
-
-    ESSCertIDv2 cert{};
-    cert.certHash = {sizeof kHash, kHash};
-    EXPECT_EQ("30 04 04 02 AA BB", ToHex(ctx.Encode(asn1E_ESSCertIDv2, &cert).der));
-    // With its flag set the default is written, whatever it holds.
-    cert.m.hashAlgorithmPresent = 1;
-    cert.hashAlgorithm.algorithm = Oid({2, 16, 840, 1, 101, 3, 4, 2, 1});
-    EXPECT_EQ("30 11 30 0B 06 09 60 86 48 01 65 03 04 02 01 04 02 AA BB",
-              ToHex(ctx.Encode(asn1E_ESSCertIDv2, &cert).der));
-}
-
-TEST(Encoder, ImplicitTaggingWritesContentsOnly)
-{
-    Context ctx;
-    DistributionPoint none{};
-    ASSERT_EQ(0, xe_setp(ctx.get(), nullptr, 0));
-    EXPECT_EQ(0, asn1E_DistributionPoint(ctx.get(), &none, ASN1IMPL));
-
-    // An untagged CHOICE writes its alternative's tag either way.
-    GeneralName dns{};
-    dns.t = 3;
-    dns.u.dNSName = "a";
-    ASSERT_EQ(0, xe_setp(ctx.get(), nullptr, 0));
-    EXPECT_EQ(3, asn1E_GeneralName(ctx.get(), &dns, ASN1IMPL));
-    // A tagged one leaves its own tag to explicit tagging.
-    EDIPartyName_nameAssigner assigner{};
-    assigner.t = 2;
-    assigner.u.printableString = "AB";
-    ASSERT_EQ(0, xe_setp(ctx.get(), nullptr, 0));
-    EXPECT_EQ(4, asn1E_EDIPartyName_nameAssigner(ctx.get(), &assigner, ASN1IMPL));
-    EXPECT_EQ("A0 04 13 02 41 42",
-              ToHex(ctx.Encode(asn1E_EDIPartyName_nameAssigner, &assigner).der));
-}
-
-TEST(Encoder, EphemeralKeyGoesBetweenParameterSetAndUkm)
-{
-    Context ctx;
-    GostR3410_TransportParameters tp{};
-    tp.encryptionParamSet = Oid({1, 2, 3});
-    tp.m.ephemeralPublicKeyPresent = 1;
-    tp.ephemeralPublicKey.algorithm.algorithm = Oid({1, 2, 4});
-    static const unsigned char kKey[] = {0x04, 0x00};
-    tp.ephemeralPublicKey.subjectPublicKey = {16, kKey};
-    tp.ukm.numocts = 8;
-    std::memset(tp.ukm.data, 0x77, 8);
-    EXPECT_EQ("30 1B 06 02 2A 03 A0 0B 30 04 06 02 2A 04 03 03 00 04 00 "
-              "04 08 77 77 77 77 77 77 77 77",
-              ToHex(ctx.Encode(asn1E_GostR3410_TransportParameters, &tp).der));
-}
-
-// X.690, 11.6: SET OF elements in ascending order of their encodings.
-TEST(Encoder, SetOfComesOutInDerOrder)
-{
-    Context ctx;
-    GostPrivateCertificateStore store{};
-    static const unsigned char kSet[] = {0x31, 0x03, 0x02, 0x01, 0x05};
-    static const unsigned char kSeq[] = {0x30, 0x03, 0x02, 0x01, 0x07};
-    *ctx.Append<ASN1OpenType>(&store) = {sizeof kSet, kSet};
-    *ctx.Append<ASN1OpenType>(&store) = {sizeof kSeq, kSeq};
-    EXPECT_EQ("31 0A 30 03 02 01 07 31 03 02 01 05",
-              ToHex(ctx.Encode(asn1E_GostPrivateCertificateStore, &store).der));
-    GostPrivateCertificateStore empty{};
-    EXPECT_EQ("31 00", ToHex(ctx.Encode(asn1E_GostPrivateCertificateStore, &empty).der));
-
-    RelativeDistinguishedName rdn{};
-    static const unsigned char kZ[] = {0x13, 0x01, 0x5A}, kA[] = {0x13, 0x01, 0x41};
-    for (const unsigned char *value : {kZ, kA}) {
-        auto *atv = ctx.Append<AttributeTypeAndValue>(&rdn);
-        atv->type = Oid({2, 5, 4, 3});
-        atv->value = {3, value};
-    }
-    EXPECT_EQ("31 14 30 08 06 03 55 04 03 13 01 41 30 08 06 03 55 04 03 13 01 5A",
-              ToHex(ctx.Encode(asn1E_RelativeDistinguishedName, &rdn).der));
-}
 
 TEST(Encoder, ExtensionElementsFollowTheRoot)
 {

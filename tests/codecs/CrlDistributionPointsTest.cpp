@@ -414,35 +414,6 @@ std::string Hex(const Bytes &bytes)
 
 // ================================================================== tests
 
-// One URL of one character: the known DER, and a flat result of the structure, the point,
-// one entry and the wide string "a" (letter and NUL, 4 bytes each), in this order.
-TEST(CrlDistPoints, SingleUrlKnownAnswer)
-{
-    CERT_ALT_NAME_ENTRY url = UrlEntry(L"a");
-    CRL_DIST_POINT point = FullNamePoint(&url, 1);
-    EXPECT_EQ(Hex(kSingleUrlPoint), Hex(Encode(Points(&point, 1))));
-
-    Decoded decoded = Decode(kSingleUrlPoint);
-    ExpectFlatLayout(decoded);
-    EXPECT_EQ(sizeof(CRL_DIST_POINTS_INFO) + sizeof(CRL_DIST_POINT) + sizeof(CERT_ALT_NAME_ENTRY) +
-                  2 * sizeof(wchar_t),
-              decoded.cb);
-    const CRL_DIST_POINTS_INFO *info = decoded.info();
-    ASSERT_EQ(1u, info->cDistPoint);
-    EXPECT_EQ(static_cast<const void *>(info + 1), info->rgDistPoint);
-    const CRL_DIST_POINT &decodedPoint = info->rgDistPoint[0];
-    EXPECT_EQ(DWORD{CRL_DIST_POINT_FULL_NAME}, decodedPoint.DistPointName.dwDistPointNameChoice);
-    const CERT_ALT_NAME_INFO &fullName = decodedPoint.DistPointName.FullName;
-    ASSERT_EQ(1u, fullName.cAltEntry);
-    EXPECT_EQ(static_cast<const void *>(info->rgDistPoint + 1), fullName.rgAltEntry);
-    EXPECT_EQ(static_cast<const void *>(fullName.rgAltEntry + 1), fullName.rgAltEntry->pwszURL);
-    EXPECT_EQ(std::wstring(L"a"), fullName.rgAltEntry->pwszURL);
-    EXPECT_EQ(nullptr, decodedPoint.ReasonFlags.pbData);
-    EXPECT_EQ(0u, decodedPoint.ReasonFlags.cbData);
-    EXPECT_EQ(0u, decodedPoint.CRLIssuer.cAltEntry);
-    EXPECT_EQ(nullptr, decodedPoint.CRLIssuer.rgAltEntry);
-}
-
 // The certificates' extensions read as openssl reads them, in a block that holds every item
 // on its boundary and ends exactly where the size step said.
 TEST(CrlDistPoints, OpensslVectorsDecodeAsOpensslShowsThem)
@@ -692,65 +663,6 @@ TEST(CrlDistPoints, MalformedPointLists)
         EXPECT_EQ(row.error, EncodeError(row.info));
         EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr(row.message)));
     }
-}
-
-// Malformed DER fails with CRYPT_E_ASN1_ERROR, never with a runtime status.
-TEST(CrlDistPoints, MalformedDerIsRefused)
-{
-    Bytes truncated = ReadVector("all-forms.der");
-    truncated.resize(truncated.size() - 1);
-    const struct {
-        const char *name;
-        Bytes der;
-    } rows[] = {
-        {"truncated", truncated},
-        {"outer SET", {0x31, 0x09, 0x30, 0x07, 0xA0, 0x05, 0xA0, 0x03, 0x86, 0x01, 0x61}},
-        {"general name [9]", {0x30, 0x09, 0x30, 0x07, 0xA0, 0x05, 0xA0, 0x03, 0x89, 0x01, 0x61}},
-        {"distribution point name [2]",
-         {0x30, 0x09, 0x30, 0x07, 0xA0, 0x05, 0xA2, 0x03, 0x86, 0x01, 0x61}},
-        {"URL longer than its point",
-         {0x30, 0x09, 0x30, 0x07, 0xA0, 0x05, 0xA0, 0x03, 0x86, 0x02, 0x61}},
-        {"reasons of 3 bytes", {0x30, 0x07, 0x30, 0x05, 0x81, 0x03, 0x00, 0x80, 0x00}},
-        {"URL not UTF-8", {0x30, 0x09, 0x30, 0x07, 0xA0, 0x05, 0xA0, 0x03, 0x86, 0x01, 0xE9}},
-        {"registered ID empty", {0x30, 0x08, 0x30, 0x06, 0xA0, 0x04, 0xA0, 0x02, 0x88, 0x00}},
-        {"directory name not a Name",
-         {0x30, 0x0A, 0x30, 0x08, 0xA0, 0x06, 0xA0, 0x04, 0xA4, 0x02, 0x04, 0x00}},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        kvtest::ExpectDecodeFailure(kCodec, row.der, CRYPT_E_ASN1_ERROR);
-    }
-}
-
-// A structure placed at the cursor keeps its own alignment: a 2-character URL leaves the
-// cursor 4 bytes off an 8-byte boundary, before an other name and before a CRL issuer's
-// entry array. The size step counts the padding exactly where the fill step puts it.
-TEST(CrlDistPoints, StructuresAtTheCursorKeepTheirAlignment)
-{
-    static char oid[] = "1.2.3.4";
-    BYTE value[] = {0x0C, 0x01, 0x78}; // UTF8String "x"
-    CERT_OTHER_NAME otherName = {oid, {sizeof value, value}};
-    CERT_ALT_NAME_ENTRY names[2] = {UrlEntry(L"ab"), {}};
-    names[1].dwAltNameChoice = CERT_ALT_NAME_OTHER_NAME;
-    names[1].pOtherName = &otherName;
-    CERT_ALT_NAME_ENTRY issuer = UrlEntry(L"ab");
-    CRL_DIST_POINT points[2] = {FullNamePoint(names, 1), FullNamePoint(names, 2)};
-    points[0].CRLIssuer = {1, &issuer};
-
-    Decoded decoded = Decode(Encode(Points(points, 2)));
-    ExpectFlatLayout(decoded);
-    auto alignedTo = [](size_t offset, size_t alignment) {
-        return (offset + alignment - 1) / alignment * alignment;
-    };
-    const size_t entryAlign = std::max<size_t>(4, alignof(CERT_ALT_NAME_ENTRY));
-    const size_t otherAlign = std::max<size_t>(4, alignof(CERT_OTHER_NAME));
-    size_t offset = sizeof(CRL_DIST_POINTS_INFO) + 2 * sizeof(CRL_DIST_POINT);
-    offset = alignedTo(offset, entryAlign) + sizeof(CERT_ALT_NAME_ENTRY) + 3 * sizeof(wchar_t);
-    offset = alignedTo(offset, entryAlign) + sizeof(CERT_ALT_NAME_ENTRY) + 3 * sizeof(wchar_t);
-    offset = alignedTo(offset, entryAlign) + 2 * sizeof(CERT_ALT_NAME_ENTRY) + 3 * sizeof(wchar_t);
-    offset = alignedTo(offset, otherAlign) + sizeof(CERT_OTHER_NAME) + alignedTo(sizeof oid, 4) +
-             alignedTo(sizeof value, 4);
-    EXPECT_EQ(offset, decoded.cb);
 }
 
 // Empty lists and empty reasons still point into the block, right where their data would go

@@ -118,25 +118,4 @@ TEST(IssuerSignTool, MissingFieldIsInvalidParameter)
     EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
 }
 
-// A UTF8String that is not UTF-8 is refused on decoding.
-TEST(IssuerSignTool, DecodedTextThatIsNotUtf8Fails)
-{
-    const std::vector<BYTE> der = {0x30, 0x0B, 0x0C, 0x02, 0xC3, 0x28, 0x0C,
-                                   0x01, 'b',  0x0C, 0x00, 0x0C, 0x00};
-    kvtest::ExpectDecodeFailure(kCodec, der, CRYPT_E_ASN1_ERROR);
-}
-
-TEST(IssuerSignTool, MalformedInputIsAsn1Error)
-{
-    const auto good = kvtest::ReadDataFile("codecs/issuer_sign_tool.der");
-    std::vector<std::vector<BYTE>> inputs = {
-        {0x30, 0x06, 0x0C, 0x00, 0x0C, 0x00, 0x0C, 0x00},             // three components
-        {0x30, 0x08, 0x0C, 0x00, 0x0C, 0x00, 0x0C, 0x00, 0x13, 0x00}, // PrintableString
-    };
-    for (size_t cut = 1; cut < good.size(); ++cut)
-        inputs.emplace_back(good.begin(), good.begin() + static_cast<long>(cut));
-    for (const auto &der : inputs)
-        kvtest::ExpectDecodeFailure(kCodec, der, CRYPT_E_ASN1_ERROR);
-}
-
 } // namespace

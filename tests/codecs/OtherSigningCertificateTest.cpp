@@ -58,33 +58,6 @@ TEST(OtherSigningCertificate, HashFormFollowsTheAlgorithm)
     }
 }
 
-TEST(OtherSigningCertificate, BareHashDecodesAsSha1RightAfterTheElement)
-{
-    DWORD cb = 0;
-    const auto result = DecodeChecked<Info>(kCodec, kBareSha1, &cb);
-    ASSERT_TRUE(result);
-    const Info &info = As<Info>(result);
-    EXPECT_EQ(sizeof(Info) + sizeof(CertId) + sizeof kSha1 + kHash20.size(), cb);
-    const CertId &certId = info.rgCerts[0];
-    EXPECT_EQ(static_cast<const void *>(&certId + 1), certId.HashAlgorithm.pszObjId);
-    EXPECT_STREQ(kSha1, certId.HashAlgorithm.pszObjId);
-    EXPECT_EQ(nullptr, certId.HashAlgorithm.Parameters.pbData);
-    EXPECT_EQ(kHash20, BlobBytes(certId.CertHash));
-}
-
-TEST(OtherSigningCertificate, IdentifiedHashDecodesUnchanged)
-{
-    DWORD cb = 0;
-    const auto result = DecodeChecked<Info>(kCodec, kSha256Der, &cb);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(sizeof(Info) + sizeof(CertId) + sizeof kSha256 + kHash32.size(), cb);
-    const CertId &certId = As<Info>(result).rgCerts[0];
-    EXPECT_STREQ(kSha256, certId.HashAlgorithm.pszObjId);
-    EXPECT_EQ(0u, certId.HashAlgorithm.Parameters.cbData);
-    EXPECT_EQ(kHash32, BlobBytes(certId.CertHash));
-    EXPECT_EQ(kSha256Der, kvtest::EncodeEveryWay(kCodec, result.get()));
-}
-
 // tests/data/ess/other-mixed.der: the intermediate's bare SHA-1 hash with its issuer and
 // serial, then the TSA's SHA-256 hash under an identifier with NULL parameters.
 TEST(OtherSigningCertificate, GenconfAttributeDecodesToWhatOpenSslReportsAndEncodesBack)
@@ -146,22 +119,6 @@ TEST(OtherSigningCertificate, MalformedCallerStructuresAreRefused)
     const Info policiesOnly = {0, nullptr, 2, nullptr};
     ExpectEncodeFailure(kCodec, &policiesOnly, ERROR_INVALID_PARAMETER,
                         "Malformed KVCMSG_OTHER_SIGNING_CERTIFICATE");
-}
-
-TEST(OtherSigningCertificate, MalformedDerFailsWithAsn1Error)
-{
-    struct Row {
-        const char *name;
-        Bytes der;
-    } rows[] = {
-        {"hashAsInteger", Hex("30 07 30 05 30 03 02 01 00")},
-        {"algorithmWithoutValue", Hex("30 0D 30 0B 30 09 30 07 30 05 06 03 2A 03 04")},
-        {"taggedHash", Hex("30 08 30 06 30 04 80 02 00 00")},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        kvtest::ExpectDecodeFailure(kCodec, row.der, CRYPT_E_ASN1_ERROR);
-    }
 }
 
 // No decoder produces a hash choice other than the two alternatives; a value built by hand

@@ -183,28 +183,6 @@ TEST(PrivateKeyUsagePeriod, UnrepairableDatesFail)
     }
 }
 
-TEST(PrivateKeyUsagePeriod, TryFixBadDateOnlyTouchesTheDay)
-{
-    Asn1Context ctx{};
-    ASSERT_EQ(0, rtInitContext(&ctx, nullptr));
-    struct Row {
-        const char *text;
-        int status;
-    } rows[] = {
-        {"20100230120000Z", 0},
-        {"20100228120000Z", -1},
-        {"20101301120000Z", -1},
-        {"20100200120000Z", -1},
-        {"2010", -1},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.text);
-        Asn1DateTime dateTime{};
-        EXPECT_EQ(row.status, TryFixBadDate(&ctx, &row.text, &dateTime));
-    }
-    rtFreeContext(&ctx);
-}
-
 // The host's FILETIME range ends where FileTimeToSystemTime's does.
 TEST(PrivateKeyUsagePeriod, FileTimeOutOfRangeFailsWithTheHostsCode)
 {
@@ -221,24 +199,6 @@ TEST(PrivateKeyUsagePeriod, FileTimeOutOfRangeFailsWithTheHostsCode)
     EXPECT_FALSE(OrvaDllPrivateKeyUsagePeriodEncode(kvtest::kEncodingType, kvtest::kStructType,
                                                     &period, nullptr, &cb));
     EXPECT_EQ(hostError, GetLastError());
-}
-
-TEST(PrivateKeyUsagePeriod, MalformedInputIsAsn1Error)
-{
-    const auto good = kvtest::ReadDataFile("codecs/pkup_ext.der");
-    // notAfter before notBefore breaks the component order.
-    auto reversed = TimeComponent(0x81, "20300615083000Z");
-    const auto first = TimeComponent(0x80, "20100301101112Z");
-    reversed.insert(reversed.end(), first.begin(), first.end());
-    std::vector<std::vector<BYTE>> inputs = {
-        {0x31, 0x00},             // SET, not SEQUENCE
-        {0x30, 0x02, 0x82, 0x00}, // unknown component [2]
-        Period(reversed),
-    };
-    for (size_t cut = 1; cut < good.size(); ++cut)
-        inputs.emplace_back(good.begin(), good.begin() + static_cast<long>(cut));
-    for (const auto &der : inputs)
-        kvtest::ExpectDecodeFailure(kCodec, der, CRYPT_E_ASN1_ERROR);
 }
 
 } // namespace

@@ -326,31 +326,6 @@ TEST(SigningCertificate, DecodedIssuerUidIsDropped)
     EXPECT_EQ(WithIssuerSerial(issuerAndSerial), kvtest::EncodeEveryWay(kCodec, result.get()));
 }
 
-TEST(SigningCertificate, MalformedDerFailsWithAsn1Error)
-{
-    const Bytes good = Concat(Hex("30 1A 30 18 30 16 04 14"), kHash20);
-    struct Row {
-        const char *name;
-        Bytes der;
-    } rows[] = {
-        {"setInsteadOfSequence", Hex("31 02 30 00")},
-        {"truncated", Bytes(good.begin(), good.end() - 1)},
-        {"lengthPastTheEnd", Hex("30 05 30 00")},
-        {"certIdWithoutHash", Hex("30 04 30 02 30 00")},
-        {"hashNotAnOctetString", Hex("30 07 30 05 30 03 02 01 00")},
-        {"elementAfterIssuerSerial",
-         Seq(Seq(Seq(
-             Concat(Tlv(0x04, kHash20),
-                    Concat(Seq(Concat(Seq(Tlv(0xA4, EssFile("root-issuer.der"))), Hex("02 01 07"))),
-                           Hex("05 00"))))))},
-        {"policiesNotASequence", Hex("30 06 30 00 31 02 30 00")},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        kvtest::ExpectDecodeFailure(kCodec, row.der, CRYPT_E_ASN1_ERROR);
-    }
-}
-
 // The frame never hands FillBuffer another size than the size step's, so the check is
 // driven here by calling the callbacks themselves.
 TEST(SigningCertificate, FillBufferRefusesASizeOtherThanTheSizeStepGave)

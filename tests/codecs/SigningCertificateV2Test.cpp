@@ -99,38 +99,6 @@ TEST(SigningCertificateV2, HashAlgorithmIsWrittenUnlessItIsTheSha256Default)
     }
 }
 
-TEST(SigningCertificateV2, DefaultAlgorithmDecodesToItsIdentifierRightAfterTheElement)
-{
-    DWORD cb = 0;
-    const auto result =
-        DecodeChecked<Info>(kCodec, Concat(Hex("30 26 30 24 30 22 04 20"), kHash32), &cb);
-    ASSERT_TRUE(result);
-    const Info &info = As<Info>(result);
-    EXPECT_EQ(sizeof(Info) + sizeof(CertId) + sizeof kSha256 + kHash32.size(), cb);
-    ASSERT_EQ(1u, info.cCerts);
-    const CertId &certId = info.rgCerts[0];
-    EXPECT_EQ(static_cast<const void *>(&certId + 1), certId.HashAlgorithm.pszObjId);
-    EXPECT_STREQ(kSha256, certId.HashAlgorithm.pszObjId);
-    EXPECT_EQ(0u, certId.HashAlgorithm.Parameters.cbData);
-    EXPECT_EQ(nullptr, certId.HashAlgorithm.Parameters.pbData);
-    EXPECT_EQ(reinterpret_cast<const BYTE *>(certId.HashAlgorithm.pszObjId) + sizeof kSha256,
-              certId.CertHash.pbData);
-    EXPECT_EQ(kHash32, BlobBytes(certId.CertHash));
-}
-
-// An explicitly written SHA-256 keeps whatever parameters it came with.
-TEST(SigningCertificateV2, ExplicitSha256KeepsItsParameters)
-{
-    const Bytes der = Seq(
-        Seq(Seq(Concat(Seq(Hex("06 09 60 86 48 01 65 03 04 02 01 05 00")), Tlv(0x04, kHash32)))));
-    const auto result = DecodeChecked<Info>(kCodec, der);
-    ASSERT_TRUE(result);
-    const CertId &certId = As<Info>(result).rgCerts[0];
-    EXPECT_STREQ(kSha256, certId.HashAlgorithm.pszObjId);
-    EXPECT_EQ(Hex("05 00"), BlobBytes(certId.HashAlgorithm.Parameters));
-    EXPECT_EQ(kHash32, BlobBytes(certId.CertHash));
-}
-
 TEST(SigningCertificateV2, MalformedCallerStructuresAreRefused)
 {
     Bytes hash = kHash32, name = EssFile("root-issuer.der");
@@ -178,23 +146,6 @@ TEST(SigningCertificateV2, MalformedCallerStructuresAreRefused)
     const Info countOnly = {1, nullptr, 0, nullptr};
     ExpectEncodeFailure(kCodec, &countOnly, ERROR_INVALID_PARAMETER,
                         "Malformed KVCMSG_SIGNING_CERTIFICATEV2");
-}
-
-TEST(SigningCertificateV2, MalformedDerFailsWithAsn1Error)
-{
-    struct Row {
-        const char *name;
-        Bytes der;
-    } rows[] = {
-        {"hashAlgorithmWithoutHash", Hex("30 0B 30 09 30 07 30 05 06 03 2A 03 04")},
-        {"hashBeforeAlgorithm",
-         Seq(Seq(Seq(Concat(Tlv(0x04, kHash20), Seq(Hex("06 05 2B 0E 03 02 1A"))))))},
-        {"emptyOid", Seq(Seq(Seq(Concat(Seq(Hex("06 00")), Tlv(0x04, kHash20)))))},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        kvtest::ExpectDecodeFailure(kCodec, row.der, CRYPT_E_ASN1_ERROR);
-    }
 }
 
 } // namespace

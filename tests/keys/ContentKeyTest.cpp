@@ -85,21 +85,6 @@ TEST_F(ContentKey, KeyAndParameters)
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
 }
 
-// Without a provider the call acquires one and flags it for CryptoAPI to release.
-TEST_F(ContentKey, AcquiresAProviderWhenNoneIsGiven)
-{
-    const Generated generated = Generate(0, kvtest::kGost28147Oid);
-    ASSERT_TRUE(generated.ok);
-    auto hKey = kvtest::NewScopedKey();
-    *hKey = generated.info.hContentEncryptKey;
-    const kvtest::ScopedProv hAcquired(new HCRYPTPROV(generated.info.hCryptProv));
-    EXPECT_NE(0u, *hAcquired);
-    EXPECT_EQ(
-        DWORD{CMSG_CONTENT_ENCRYPT_RELEASE_CONTEXT_FLAG | CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG},
-        generated.info.dwFlags);
-    EXPECT_EQ(8u, KeyParam(*hKey, KP_IV).size());
-}
-
 // Any OID CryptoAPI lists as an encryption algorithm gives a GOST 28147-89 key; any other is
 // refused before a provider is acquired, with nothing traced and no code of the library's.
 TEST_F(ContentKey, EncryptionAlgorithmOid)

@@ -290,18 +290,6 @@ TEST_F(ConvertPublicKeyInfo, ResourceFailures)
     EXPECT_THAT(TraceLines(), ElementsAre(TraceOf("rtInitContext")));
 }
 
-// A size query allocates nothing that outlives the call: one working copy, released.
-TEST_F(ConvertPublicKeyInfo, SizeQueryAllocatesOnlyTheWorkingCopy)
-{
-    const auto v = kvtest::LoadGostKeyVectors().at(0);
-    CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
-    DWORD cbBlob = 0;
-    g_allocCount = 0;
-    ASSERT_TRUE(OrvaConvertPublicKeyInfo(X509_ASN_ENCODING, &info, 0, 0, nullptr, &cbBlob));
-    EXPECT_EQ(1, g_allocCount);
-    EXPECT_EQ(100u, cbBlob);
-}
-
 // Parameters so long that header, parameters and key pass 2^32 bytes: refused as a block that
 // cannot be had, in a size query too, instead of counted modulo 2^32 and written past a short
 // block. The parameters are an honest mapping of that many zero bytes, never touched.

@@ -72,20 +72,6 @@ TEST(EncodePublicKeyAndParameters, GivesWhatOpenSslWrote)
     }
 }
 
-// The header fields other than the bit length are not read: a NULL parameters TLV, any
-// algorithm, any blob type.
-TEST(EncodePublicKeyAndParameters, OnlyBitLengthParametersAndKeyAreRead)
-{
-    const Bytes rawKey(64, 0x11);
-    const Encoded encoded =
-        EncodeBlob(kvtest::GostPublicKeyBlob(0xFF, 0xFFFF, 0, {0x05, 0x00}, rawKey));
-    ASSERT_TRUE(encoded.ok);
-    EXPECT_THAT(encoded.params, ElementsAre(0x05, 0x00));
-    ASSERT_EQ(66u, encoded.key.size());
-    EXPECT_THAT(Bytes(encoded.key.begin(), encoded.key.begin() + 2), ElementsAre(0x04, 0x40));
-    EXPECT_EQ(rawKey, Bytes(encoded.key.begin() + 2, encoded.key.end()));
-}
-
 // A key of neither 64 nor 128 octets fails in the encoder, after the parameters were stored
 // for the caller to release; blobs that run past their size are refused outright.
 TEST(EncodePublicKeyAndParameters, MalformedBlobs)
@@ -156,16 +142,6 @@ TEST(EncodePublicKeyAndParameters, AllocatorFailures)
     const Encoded encoded = EncodeBlob(blob, EncodeWithCountingAlloc);
     ASSERT_TRUE(encoded.ok);
     EXPECT_EQ(v.publicKey, encoded.key);
-}
-
-// pfnAllocMemory(0) answers as the library's allocator, that is as calloc, does.
-TEST(EncodePublicKeyAndParameters, DefaultAllocatorForZeroBytes)
-{
-    void *pvEmpty = pfnAllocMemory(0);
-    void *pvCalloc = std::calloc(0, 1);
-    EXPECT_EQ(pvCalloc == nullptr, pvEmpty == nullptr);
-    std::free(pvEmpty);
-    std::free(pvCalloc);
 }
 
 } // namespace

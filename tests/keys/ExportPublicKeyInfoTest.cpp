@@ -243,23 +243,4 @@ TEST_F(ProviderKeys, ExportSubjectPublicKeyInfoEncodesAsOpenSsl)
     }
 }
 
-// ALGID_2_OID knows the six GOST R 34.10 key algorithms and nothing else; OID_2_ALGID is
-// CryptoAPI's public-key group.
-TEST_F(ProviderKeys, AlgorithmIdentifierMappings)
-{
-    const std::pair<ALG_ID, const char *> withOid[] = {
-        {0x2E23, "1.2.643.2.2.19"}, {0x2E49, "1.2.643.7.1.1.1.1"}, {0x2E3D, "1.2.643.7.1.1.1.2"},
-        {0xAA24, "1.2.643.2.2.98"}, {0xAA46, "1.2.643.7.1.1.6.1"}, {0xAA42, "1.2.643.7.1.1.6.2"},
-    };
-    for (const auto &[algId, oid] : withOid) {
-        SCOPED_TRACE(oid);
-        EXPECT_STREQ(oid, ALGID_2_OID(algId));
-        EXPECT_EQ(algId, OID_2_ALGID(oid)); // the library and CryptoAPI's table agree
-    }
-    for (ALG_ID without : std::initializer_list<ALG_ID>{ALG_GOST_DH_2001_EPHEM, ALG_GOST_28147, 0})
-        EXPECT_EQ(nullptr, ALGID_2_OID(without));
-    EXPECT_EQ(ALG_GOST_AGREE_2001, OID_2_ALGID("1.2.643.2.2.96"));
-    EXPECT_EQ(0u, OID_2_ALGID("1.2.643.2.2.21")); // an encryption algorithm, not a key
-}
-
 } // namespace

@@ -160,18 +160,6 @@ TEST_F(ProviderImport, PrivateKeyGivesAnAgreementKey)
     EXPECT_EQ(DWORD{NTE_BAD_DATA}, GetLastError());
 }
 
-// A conversion failure stops the import before the provider sees anything.
-TEST_F(ProviderImport, ConversionFailureIsTheImportsFailure)
-{
-    CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(vectors_.at(0));
-    info.Algorithm.pszObjId = const_cast<LPSTR>("1.2.643.100.997");
-    auto hKey = kvtest::NewScopedKey();
-    EXPECT_FALSE(OrvaImportPublicKeyInfoEx(*hProv_, &info, 0, hKey.get()));
-    EXPECT_EQ(0u, *hKey);
-    EXPECT_THAT(kvtest::TraceLines(),
-                ElementsAre(kvtest::TraceLineOf("OrvaConvertPublicKeyInfo", "CryptFindOIDInfo")));
-}
-
 // Parameter sets as OID values: read from a real key, set and read back, and what comes of a
 // text that is no OID.
 TEST_F(ProviderImport, OidKeyParameters)
@@ -209,22 +197,6 @@ TEST_F(ProviderImport, OidKeyParameters)
     SetLastError(0);
     EXPECT_FALSE(OrvaExportOIDKeyParam(*hSession, KP_GOST_CIPHER_PARAMSET, &read));
     EXPECT_EQ(DWORD{NTE_NO_MEMORY}, GetLastError());
-}
-
-// Octet parameters: the IV fills the caller's 8 bytes; a short buffer is the provider's
-// ERROR_MORE_DATA.
-TEST_F(ProviderImport, OctetKeyParameters)
-{
-    auto hSession = kvtest::NewScopedKey();
-    ASSERT_TRUE(CryptGenKey(*hProv_, ALG_GOST_28147, CRYPT_EXPORTABLE, hSession.get()));
-    BYTE iv[8] = {}, direct[8] = {};
-    DWORD cbDirect = sizeof direct;
-    ASSERT_TRUE(OrvaExportOctetKeyParam(*hSession, KP_IV, iv, sizeof iv));
-    ASSERT_TRUE(CryptGetKeyParam(*hSession, KP_IV, direct, &cbDirect, 0));
-    EXPECT_THAT(iv, ElementsAreArray(direct));
-    BYTE shortBuffer[4];
-    EXPECT_FALSE(OrvaExportOctetKeyParam(*hSession, KP_IV, shortBuffer, sizeof shortBuffer));
-    EXPECT_EQ(DWORD{ERROR_MORE_DATA}, GetLastError());
 }
 
 } // namespace

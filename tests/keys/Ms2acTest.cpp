@@ -66,18 +66,6 @@ TEST_F(Ms2ac, SubjectPublicKeyInfoEncodesAsOpenSsl)
     }
 }
 
-// cUnusedBits is not carried: 64 bytes are 512 bits whatever it says.
-TEST_F(Ms2ac, BitStringLengthIsEightBitsPerByte)
-{
-    Bytes key(64, 0x3C);
-    const CRYPT_BIT_BLOB blob = {64, key.data(), 3};
-    ASN1DynBitStr value{};
-    ASSERT_EQ(1, ms2ac_ASN1DynBitStr(&ctx_, &blob, &value));
-    EXPECT_EQ(512u, value.numbits);
-    EXPECT_NE(key.data(), value.data);
-    EXPECT_THAT(Bytes(value.data, value.data + 64), Each(0x3C));
-}
-
 // Empty parameters are still present, as an empty open type; an empty blob converts.
 TEST_F(Ms2ac, EmptyParametersArePresentAndEmpty)
 {

@@ -4,6 +4,7 @@
 #define KV_TESTS_ASN1RT_SUPPORT_H
 
 #include "asn1rt.h"
+#include "common/FileTest.h"
 
 #include <gtest/gtest.h>
 
@@ -20,43 +21,9 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes Hex(std::string_view text)
 {
-    Bytes out;
-    int high = -1;
-    for (const char c : text) {
-        int nibble = -1;
-        if (c >= '0' && c <= '9')
-            nibble = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            nibble = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            nibble = c - 'A' + 10;
-        else
-            continue; // spaces group the octets for the reader
-        if (high < 0) {
-            high = nibble;
-        } else {
-            out.push_back(static_cast<uint8_t>(high << 4 | nibble));
-            high = -1;
-        }
-    }
-    return out;
+    return kvtest::FromHex(std::string(text));
 }
-
-inline std::string ToHex(const uint8_t *data, size_t size)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < size; i++) {
-        text += kDigits[data[i] >> 4];
-        text += kDigits[data[i] & 0x0F];
-    }
-    return text;
-}
-
-inline std::string ToHex(const Bytes &bytes)
-{
-    return ToHex(bytes.data(), bytes.size());
-}
+using kvtest::ToHex;
 
 // A runtime context for one test, ready to use and released at the end of the scope.
 class TestContext {

@@ -91,24 +91,6 @@ TEST(Asn1ErrInfo, StatusAndParameters)
     EXPECT_EQ(static_cast<ASN1UINT>(ASN_K_MAXERRP), err->parmcount);
 }
 
-TEST(Asn1ErrInfo, TagParameterText)
-{
-    static const struct {
-        ASN1TAG tag;
-        const char *text;
-    } kRows[] = {
-        {0x80000009, "[CONTEXT 9]"},     {0xA0000003, "[CONTEXT 3]"},
-        {0x60000001, "[APPLICATION 1]"}, {0xC00000C8, "[PRIVATE 200]"},
-        {0x20000010, "[UNIVERSAL 16]"},  {0x9FFFFFFF, "[CONTEXT 536870911]"},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.text);
-        Asn1ErrInfo err{};
-        EXPECT_EQ(0, xu_addTagErrParm(&err, row.tag));
-        EXPECT_THAT(err.parms[0], StrEq(row.text));
-    }
-}
-
 namespace {
 
 struct Element {
@@ -164,20 +146,4 @@ TEST(Asn1DList, AppendedAndDecoderBuiltListsWalkAlike)
         EXPECT_EQ(2, static_cast<Element *>(rtDListFindByIndex(list, 1)->data)->value);
         EXPECT_EQ(nullptr, rtDListFindByIndex(list, 3));
     }
-}
-
-TEST(Asn1SList, AppendKeepsOrder)
-{
-    TestContext ctx;
-    SList list;
-    rtSListInitEx(ctx, &list);
-    int values[] = {10, 20, 30};
-    for (int &value : values)
-        ASSERT_NE(nullptr, rtSListAppend(&list, &value));
-    EXPECT_EQ(3u, list.count);
-    std::vector<int> walked;
-    for (const SListNode *node = list.head; node; node = node->next)
-        walked.push_back(*static_cast<int *>(node->data));
-    EXPECT_THAT(walked, ElementsAre(10, 20, 30));
-    EXPECT_EQ(&values[2], list.tail->data);
 }

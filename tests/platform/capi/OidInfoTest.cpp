@@ -22,53 +22,6 @@ PCCRYPT_OID_INFO FindByAlgid(ALG_ID algid, DWORD group)
 // Every test takes back what it registered.
 class OidInfoTable : public testing::Test {};
 
-struct KnownAlgorithm {
-    const char *oid;
-    DWORD group;
-    ALG_ID algid;
-};
-const KnownAlgorithm kKnown[] = {
-    {"1.2.643.2.2.19", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0x2E23},    // GOST R 34.10-2001
-    {"1.2.643.7.1.1.1.1", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0x2E49}, // GOST R 34.10-2012 256
-    {"1.2.643.7.1.1.1.2", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0x2E3D}, // GOST R 34.10-2012 512
-    {"1.2.643.2.2.98", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0xAA24},
-    {"1.2.643.7.1.1.6.1", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0xAA46},
-    {"1.2.643.7.1.1.6.2", CRYPT_PUBKEY_ALG_OID_GROUP_ID, 0xAA42},
-    {"1.2.643.2.2.21", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, 0x661E}, // GOST 28147-89
-    {"1.3.14.3.2.26", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA1},
-    {"2.16.840.1.101.3.4.2.1", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_256},
-    {"2.16.840.1.101.3.4.2.2", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_384},
-    {"2.16.840.1.101.3.4.2.3", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_512},
-};
-
-TEST(CryptFindOIDInfo, BuiltInEntriesByOid)
-{
-    for (const KnownAlgorithm &known : kKnown) {
-        SCOPED_TRACE(known.oid);
-        for (const DWORD group : {known.group, DWORD{0}}) {
-            const PCCRYPT_OID_INFO info = FindByOid(known.oid, group);
-            ASSERT_NE(nullptr, info);
-            EXPECT_EQ(sizeof(CRYPT_OID_INFO), info->cbSize);
-            EXPECT_STREQ(known.oid, info->pszOID);
-            EXPECT_NE(nullptr, info->pwszName);
-            EXPECT_EQ(known.group, info->dwGroupId);
-            EXPECT_EQ(known.algid, info->Algid);
-        }
-    }
-}
-
-TEST(CryptFindOIDInfo, BuiltInEntriesByAlgid)
-{
-    for (const KnownAlgorithm &known : kKnown) {
-        SCOPED_TRACE(known.oid);
-        for (const DWORD group : {known.group, DWORD{0}}) {
-            const PCCRYPT_OID_INFO info = FindByAlgid(known.algid, group);
-            ASSERT_NE(nullptr, info);
-            EXPECT_STREQ(known.oid, info->pszOID);
-        }
-    }
-}
-
 TEST(CryptFindOIDInfo, MissesGiveNull)
 {
     const ALG_ID ephemeral2001 = 0xAA25;

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cerrno>
+#include <clocale>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -14,14 +16,6 @@ constexpr size_t kFailed = static_cast<size_t>(-1);
 // "a", U+041F (D0 9F), U+1F600 (F0 9F 98 80): 1 + 2 + 4 octets, 3 characters.
 const char kMixed[] = "a\xD0\x9F\xF0\x9F\x98\x80";
 const wchar_t kMixedWide[] = L"a\u041F\U0001F600";
-
-TEST(SafeMbsrtowcs, CountOnly)
-{
-    const char *src = kMixed;
-    std::mbstate_t state{};
-    EXPECT_EQ(3u, safe_mbsrtowcs(nullptr, &src, 0, &state));
-    EXPECT_EQ(kMixed, src); // not advanced when nothing is stored
-}
 
 // For every capacity: characters stored, where the source stops, and nothing past `len`.
 TEST(SafeMbsrtowcs, StopsAtCapacity)
@@ -128,6 +122,44 @@ TEST(SafeWcsrtombs, CharacterWithoutUtf8FormFails)
         EXPECT_EQ(EILSEQ, errno);
         EXPECT_EQ(text + 1, src); // at the bad character
     }
+}
+
+// Against the C library's own conversions in a UTF-8 locale: texts with ASCII runs before,
+// between and after other characters, at every capacity.
+TEST(SafeConversion, SameAsTheCLibrary)
+{
+    const char *previous = std::setlocale(LC_CTYPE, nullptr);
+    const std::string restore = previous ? previous : "C";
+    ASSERT_NE(nullptr, std::setlocale(LC_CTYPE, "C.UTF-8"));
+    for (const std::string text : {"http://ca.example.org/ca1.crl",
+                                   "ab\xD0\x9F\xD0\x9F"
+                                   "cdefgh",
+                                   "\xE2\x82\xAC 12345678 \xF0\x9F\x98\x80xyz"}) {
+        std::array<wchar_t, 40> wide;
+        for (size_t len = 0; len < 34; ++len) {
+            SCOPED_TRACE(text + " capacity " + std::to_string(len));
+            std::array<wchar_t, 40> ours, theirs;
+            const char *srcOurs = text.c_str(), *srcTheirs = text.c_str();
+            std::mbstate_t state{};
+            const size_t n = safe_mbsrtowcs(ours.data(), &srcOurs, len, &state);
+            ASSERT_EQ(std::mbsrtowcs(theirs.data(), &srcTheirs, len, &state), n);
+            EXPECT_EQ(srcTheirs, srcOurs);
+            EXPECT_EQ(0, std::wmemcmp(ours.data(), theirs.data(), n));
+        }
+        const char *src = text.c_str();
+        std::mbstate_t state{};
+        ASSERT_NE(kFailed, safe_mbsrtowcs(wide.data(), &src, wide.size(), &state));
+        for (size_t len = 0; len < text.size() + 2; ++len) {
+            SCOPED_TRACE(text + " narrowed into " + std::to_string(len));
+            std::array<char, 40> ours, theirs;
+            const wchar_t *srcOurs = wide.data(), *srcTheirs = wide.data();
+            const size_t n = safe_wcsrtombs(ours.data(), &srcOurs, len, &state);
+            ASSERT_EQ(std::wcsrtombs(theirs.data(), &srcTheirs, len, &state), n);
+            EXPECT_EQ(srcTheirs, srcOurs);
+            EXPECT_EQ(0, std::memcmp(ours.data(), theirs.data(), n));
+        }
+    }
+    std::setlocale(LC_CTYPE, restore.c_str());
 }
 
 } // namespace
