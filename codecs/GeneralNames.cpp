@@ -9,19 +9,22 @@ namespace {
 // ------------------------------------------------------------------ caller -> ASN.1 value
 // The helpers report at the site of GeneralNames_FillAsn1cObject, which sees each failure.
 
-// The wide string as IA5String text on the context heap, one byte per character. A character
-// outside IA5 (7-bit ASCII) would take more than its byte, leaving no room for the NUL, so the
-// conversion must end with the whole string and its NUL converted; anything else is refused
-// rather than cut short.
+// The wide string as IA5String text on the context heap, converted as the decoder reads it
+// back (UTF-8), so that a name decoded from UTF-8 in an IA5String encodes to the same octets.
+// The conversion is measured first and the block sized for it; a string that does not convert
+// is refused rather than cut short.
 BOOL IA5String_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz)
 {
-    const size_t cch = std::wcslen(pwsz);
-    auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cch + 1, "ASN1MALLOC() failed"));
-    if (!psz) return FALSE;
     mbstate_t state{};
     const wchar_t *source = pwsz;
-    if (safe_wcsrtombs(psz, &source, cch + 1, &state) != cch || source)
+    const size_t cb = safe_wcsrtombs(nullptr, &source, 0, &state);
+    if (cb == static_cast<size_t>(-1))
         return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
+    auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cb + 1, "ASN1MALLOC() failed"));
+    if (!psz) return FALSE;
+    state = mbstate_t{};
+    source = pwsz;
+    safe_wcsrtombs(psz, &source, cb + 1, &state);
     *ppsz = psz;
     return TRUE;
 }

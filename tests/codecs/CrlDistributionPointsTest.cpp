@@ -204,10 +204,9 @@ void ExpectFlatLayout(const Decoded &decoded)
 
 // ------------------------------------------------------------------ openssl's text form
 
-// Short names of the attributes the vectors use, by their DER OID contents.
-const std::map<Bytes, std::string> kAttributeNames = {
-    {{0x55, 0x04, 0x03}, "CN"}, {{0x55, 0x04, 0x06}, "C"},  {{0x55, 0x04, 0x07}, "L"},
-    {{0x55, 0x04, 0x0A}, "O"},  {{0x55, 0x04, 0x0B}, "OU"},
+// Short names of the attributes the vectors use, by the last arc of their OID (2.5.4.x).
+const std::map<BYTE, std::string> kAttributeNames = {
+    {0x03, "CN"}, {0x06, "C"}, {0x07, "L"}, {0x0A, "O"}, {0x0B, "OU"},
 };
 
 // One TLV off the front of `der` (short and one- or two-byte long lengths).
@@ -242,7 +241,8 @@ std::string NameText(const BYTE *pb, DWORD cb)
             const BYTE *s = atv.data(), *atvEnd = atv.data() + atv.size();
             NextTlv(s, atvEnd, &tag, &oid);
             NextTlv(s, atvEnd, &tag, &value);
-            const auto known = kAttributeNames.find(oid);
+            const bool isAttribute = oid.size() == 3 && oid[0] == 0x55 && oid[1] == 0x04;
+            const auto known = isAttribute ? kAttributeNames.find(oid[2]) : kAttributeNames.end();
             text += (text.empty() ? "" : ", ") +
                     (known == kAttributeNames.end() ? "?" : known->second) + " = " +
                     std::string(value.begin(), value.end());
@@ -419,10 +419,10 @@ TEST(CrlDistPoints, OpensslVectorsDecodeAsOpensslShowsThem)
 }
 
 // Decoding and encoding again gives openssl's DER byte for byte: every general-name form,
-// reasons of one and two bytes, CRL issuers, x400Address and ediPartyName.
+// reasons of one and two bytes, CRL issuers, x400Address and ediPartyName, UTF-8 in a URI.
 TEST(CrlDistPoints, OpensslVectorsReencodeByteForByte)
 {
-    for (const char *name : {"all-forms", "x400-edi"}) {
+    for (const char *name : {"all-forms", "x400-edi", "utf8-uri"}) {
         SCOPED_TRACE(name);
         const Bytes der = ReadVector(std::string(name) + ".der");
         Decoded decoded = Decode(der);
@@ -610,7 +610,7 @@ TEST(CrlDistPoints, MalformedCallerStructures)
          "Malformed CERT_ALT_NAME_INFO"},
         {"other name null", entry(CERT_ALT_NAME_OTHER_NAME), ERROR_INVALID_PARAMETER,
          "Malformed CERT_ALT_NAME_INFO"},
-        {"URL outside IA5", UrlEntry(L"http://\u00e9.example/"), ERROR_INVALID_PARAMETER,
+        {"URL without a UTF-8 form", UrlEntry(L"http://\xD800.example/"), ERROR_INVALID_PARAMETER,
          "Malformed CERT_ALT_NAME_INFO"},
     };
     for (const Row &row : rows) {

@@ -3,6 +3,7 @@
 #include "kvext/keys.h"
 
 #include "GostKeyVectors.h"
+#include "common/AllocWrap.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -31,22 +32,20 @@ int g_allocCount = 0;
 
 } // namespace
 
-// The program is linked with --wrap for these (tests/keys/CMakeLists.txt). The library's
-// allocator has C++ linkage, hence its mangled name.
+// The program is linked with --wrap for these (tests/keys/CMakeLists.txt).
 extern "C" int __real_rtInitContext(Asn1Context *pctxt, void *pMemHeap);
 extern "C" int __wrap_rtInitContext(Asn1Context *pctxt, void *pMemHeap)
 {
     return g_initFailure ? g_initFailure : __real_rtInitContext(pctxt, pMemHeap);
 }
-extern "C" void *__real__Z16KVSUPAllocMemorym(size_t cb);
-extern "C" void *__wrap__Z16KVSUPAllocMemorym(size_t cb)
+extern "C" void *WrapKVSUPAllocMemory(size_t cb)
 {
     if (g_allocsToGrant >= 0 && g_allocCount >= g_allocsToGrant) {
         SetLastError(NTE_NO_MEMORY);
         return nullptr;
     }
     ++g_allocCount;
-    return __real__Z16KVSUPAllocMemorym(cb);
+    return RealKVSUPAllocMemory(cb);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "GostKeyVectors.h"
 #include "ProviderHandles.h"
+#include "common/AllocWrap.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -26,8 +27,7 @@ bool g_failBlobAlloc = false;
 
 } // namespace
 
-// The program is linked with --wrap for these (tests/keys/CMakeLists.txt). The library's
-// allocator has C++ linkage, hence its mangled name.
+// The program is linked with --wrap for these (tests/keys/CMakeLists.txt).
 extern "C" BOOL __real_CryptExportKey(HCRYPTKEY, HCRYPTKEY, DWORD, DWORD, BYTE *, DWORD *);
 extern "C" BOOL __wrap_CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType,
                                       DWORD dwFlags, BYTE *pbData, DWORD *pdwDataLen)
@@ -37,14 +37,13 @@ extern "C" BOOL __wrap_CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD d
         std::memcpy(pbData + offsetof(BLOBHEADER, aiKeyAlg), &g_reportedAlgId, sizeof(ALG_ID));
     return ok;
 }
-extern "C" void *__real__Z16KVSUPAllocMemorym(size_t cb);
-extern "C" void *__wrap__Z16KVSUPAllocMemorym(size_t cb)
+extern "C" void *WrapKVSUPAllocMemory(size_t cb)
 {
     if (g_failBlobAlloc) {
         SetLastError(NTE_NO_MEMORY);
         return nullptr;
     }
-    return __real__Z16KVSUPAllocMemorym(cb);
+    return RealKVSUPAllocMemory(cb);
 }
 
 namespace {

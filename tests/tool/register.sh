@@ -42,15 +42,15 @@ same_file "$dir/header" "$conf" "unregister leaves the comment only"
 check unregisterAgain 0 "unregistered 0 functions" '' -- \
     "$kvext" unregister --registry "$conf"
 
-check missingLibrary 1 "" \
-    'does not load: 0x0000007E ERROR_MOD_NOT_FOUND' -- \
+check missingLibrary 2 "" \
+    'failed: CryptoAPI error 0x0000007E (ERROR_MOD_NOT_FOUND)' -- \
     "$kvext" register --library "$dir/none/libkvext.so.4" --registry "$conf"
 grep -q "Cannot load $dir/none/libkvext.so.4" "$dir/err" || { echo "FAIL no trace line"; failures=$((failures + 1)); }
 
 printf '# comment\nCryptDllDecodeObjectEx 1 2.5.29.16\n' > "$conf"
-check corruptFile 1 "" 'line 2: expected 5 fields, found 3' -- \
+check corruptFile 2 "" 'line 2: expected 5 fields, found 3' -- \
     "$kvext" register --library "$library" --registry "$conf"
-grep -q '0x000003F1 ERROR_BADDB' "$dir/err" || { echo "FAIL corrupt: no code"; failures=$((failures + 1)); }
+grep -q '0x000003F1 (ERROR_BADDB)' "$dir/err" || { echo "FAIL corrupt: no code"; failures=$((failures + 1)); }
 
 "$kvext" register --help | grep -q -- '--library' || { echo "FAIL help"; failures=$((failures + 1)); }
 exit $((failures > 0))

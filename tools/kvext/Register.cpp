@@ -1,8 +1,7 @@
 // kvext register / kvext unregister: installs libkvext's entry points in CryptoAPI's
 // OID-function sets, or removes them, from the registration table (registrations.txt), the
 // way a module registers itself on the host: through CryptRegisterOIDFunction.
-#include "Command.h"
-#include "wincrypt.h"
+#include "Tool.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,39 +47,6 @@ LPCSTR OidArgument(const Registration &registration)
     return reinterpret_cast<LPCSTR>(std::stoul(registration.oid.substr(1)));
 }
 
-const char *ErrorName(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-        return "ERROR_FILE_NOT_FOUND";
-    case ERROR_ACCESS_DENIED:
-        return "ERROR_ACCESS_DENIED";
-    case ERROR_WRITE_FAULT:
-        return "ERROR_WRITE_FAULT";
-    case ERROR_MOD_NOT_FOUND:
-        return "ERROR_MOD_NOT_FOUND";
-    case ERROR_PROC_NOT_FOUND:
-        return "ERROR_PROC_NOT_FOUND";
-    case ERROR_BADDB:
-        return "ERROR_BADDB";
-    case E_INVALIDARG:
-        return "E_INVALIDARG";
-    case ERROR_NOT_ENOUGH_MEMORY:
-        return "ERROR_NOT_ENOUGH_MEMORY";
-    default:
-        return "unknown error";
-    }
-}
-
-[[noreturn]] void Fail(const std::string &what)
-{
-    const DWORD error = GetLastError();
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", error);
-    std::cerr << "kvext: " << what << ": " << code << " " << ErrorName(error) << '\n';
-    throw CommandFailed{};
-}
-
 std::wstring Wide(const std::string &text)
 {
     const int cch = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
@@ -100,8 +66,8 @@ void CheckLoads(const std::vector<Registration> &registrations)
         if (!CryptGetOIDFunctionAddress(CryptInitOIDFunctionSet(registration.set.c_str(), 0),
                                         kEncodingType, OidArgument(registration), 0, &function,
                                         &address))
-            Fail("registered, but " + registration.entryPoint + " (" + registration.set + " " +
-                 registration.oid + ") does not load");
+            FailCryptoApi("loading " + registration.entryPoint + " (" + registration.set + " " +
+                          registration.oid + ")");
         CryptFreeOIDFunctionAddress(address, 0);
     }
 }
@@ -115,7 +81,7 @@ void Register(const std::string &library)
         if (!CryptRegisterOIDFunction(kEncodingType, registration.set.c_str(),
                                       OidArgument(registration), widePath.c_str(),
                                       registration.entryPoint.c_str()))
-            Fail("cannot register " + registration.set + " " + registration.oid);
+            FailCryptoApi("registering " + registration.set + " " + registration.oid);
     CheckLoads(registrations);
     std::cout << "registered " << registrations.size() << " functions of " << path << '\n';
 }
@@ -129,7 +95,7 @@ void Unregister()
                                        OidArgument(registration)))
             ++removed;
         else if (GetLastError() != ERROR_FILE_NOT_FOUND)
-            Fail("cannot unregister " + registration.set + " " + registration.oid);
+            FailCryptoApi("unregistering " + registration.set + " " + registration.oid);
     }
     std::cout << "unregistered " << removed << " functions\n";
 }

@@ -41,6 +41,7 @@ genconf_root SEQUENCE:distPoints x400-edi.der
 genconf_root SEQUENCE:orAddress or-address.der
 genconf_root SEQUENCE:ediParty1 edi-party-1.der
 genconf_root SEQUENCE:ediParty2 edi-party-2.der
+openssl asn1parse -genconf utf8-uri.genconf -noout -out utf8-uri.der
 
 cat > x400-edi.cnf <<CNF
 [req]
