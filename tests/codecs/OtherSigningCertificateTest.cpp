@@ -91,24 +91,20 @@ TEST(OtherSigningCertificate, GenconfAttributeDecodesToWhatOpenSslReportsAndEnco
 TEST(OtherSigningCertificate, MalformedCallerStructuresAreRefused)
 {
     Bytes hash = kHash20;
+    const char *const kMalformed = "Malformed KVCMSG_OTHER_SIGNING_CERTIFICATE";
     struct Row {
         const char *name;
         CertId certId;
         DWORD error;
         const char *message;
     } rows[] = {
-        {"noHashAlgorithm",
-         {{nullptr, {}}, BlobOf(hash), {}},
-         ERROR_INVALID_PARAMETER,
-         "Malformed KVCMSG_OTHER_SIGNING_CERTIFICATE"},
-        {"hashLengthWithoutBytes",
-         {{kSha1, {}}, {20, nullptr}, {}},
-         ERROR_INVALID_PARAMETER,
-         "Malformed KVCMSG_OTHER_SIGNING_CERTIFICATE"},
-        {"parameterLengthWithoutBytes",
-         {{kSha256, {2, nullptr}}, BlobOf(hash), {}},
-         ERROR_INVALID_PARAMETER,
-         "Malformed CRYPT_ALGORITHM_IDENTIFIER"},
+        // clang-format off
+        {"noHashAlgorithm", {{nullptr, {}}, BlobOf(hash), {}}, ERROR_INVALID_PARAMETER, kMalformed},
+        {"hashLengthWithoutBytes", {{kSha1, {}}, {20, nullptr}, {}}, ERROR_INVALID_PARAMETER,
+         kMalformed},
+        {"parameterLengthWithoutBytes", {{kSha256, {2, nullptr}}, BlobOf(hash), {}},
+         ERROR_INVALID_PARAMETER, "Malformed CRYPT_ALGORITHM_IDENTIFIER"},
+        // clang-format on
     };
     for (Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -117,8 +113,7 @@ TEST(OtherSigningCertificate, MalformedCallerStructuresAreRefused)
         ExpectEncodeFailure(kCodec, &info, row.error, row.message);
     }
     const Info policiesOnly = {0, nullptr, 2, nullptr};
-    ExpectEncodeFailure(kCodec, &policiesOnly, ERROR_INVALID_PARAMETER,
-                        "Malformed KVCMSG_OTHER_SIGNING_CERTIFICATE");
+    ExpectEncodeFailure(kCodec, &policiesOnly, ERROR_INVALID_PARAMETER, kMalformed);
 }
 
 // No decoder produces a hash choice other than the two alternatives; a value built by hand

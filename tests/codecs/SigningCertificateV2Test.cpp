@@ -104,38 +104,28 @@ TEST(SigningCertificateV2, MalformedCallerStructuresAreRefused)
     Bytes hash = kHash32, name = EssFile("root-issuer.der");
     char notAnOid[] = "sha-1";
     char sha256LeadingZero[] = "2.16.840.1.101.3.4.2.01";
+    const char *const kMalformed = "Malformed KVCMSG_SIGNING_CERTIFICATEV2";
     struct Row {
         const char *name;
         CertId certId;
         DWORD error;
         const char *message;
     } rows[] = {
-        {"noHashAlgorithm",
-         {{nullptr, {}}, BlobOf(hash), {}},
-         ERROR_INVALID_PARAMETER,
-         "Malformed KVCMSG_SIGNING_CERTIFICATEV2"},
-        {"hashLengthWithoutBytes",
-         {{kSha256, {}}, {32, nullptr}, {}},
-         ERROR_INVALID_PARAMETER,
-         "Malformed KVCMSG_SIGNING_CERTIFICATEV2"},
-        {"parameterLengthWithoutBytes",
-         {{kSha1, {2, nullptr}}, BlobOf(hash), {}},
-         ERROR_INVALID_PARAMETER,
-         "Malformed CRYPT_ALGORITHM_IDENTIFIER"},
-        {"algorithmNotDotted",
-         {{notAnOid, {}}, BlobOf(hash), {}},
-         CRYPT_E_ASN1_ERROR,
+        // clang-format off
+        {"noHashAlgorithm", {{nullptr, {}}, BlobOf(hash), {}}, ERROR_INVALID_PARAMETER, kMalformed},
+        {"hashLengthWithoutBytes", {{kSha256, {}}, {32, nullptr}, {}}, ERROR_INVALID_PARAMETER,
+         kMalformed},
+        {"parameterLengthWithoutBytes", {{kSha1, {2, nullptr}}, BlobOf(hash), {}},
+         ERROR_INVALID_PARAMETER, "Malformed CRYPT_ALGORITHM_IDENTIFIER"},
+        {"algorithmNotDotted", {{notAnOid, {}}, BlobOf(hash), {}}, CRYPT_E_ASN1_ERROR,
          "rtStrToOid() failed"},
         // Only the default's exact text is the default; this one goes to the OID
         // conversion, which refuses the leading zero.
-        {"sha256WrittenAnotherWay",
-         {{sha256LeadingZero, {}}, BlobOf(hash), {}},
-         CRYPT_E_ASN1_ERROR,
+        {"sha256WrittenAnotherWay", {{sha256LeadingZero, {}}, BlobOf(hash), {}}, CRYPT_E_ASN1_ERROR,
          "rtStrToOid() failed"},
-        {"issuerWithoutSerial",
-         {{kSha256, {}}, BlobOf(hash), {BlobOf(name), {}}},
-         ERROR_INVALID_PARAMETER,
-         "Invalid IssuerSerial"},
+        {"issuerWithoutSerial", {{kSha256, {}}, BlobOf(hash), {BlobOf(name), {}}},
+         ERROR_INVALID_PARAMETER, "Invalid IssuerSerial"},
+        // clang-format on
     };
     for (Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -144,8 +134,7 @@ TEST(SigningCertificateV2, MalformedCallerStructuresAreRefused)
         ExpectEncodeFailure(kCodec, &info, row.error, row.message);
     }
     const Info countOnly = {1, nullptr, 0, nullptr};
-    ExpectEncodeFailure(kCodec, &countOnly, ERROR_INVALID_PARAMETER,
-                        "Malformed KVCMSG_SIGNING_CERTIFICATEV2");
+    ExpectEncodeFailure(kCodec, &countOnly, ERROR_INVALID_PARAMETER, kMalformed);
 }
 
 } // namespace
