@@ -31,10 +31,13 @@ uint32_t MaskFromEnvironment()
     const char *text = std::getenv("KV_TRACE_MASK");
     if (!text || !*text)
         return 0;
+    // A mask is a number of at most 32 bits and never negative: the conversion would turn "-1"
+    // into all ones, which passes the range check where unsigned long has 32 bits.
+    if (std::strchr(text, '-'))
+        return 0;
     char *end = nullptr;
     errno = 0;
-    const unsigned long mask = std::strtoul(text, &end, 0);
-    // Anything beyond 32 bits (a negative text wraps around there too) is no mask.
+    const unsigned long long mask = std::strtoull(text, &end, 0);
     return (errno || *end || mask > UINT32_MAX) ? 0 : static_cast<uint32_t>(mask);
 }
 
