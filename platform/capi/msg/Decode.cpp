@@ -267,7 +267,10 @@ BOOL EnvelopedDecoder::Finish()
             ? tailSeen_ == tailLeft_ || (indefinite_ && tailSeen_ <= tailLeft_)
             : tailSeen_ >= 2 * trailerPairs_ &&
                   std::all_of(tailEnd_.begin(), tailEnd_.end(), [](BYTE b) { return b == 0; });
-    if (!complete) return Fail(tailSeen_ < tailLeft_ ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_CORRUPT);
+    // Input that stops short of what the lengths (or the end-of-contents pairs) promise was
+    // cut, not corrupted.
+    const size_t cbPromised = definiteOuter_ ? tailLeft_ : 2 * trailerPairs_;
+    if (!complete) return Fail(tailSeen_ < cbPromised ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_CORRUPT);
     return TRUE;
 }
 

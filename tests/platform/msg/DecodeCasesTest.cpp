@@ -1,0 +1,148 @@
+// The enveloped-data decoder on the messages of msg/decode.txt (written by make.py beside it):
+// each case feeds its message and asks for parameters and controls in the order its steps
+// give, every step with the code CryptoAPI answers.
+#include <gostcsp.h>
+#include <wincrypt.h>
+
+#include "common/FileTest.h"
+#include "common/TraceFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+BOOL WINAPI Collect(const void *pvArg, BYTE *pbData, DWORD cbData, BOOL)
+{
+    auto *out = static_cast<Bytes *>(const_cast<void *>(pvArg));
+    out->insert(out->end(), pbData, pbData + cbData);
+    return TRUE;
+}
+
+// A step's expected value: the octets of a data file (a name with '/'), else a DWORD.
+Bytes ValueOf(const std::string &text)
+{
+    if (text.find('/') != std::string::npos) return kvtest::ReadDataFile(text);
+    const DWORD value = static_cast<DWORD>(std::stoul(text, nullptr, 0));
+    const auto *pb = reinterpret_cast<const BYTE *>(&value);
+    return Bytes(pb, pb + sizeof value);
+}
+
+struct Decoding {
+    const kvtest::FileCase &c;
+    Bytes input, streamed;
+    size_t at = 0;
+    HCRYPTMSG hMsg = nullptr;
+    HCRYPTPROV hProv = 0;
+
+    // The first failing update's code, 0 when none fails.
+    DWORD Update(const std::string &count, BOOL fFinal)
+    {
+        const size_t end = count == "*" ? input.size() : at + std::stoul(count);
+        const size_t chunk = static_cast<size_t>(c.Number("Chunk", "0"));
+        do {
+            const size_t cb = std::min(chunk ? chunk : end - at, end - at);
+            const BOOL last = at + cb == end && fFinal;
+            if (!CryptMsgUpdate(hMsg, input.data() + at, static_cast<DWORD>(cb), last))
+                return GetLastError();
+            at += cb;
+        } while (at < end);
+        return 0;
+    }
+
+    // The value of a parameter: the size query, a buffer one octet short, then the value.
+    DWORD Get(DWORD dwParam, DWORD dwIndex, Bytes *pValue)
+    {
+        DWORD cb = 0;
+        if (!CryptMsgGetParam(hMsg, dwParam, dwIndex, nullptr, &cb)) return GetLastError();
+        pValue->resize(cb);
+        if (cb) {
+            DWORD cbShort = cb - 1;
+            EXPECT_FALSE(CryptMsgGetParam(hMsg, dwParam, dwIndex, pValue->data(), &cbShort));
+            EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA), GetLastError());
+        }
+        return CryptMsgGetParam(hMsg, dwParam, dwIndex, pValue->data(), &cb) ? 0 : GetLastError();
+    }
+
+    DWORD Control(DWORD dwType, long recipient, DWORD dwKey)
+    {
+        Bytes info;
+        if (recipient >= 0 && Get(CMSG_CMS_RECIPIENT_INFO_PARAM, recipient, &info) &&
+            Get(CMSG_CMS_RECIPIENT_INFO_PARAM, 0, &info))
+            info.clear();
+        info.resize(std::max(info.size(), sizeof(CMSG_CMS_RECIPIENT_INFO)));
+        const auto *pInfo = reinterpret_cast<const CMSG_CMS_RECIPIENT_INFO *>(info.data());
+        CMSG_CTRL_KEY_TRANS_DECRYPT_PARA trans = {sizeof trans,
+                                                  {hProv},
+                                                  AT_KEYEXCHANGE,
+                                                  recipient < 0 ? nullptr : pInfo->pKeyTrans,
+                                                  static_cast<DWORD>(recipient)};
+        CMSG_CTRL_KEY_AGREE_DECRYPT_PARA agree = {sizeof agree,
+                                                  {hProv},
+                                                  AT_KEYEXCHANGE,
+                                                  recipient < 0 ? nullptr : pInfo->pKeyAgree,
+                                                  static_cast<DWORD>(recipient),
+                                                  dwKey,
+                                                  {}};
+        if (agree.pKeyAgree)
+            agree.OriginatorPublicKey = pInfo->pKeyAgree->OriginatorPublicKeyInfo.PublicKey;
+        const void *pvPara = dwType == CMSG_CTRL_KEY_AGREE_DECRYPT ? static_cast<void *>(&agree)
+                                                                   : static_cast<void *>(&trans);
+        return CryptMsgControl(hMsg, 0, dwType, pvPara) ? 0 : GetLastError();
+    }
+
+    void Step(const std::string &text)
+    {
+        SCOPED_TRACE(text);
+        std::istringstream in(text);
+        std::string verb, first, error, extra;
+        long second = 0;
+        in >> verb >> first >> second >> error >> extra;
+        const DWORD expected = static_cast<DWORD>(std::stoul(error, nullptr, 0));
+        if (verb == "update") {
+            EXPECT_EQ(expected, Update(first, second)) << std::hex;
+        } else if (verb == "get") {
+            Bytes value;
+            EXPECT_EQ(expected, Get(std::stoul(first), second, &value)) << std::hex;
+            if (!extra.empty()) {
+                EXPECT_EQ(ValueOf(extra), value);
+            }
+        } else {
+            ASSERT_EQ("control", verb);
+            EXPECT_EQ(expected,
+                      Control(std::stoul(first), second, extra.empty() ? 0 : std::stoul(extra)))
+                << std::hex;
+        }
+    }
+};
+
+TEST(DecodeCases, EachStepAnswersAsCryptoApi)
+{
+    // The library's key-management functions of this build tree.
+    setenv("KV_OIDFUNC_REGISTRY", KV_TEST_REGISTRY, 1);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("msg/decode.txt")) {
+        SCOPED_TRACE(c.where);
+        Decoding d{c, c.Has("File") ? kvtest::ReadDataFile(c.Get("File")) : c.Hex("Input"), {}};
+        if (c.Has("Key")) {
+            ASSERT_TRUE(CryptAcquireContextA(&d.hProv, kvtest::DataPath(c.Get("Key")).c_str(),
+                                             nullptr, KV_PROV_GOST, 0));
+        }
+        CMSG_STREAM_INFO stream = {CMSG_INDEFINITE_LENGTH, Collect, &d.streamed};
+        d.hMsg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr,
+                                      c.Has("Stream") ? &stream : nullptr);
+        std::istringstream steps(c.Get("Steps"));
+        for (std::string step; std::getline(steps, step, ';');)
+            d.Step(step);
+        CryptMsgClose(d.hMsg);
+        if (d.hProv) CryptReleaseContext(d.hProv, 0);
+        if (c.Has("Stream")) {
+            EXPECT_EQ(kvtest::ReadDataFile(c.Get("Stream")), d.streamed);
+        }
+    }
+}
+
+} // namespace
