@@ -95,12 +95,12 @@ ALL_BAD = lambda code: f'update * 1 {code}'
 
 BASE = message()
 case('key transport by key identifier', BASE,
-     'get 33 0 0x80091010; get 1 0 0 3; control 16 0 0x80091010; update 20 0 0; '
-     'get 33 0 0x80091010; update * 1 0; get 1 0 0 3; get 33 0 0 1; get 36 0 0; '
+     'get 33 0 0x80091010; get 1 0 0 03000000; control 16 0 0x80091010; update 20 0 0; '
+     'get 33 0 0x80091010; update * 1 0; get 1 0 0 03000000; get 33 0 0 01000000; get 36 0 0; '
      'get 36 1 0x80091008; get 4 0 0; get 15 0 0; get 2 0 0x8009100A; get 17 0 0x80091004; '
      'control 1 0 0x8009100C; control 16 1 0x80091008; control 16 -1 0x80070057; '
      'update 0 1 0x80091001', True)
-case('the same, one octet an update', BASE, 'update * 1 0; get 33 0 0 1', True,
+case('the same, one octet an update', BASE, 'update * 1 0; get 33 0 0 01000000', True,
      'Chunk = 1')
 case('key transport by issuer and serial number',
      message(tlv(0x31, ktri(integer(0), ISSUER_SERIAL))), 'update * 1 0; get 36 0 0', True)
@@ -108,7 +108,7 @@ case('key agreement with a UKM, keys by identifier and by issuer and serial numb
      message(tlv(0x31, kari(keys=tlv(0x30, rek(), rek(ISSUER_SERIAL))))),
      'update * 1 0; get 36 0 0; control 17 0 0x80091008 2; control 17 -1 0x80070057', True)
 case('key agreement without a UKM, beside key transport',
-     message(tlv(0x31, kari(ukm=b''), ktri())), 'update * 1 0; get 33 0 0 2; get 36 1 0', True)
+     message(tlv(0x31, kari(ukm=b''), ktri())), 'update * 1 0; get 33 0 0 02000000; get 36 1 0', True)
 case('an empty originatorInfo', message(originator=tlv(0xA0)), 'update * 1 0', True)
 case('no encrypted content', message(encrypted=eci(content=b'')), 'update * 1 0', True)
 
@@ -122,7 +122,7 @@ def ber(infos, content):
 
 SEGMENTS = tlv(0x04, CIPHERTEXT[:5]) + tlv(0x04, CIPHERTEXT[5:])
 case('indefinite lengths around a constructed content of two segments',
-     ber(indefinite(0x31, ktri()), indefinite(0xA0, SEGMENTS)), 'update * 1 0; get 33 0 0 1',
+     ber(indefinite(0x31, ktri()), indefinite(0xA0, SEGMENTS)), 'update * 1 0; get 33 0 0 01000000',
      True, 'Chunk = 1')
 case('a constructed content of definite length',
      message(encrypted=eci(content=tlv(0xA0, SEGMENTS))),
@@ -232,8 +232,8 @@ HEADER = """\
 #   update N F E       the next N octets (* for the rest) in updates of Chunk octets (default:
 #                      one update), the last one with fFinal F
 #   get P I E [V]      CryptMsgGetParam of parameter P, index I; on success also a buffer one
-#                      octet short (ERROR_MORE_DATA) and the value, compared with V: a DWORD, or
-#                      the octets of a data file
+#                      octet short (ERROR_MORE_DATA) and the value, compared with V: its octets
+#                      in hex (a DWORD's little-endian), or a data file's
 #   control T I E [K]  CryptMsgControl of type T with the para laid out from recipient info I
 #                      (I -1: no recipient info in the para), recipient encrypted key K, and
 #                      the provider of the container Key

@@ -23,15 +23,6 @@ BOOL WINAPI Collect(const void *pvArg, BYTE *pbData, DWORD cbData, BOOL)
     return TRUE;
 }
 
-// A step's expected value: the octets of a data file (a name with '/'), else a DWORD.
-Bytes ValueOf(const std::string &text)
-{
-    if (text.find('/') != std::string::npos) return kvtest::ReadDataFile(text);
-    const DWORD value = static_cast<DWORD>(std::stoul(text, nullptr, 0));
-    const auto *pb = reinterpret_cast<const BYTE *>(&value);
-    return Bytes(pb, pb + sizeof value);
-}
-
 struct Decoding {
     const kvtest::FileCase &c;
     Bytes input, streamed;
@@ -60,38 +51,26 @@ struct Decoding {
         DWORD cb = 0;
         if (!CryptMsgGetParam(hMsg, dwParam, dwIndex, nullptr, &cb)) return GetLastError();
         pValue->resize(cb);
-        if (cb) {
-            DWORD cbShort = cb - 1;
-            EXPECT_FALSE(CryptMsgGetParam(hMsg, dwParam, dwIndex, pValue->data(), &cbShort));
-            EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA), GetLastError());
-        }
+        DWORD cbShort = cb - 1;
+        EXPECT_TRUE(!cb || (!CryptMsgGetParam(hMsg, dwParam, dwIndex, pValue->data(), &cbShort) &&
+                            GetLastError() == ERROR_MORE_DATA && cbShort == cb));
         return CryptMsgGetParam(hMsg, dwParam, dwIndex, pValue->data(), &cb) ? 0 : GetLastError();
     }
 
+    // The para points at recipient info `recipient` (recipient 0's when there is none such),
+    // or at none for a negative index.
     DWORD Control(DWORD dwType, long recipient, DWORD dwKey)
     {
-        Bytes info;
-        if (recipient >= 0 && Get(CMSG_CMS_RECIPIENT_INFO_PARAM, recipient, &info) &&
-            Get(CMSG_CMS_RECIPIENT_INFO_PARAM, 0, &info))
-            info.clear();
-        info.resize(std::max(info.size(), sizeof(CMSG_CMS_RECIPIENT_INFO)));
-        const auto *pInfo = reinterpret_cast<const CMSG_CMS_RECIPIENT_INFO *>(info.data());
-        CMSG_CTRL_KEY_TRANS_DECRYPT_PARA trans = {sizeof trans,
-                                                  {hProv},
-                                                  AT_KEYEXCHANGE,
-                                                  recipient < 0 ? nullptr : pInfo->pKeyTrans,
-                                                  static_cast<DWORD>(recipient)};
-        CMSG_CTRL_KEY_AGREE_DECRYPT_PARA agree = {sizeof agree,
-                                                  {hProv},
-                                                  AT_KEYEXCHANGE,
-                                                  recipient < 0 ? nullptr : pInfo->pKeyAgree,
-                                                  static_cast<DWORD>(recipient),
-                                                  dwKey,
-                                                  {}};
-        if (agree.pKeyAgree)
-            agree.OriginatorPublicKey = pInfo->pKeyAgree->OriginatorPublicKeyInfo.PublicKey;
-        const void *pvPara = dwType == CMSG_CTRL_KEY_AGREE_DECRYPT ? static_cast<void *>(&agree)
-                                                                   : static_cast<void *>(&trans);
+        Bytes info(sizeof(CMSG_CMS_RECIPIENT_INFO));
+        if (recipient >= 0 && Get(CMSG_CMS_RECIPIENT_INFO_PARAM, recipient, &info))
+            Get(CMSG_CMS_RECIPIENT_INFO_PARAM, 0, &info);
+        const auto &r = *reinterpret_cast<const CMSG_CMS_RECIPIENT_INFO *>(info.data());
+        const auto index = static_cast<DWORD>(recipient);
+        CMSG_CTRL_KEY_TRANS_DECRYPT_PARA trans{
+            sizeof trans, {hProv}, AT_KEYEXCHANGE, r.pKeyTrans, index};
+        CMSG_CTRL_KEY_AGREE_DECRYPT_PARA agree{
+            sizeof agree, {hProv}, AT_KEYEXCHANGE, r.pKeyAgree, index, dwKey, {}};
+        void *pvPara = dwType == CMSG_CTRL_KEY_AGREE_DECRYPT ? static_cast<void *>(&agree) : &trans;
         return CryptMsgControl(hMsg, 0, dwType, pvPara) ? 0 : GetLastError();
     }
 
@@ -108,8 +87,10 @@ struct Decoding {
         } else if (verb == "get") {
             Bytes value;
             EXPECT_EQ(expected, Get(std::stoul(first), second, &value)) << std::hex;
-            if (!extra.empty()) {
-                EXPECT_EQ(ValueOf(extra), value);
+            if (!extra.empty()) { // a data file's name, or the value's octets in hex
+                EXPECT_EQ(extra.find('/') != std::string::npos ? kvtest::ReadDataFile(extra)
+                                                               : kvtest::FromHex(extra),
+                          value);
             }
         } else {
             ASSERT_EQ("control", verb);
@@ -127,10 +108,9 @@ TEST(DecodeCases, EachStepAnswersAsCryptoApi)
     for (const kvtest::FileCase &c : kvtest::ReadFileCases("msg/decode.txt")) {
         SCOPED_TRACE(c.where);
         Decoding d{c, c.Has("File") ? kvtest::ReadDataFile(c.Get("File")) : c.Hex("Input"), {}};
-        if (c.Has("Key")) {
-            ASSERT_TRUE(CryptAcquireContextA(&d.hProv, kvtest::DataPath(c.Get("Key")).c_str(),
-                                             nullptr, KV_PROV_GOST, 0));
-        }
+        ASSERT_TRUE(!c.Has("Key") ||
+                    CryptAcquireContextA(&d.hProv, kvtest::DataPath(c.Get("Key")).c_str(), nullptr,
+                                         KV_PROV_GOST, 0));
         CMSG_STREAM_INFO stream = {CMSG_INDEFINITE_LENGTH, Collect, &d.streamed};
         d.hMsg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr,
                                       c.Has("Stream") ? &stream : nullptr);
@@ -139,9 +119,7 @@ TEST(DecodeCases, EachStepAnswersAsCryptoApi)
             d.Step(step);
         CryptMsgClose(d.hMsg);
         if (d.hProv) CryptReleaseContext(d.hProv, 0);
-        if (c.Has("Stream")) {
-            EXPECT_EQ(kvtest::ReadDataFile(c.Get("Stream")), d.streamed);
-        }
+        EXPECT_EQ(c.Has("Stream") ? kvtest::ReadDataFile(c.Get("Stream")) : Bytes{}, d.streamed);
     }
 }
 
