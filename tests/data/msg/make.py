@@ -206,6 +206,59 @@ INDEFINITE = ber(tlv(0x31, ktri()), indefinite(0xA0, SEGMENTS))
 case('indefinite lengths, the last end-of-contents missing', INDEFINITE[:-2], ALL_BAD(EOD))
 case('indefinite lengths, end-of-contents not zero', INDEFINITE[:-1] + b'\x01', ALL_BAD(CORRUPT))
 
+case('key transport: algorithm without parameters',
+     message(tlv(0x31, ktri(alg=tlv(0x30, oid(GOST2012_256))))), 'update * 1 0', True)
+case('an indefinite content inside definite lengths',
+     message(encrypted=eci(content=indefinite(0xA0, SEGMENTS))), 'update * 1 0', True, 'Chunk = 7')
+case('indefinite lengths and no encrypted content', ber(tlv(0x31, ktri()), b''),
+     'update * 1 0; control 17 3 0x80091008', True)
+case('key transport: version not an INTEGER',
+     message(tlv(0x31, ktri(version=tlv(0x04, b'\x02')))), ALL_BAD(CORRUPT))
+case('key transport: algorithm not a SEQUENCE',
+     message(tlv(0x31, ktri(alg=tlv(0x04, oid(GOST2012_256))))), ALL_BAD(CORRUPT))
+case('key transport: issuer not a Name',
+     message(tlv(0x31, ktri(integer(0), tlv(0x30, tlv(0x02, b'\x01'), tlv(0x02, b'\x01'))))),
+     ALL_BAD(CORRUPT))
+case('key agreement: version not an INTEGER',
+     message(tlv(0x31, kari(version=tlv(0x04, b'\x03')))), ALL_BAD(CORRUPT))
+case('key agreement: more after the originator key',
+     message(tlv(0x31, kari(originator=tlv(0xA0, ORIGINATOR[2:], tlv(0x05))))), ALL_BAD(CORRUPT))
+case('key agreement: originator algorithm not a SEQUENCE',
+     message(tlv(0x31, kari(originator=tlv(0xA0, tlv(0xA1, tlv(0x05), tlv(0x03, b'\x00\x01')))))),
+     ALL_BAD(CORRUPT))
+case('key agreement: originator without its key',
+     message(tlv(0x31, kari(originator=tlv(0xA0, tlv(0xA1, KEY_ALG))))), ALL_BAD(CORRUPT))
+case('key agreement: more after the originator key bits',
+     message(tlv(0x31, kari(originator=tlv(0xA0, tlv(0xA1, KEY_ALG, tlv(0x03, b'\x00\x01'),
+                                                     tlv(0x05)))))), ALL_BAD(CORRUPT))
+case('key agreement: UKM longer than what holds it',
+     message(tlv(0x31, kari(ukm=b'\xA1\x50'))), ALL_BAD(CORRUPT))
+case('key agreement: more after the UKM',
+     message(tlv(0x31, kari(ukm=tlv(0xA1, tlv(0x04, bytes(8)), tlv(0x05))))), ALL_BAD(CORRUPT))
+case('key agreement: key-encryption algorithm not a SEQUENCE',
+     message(tlv(0x31, kari(alg=tlv(0x05)))), ALL_BAD(CORRUPT))
+case('key agreement: recipient encrypted keys not a SEQUENCE',
+     message(tlv(0x31, kari(keys=tlv(0x31, rek())))), ALL_BAD(CORRUPT))
+case('key agreement: more after the recipient encrypted keys',
+     message(tlv(0x31, kari(keys=tlv(0x30, rek()) + tlv(0x05)))), ALL_BAD(CORRUPT))
+case('key agreement: no encrypted key', message(tlv(0x31, kari(keys=tlv(0x30, rek(key=b''))))),
+     ALL_BAD(CORRUPT))
+case('content algorithm OID not first',
+     message(encrypted=eci(alg=tlv(0x30, tlv(0x05), oid('1.2.643.2.2.21')))), ALL_BAD(CORRUPT))
+case('content algorithm OID cut inside an arc',
+     message(encrypted=eci(alg=tlv(0x30, tlv(0x06, b'\x2A\x86')))), ALL_BAD(CORRUPT))
+case('content type OID of no octets', message(encrypted=eci(inner=tlv(0x06))), ALL_BAD(CORRUPT))
+case('content type OID with an arc of more than 64 bits',
+     message(encrypted=eci(inner=tlv(0x06, b'\x2A' + b'\xFF' * 10 + b'\x01'))), ALL_BAD(CORRUPT))
+case('a high-tag-number form for the version', message(version=b'\x1F\x02\x01\x02'),
+     ALL_BAD(BADTAG))
+case('a content segment of a high-tag-number form',
+     message(encrypted=eci(content=tlv(0xA0, b'\x1F\x04\x01\x00'))), ALL_BAD(BADTAG))
+case('opened for signed data', None, 'update * 1 0x80070057; get 1 0 0x80070057; '
+     'control 16 0 0x80070057', note='File = cms/gost2012_256_A.env.der\nOpen = 0x10001 2 0x80091004')
+case('opened for another encoding', None, 'update * 1 0x80070057',
+     note='File = cms/gost2012_256_A.env.der\nOpen = 0x2 0 0x80070057')
+
 # Made by OpenSSL (tests/data/cms): decrypted with the recipient's container.
 OPENSSL = 'File = cms/gost2012_256_A.env.der\nKey = cms/gost2012_256_A.key.pem'
 case('key in before the last update, no stream', None,
@@ -237,7 +290,8 @@ HEADER = """\
 #   control T I E [K]  CryptMsgControl of type T with the para laid out from recipient info I
 #                      (I -1: no recipient info in the para), recipient encrypted key K, and
 #                      the provider of the container Key
-# File: the message is that data file instead of Input. Stream: the message is opened with a
+# Open: encoding type, message type and the code CryptMsgOpenToDecode fails with (steps then
+# run on the null handle). File: the message is that data file instead of Input. Stream: the message is opened with a
 # stream whose output must equal that data file.
 # Codes: 0x80093102 CRYPT_E_ASN1_EOD, 0x80093103 CRYPT_E_ASN1_CORRUPT, 0x8009310B
 # CRYPT_E_ASN1_BADTAG, 0x80091001 CRYPT_E_MSG_ERROR, 0x80091004 CRYPT_E_INVALID_MSG_TYPE,

@@ -112,8 +112,12 @@ TEST(DecodeCases, EachStepAnswersAsCryptoApi)
                     CryptAcquireContextA(&d.hProv, kvtest::DataPath(c.Get("Key")).c_str(), nullptr,
                                          KV_PROV_GOST, 0));
         CMSG_STREAM_INFO stream = {CMSG_INDEFINITE_LENGTH, Collect, &d.streamed};
-        d.hMsg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr,
-                                      c.Has("Stream") ? &stream : nullptr);
+        std::istringstream open(c.Get("Open", "0x10001 0 0"));
+        std::string encoding, type, error;
+        open >> encoding >> type >> error;
+        d.hMsg = CryptMsgOpenToDecode(std::stoul(encoding, nullptr, 0), 0, std::stoul(type), 0,
+                                      nullptr, c.Has("Stream") ? &stream : nullptr);
+        EXPECT_EQ(std::stoul(error, nullptr, 0), d.hMsg ? 0 : GetLastError());
         std::istringstream steps(c.Get("Steps"));
         for (std::string step; std::getline(steps, step, ';');)
             d.Step(step);
