@@ -255,9 +255,9 @@ case('a high-tag-number form for the version', message(version=b'\x1F\x02\x01\x0
 case('a content segment of a high-tag-number form',
      message(encrypted=eci(content=tlv(0xA0, b'\x1F\x04\x01\x00'))), ALL_BAD(BADTAG))
 case('opened for signed data', None, 'update * 1 0x80070057; get 1 0 0x80070057; '
-     'control 16 0 0x80070057', note='File = cms/gost2012_256_A.env.der\nOpen = 0x10001 2 0x80091004')
+     'control 16 0 0x80070057', note='File = cms/gost2012_256_A.env.der\nType = 2\nOpenError = 0x80091004')
 case('opened for another encoding', None, 'update * 1 0x80070057',
-     note='File = cms/gost2012_256_A.env.der\nOpen = 0x2 0 0x80070057')
+     note='File = cms/gost2012_256_A.env.der\nEncoding = 2\nOpenError = 0x80070057')
 
 # Made by OpenSSL (tests/data/cms): decrypted with the recipient's container.
 OPENSSL = 'File = cms/gost2012_256_A.env.der\nKey = cms/gost2012_256_A.key.pem'
@@ -290,8 +290,9 @@ HEADER = """\
 #   control T I E [K]  CryptMsgControl of type T with the para laid out from recipient info I
 #                      (I -1: no recipient info in the para), recipient encrypted key K, and
 #                      the provider of the container Key
-# Open: encoding type, message type and the code CryptMsgOpenToDecode fails with (steps then
-# run on the null handle). File: the message is that data file instead of Input. Stream: the message is opened with a
+# Encoding, Type: CryptMsgOpenToDecode's encoding type (default X509_ASN_ENCODING |
+# PKCS_7_ASN_ENCODING) and message type (default 0), OpenError the code it fails with (steps
+# then run on the null handle). File: the message is that data file instead of Input. Stream: the message is opened with a
 # stream whose output must equal that data file.
 # Codes: 0x80093102 CRYPT_E_ASN1_EOD, 0x80093103 CRYPT_E_ASN1_CORRUPT, 0x8009310B
 # CRYPT_E_ASN1_BADTAG, 0x80091001 CRYPT_E_MSG_ERROR, 0x80091004 CRYPT_E_INVALID_MSG_TYPE,

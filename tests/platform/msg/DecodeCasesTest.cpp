@@ -81,22 +81,16 @@ struct Decoding {
         std::string verb, first, error, extra;
         long second = 0;
         in >> verb >> first >> second >> error >> extra;
-        const DWORD expected = static_cast<DWORD>(std::stoul(error, nullptr, 0));
-        if (verb == "update") {
-            EXPECT_EQ(expected, Update(first, second)) << std::hex;
-        } else if (verb == "get") {
-            Bytes value;
-            EXPECT_EQ(expected, Get(std::stoul(first), second, &value)) << std::hex;
-            if (!extra.empty()) { // a data file's name, or the value's octets in hex
-                EXPECT_EQ(extra.find('/') != std::string::npos ? kvtest::ReadDataFile(extra)
-                                                               : kvtest::FromHex(extra),
-                          value);
-            }
-        } else {
-            ASSERT_EQ("control", verb);
-            EXPECT_EQ(expected,
-                      Control(std::stoul(first), second, extra.empty() ? 0 : std::stoul(extra)))
-                << std::hex;
+        Bytes value;
+        const DWORD got = verb == "update" ? Update(first, second)
+                          : verb == "get"  ? Get(std::stoul(first), second, &value)
+                                           : Control(std::stoul(first), second,
+                                                    extra.empty() ? 0 : std::stoul(extra));
+        EXPECT_EQ(std::stoul(error, nullptr, 0), got) << std::hex;
+        if (verb == "get" && !extra.empty()) { // a data file's name, or the value's octets in hex
+            EXPECT_EQ(extra.find('/') != std::string::npos ? kvtest::ReadDataFile(extra)
+                                                           : kvtest::FromHex(extra),
+                      value);
         }
     }
 };
@@ -112,12 +106,12 @@ TEST(DecodeCases, EachStepAnswersAsCryptoApi)
                     CryptAcquireContextA(&d.hProv, kvtest::DataPath(c.Get("Key")).c_str(), nullptr,
                                          KV_PROV_GOST, 0));
         CMSG_STREAM_INFO stream = {CMSG_INDEFINITE_LENGTH, Collect, &d.streamed};
-        std::istringstream open(c.Get("Open", "0x10001 0 0"));
-        std::string encoding, type, error;
-        open >> encoding >> type >> error;
-        d.hMsg = CryptMsgOpenToDecode(std::stoul(encoding, nullptr, 0), 0, std::stoul(type), 0,
+        const auto number = [&](const char *key, const char *fallback) {
+            return static_cast<DWORD>(c.Number(key, fallback));
+        };
+        d.hMsg = CryptMsgOpenToDecode(number("Encoding", "0x10001"), 0, number("Type", "0"), 0,
                                       nullptr, c.Has("Stream") ? &stream : nullptr);
-        EXPECT_EQ(std::stoul(error, nullptr, 0), d.hMsg ? 0 : GetLastError());
+        EXPECT_EQ(number("OpenError", "0"), d.hMsg ? 0 : GetLastError());
         std::istringstream steps(c.Get("Steps"));
         for (std::string step; std::getline(steps, step, ';');)
             d.Step(step);
