@@ -10,6 +10,7 @@ namespace {
 struct TypeFunctions {
     int (*decodeThenEncode)(const Bytes &der);
     Bytes (*reencode)(const Bytes &der);
+    int (*decodeStatus)(const Bytes &der, std::vector<std::string> *parameters);
 };
 
 #define KV_TYPE(Type)                                                                              \
@@ -17,14 +18,14 @@ struct TypeFunctions {
 #Type,                                                                                     \
         {                                                                                          \
             &DecodeThenEncode<Type, asn1D_##Type, asn1E_##Type>,                                   \
-                &ReencodeAs<Type, asn1D_##Type, asn1E_##Type>                                      \
+                &ReencodeAs<Type, asn1D_##Type, asn1E_##Type>, &DecodeStatus<Type, asn1D_##Type>   \
         }                                                                                          \
     }
 #define KV_DECODE_ONLY_TYPE(Type)                                                                  \
     {                                                                                              \
 #Type,                                                                                     \
         {                                                                                          \
-            &DecodeOnly<Type, asn1D_##Type>, nullptr                                               \
+            &DecodeOnly<Type, asn1D_##Type>, nullptr, &DecodeStatus<Type, asn1D_##Type>            \
         }                                                                                          \
     }
 
@@ -122,6 +123,14 @@ const std::vector<Vector> &HandWrittenVectors()
         return out;
     }();
     return vectors;
+}
+
+int DecodeAs(const std::string &type, const Bytes &der, std::vector<std::string> *parameters)
+{
+    const auto functions = Types().find(type);
+    if (functions != Types().end()) return functions->second.decodeStatus(der, parameters);
+    ADD_FAILURE() << "no type " << type;
+    return 0;
 }
 
 const std::vector<Vector> &OpenSslVectors()

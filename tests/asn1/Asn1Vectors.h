@@ -19,6 +19,10 @@ struct Vector {
 };
 
 const std::vector<Vector> &HandWrittenVectors();
+
+// Decodes `der` as the type named in vectors.txt: the status (which the context must have
+// recorded too), and the error parameters the context holds.
+int DecodeAs(const std::string &type, const Bytes &der, std::vector<std::string> *parameters);
 const std::vector<Vector> &OpenSslVectors();
 
 template <typename T, Decoder<T> D, Encoder<T> E> int DecodeThenEncode(const Bytes &der)
@@ -34,6 +38,16 @@ template <typename T, Decoder<T> D> int DecodeOnly(const Bytes &der)
     Context ctx;
     T value{};
     return ctx.Decode(D, der, &value);
+}
+template <typename T, Decoder<T> D>
+int DecodeStatus(const Bytes &der, std::vector<std::string> *parameters)
+{
+    Context ctx;
+    T value{};
+    const int stat = ctx.Decode(D, der, &value);
+    EXPECT_EQ(stat, ctx.ErrorStatus());
+    *parameters = ctx.ErrorParameters();
+    return stat;
 }
 template <typename T, Decoder<T> D, Encoder<T> E> Bytes ReencodeAs(const Bytes &der)
 {
