@@ -27,12 +27,8 @@ TEST(Decoder, RefusedEncodings)
         EXPECT_EQ(kStatuses.at(c.Get("Status")), status);
         if (!c.Has("Parameters")) continue;
         const std::string &text = c.Get("Parameters");
-        std::vector<std::string> expected;
-        for (size_t at = 0; !text.empty() && at != std::string::npos;) {
-            const size_t bar = text.find(" | ", at);
-            expected.push_back(text.substr(at, bar - at));
-            at = bar == std::string::npos ? bar : bar + 3;
-        }
+        const auto expected =
+            text.empty() ? std::vector<std::string>{} : kvtest::Split(text, " | ");
         EXPECT_EQ(expected, parameters);
     }
 }

@@ -73,6 +73,7 @@ extern "C" void *rtDListNewNodeAndData(Asn1Context *pctxt, size_t elemSize)
 namespace {
 
 using Bytes = std::vector<BYTE>;
+using kvtest::Split;
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 Bytes ReadVector(const std::string &name)
@@ -358,17 +359,6 @@ std::string ExpectedOpensslText(const std::string &name)
 }
 
 // ------------------------------------------------------------------ caller structures
-
-std::vector<std::string> Split(const std::string &text, const std::string &separator)
-{
-    std::vector<std::string> parts;
-    for (size_t at = 0;;) {
-        const size_t next = text.find(separator, at);
-        parts.push_back(text.substr(at, next - at));
-        if (next == std::string::npos) return parts;
-        at = next + separator.size();
-    }
-}
 
 // Hex, or @file under tests/data/crldp.
 Bytes BytesOf(const std::string &text)

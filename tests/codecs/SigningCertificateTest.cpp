@@ -31,6 +31,7 @@ using testing::HasSubstr;
 namespace {
 
 using Bytes = std::vector<BYTE>;
+using kvtest::Split;
 
 const kvtest::CodecEntryPoints kCodec = {
     OrvaDllSigningCertificateEncodeEx, OrvaDllSigningCertificateEncode,
@@ -106,17 +107,6 @@ Bytes SerialAsHostBlob(const std::string &opensslHex)
     if (!content.empty() && (content.front() & 0x80)) content.insert(content.begin(), 0x00);
     std::reverse(content.begin(), content.end());
     return content;
-}
-
-std::vector<std::string> Split(const std::string &text, const std::string &separator)
-{
-    std::vector<std::string> parts;
-    for (size_t at = 0;;) {
-        const size_t next = text.find(separator, at);
-        parts.push_back(text.substr(at, next - at));
-        if (next == std::string::npos) return parts;
-        at = next + separator.size();
-    }
 }
 
 // A caller structure as tests/data/ess/encode.txt describes it, with the storage its
