@@ -6,14 +6,14 @@
 
 #include <asn1rt.h>
 
+#include "FailingHeap.h"
+
 #include "common/EntryPoints.h"
 #include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -29,46 +29,6 @@
 
 using testing::ElementsAre;
 using testing::HasSubstr;
-
-// ------------------------------------------------------------------ a heap that can fail
-
-// The test program defines the runtime's heap functions itself: an executable's symbols come
-// before those of the shared runtime, so every call the library makes lands here and goes on
-// to the runtime's own, except the one a countdown picks to fail.
-namespace {
-
-int g_allocationsBeforeFailure = -1; // -1: none fails
-
-bool FailThisAllocation()
-{
-    return g_allocationsBeforeFailure >= 0 && g_allocationsBeforeFailure-- == 0;
-}
-
-template <typename Fn> Fn RuntimeFunction(const char *name)
-{
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
-
-} // namespace
-
-extern "C" void *rtMemHeapAlloc(void **ppvMemHeap, size_t nbytes)
-{
-    static const auto next = RuntimeFunction<void *(*)(void **, size_t)>("rtMemHeapAlloc");
-    return FailThisAllocation() ? nullptr : next(ppvMemHeap, nbytes);
-}
-
-extern "C" void *rtMemHeapAllocZ(void **ppvMemHeap, size_t nbytes)
-{
-    static const auto next = RuntimeFunction<void *(*)(void **, size_t)>("rtMemHeapAllocZ");
-    return FailThisAllocation() ? nullptr : next(ppvMemHeap, nbytes);
-}
-
-extern "C" void *rtDListNewNodeAndData(Asn1Context *pctxt, size_t elemSize)
-{
-    static const auto next =
-        RuntimeFunction<void *(*)(Asn1Context *, size_t)>("rtDListNewNodeAndData");
-    return FailThisAllocation() ? nullptr : next(pctxt, elemSize);
-}
 
 namespace {
 
@@ -608,32 +568,6 @@ TEST(CrlDistPoints, Utf8InIA5StringIsReadAsUtf8)
               decoded.cb);
     EXPECT_EQ(std::wstring(L"\u00e9"),
               decoded.info()->rgDistPoint[0].DistPointName.FullName.rgAltEntry->pwszURL);
-}
-
-// Each allocation of a call fails in turn: the call fails cleanly with NTE_NO_MEMORY (or, for
-// the runtime's own, CRYPT_E_ASN1_ERROR) and one trace line, until every allocation succeeds.
-// Returns the messages seen.
-template <typename Call> std::set<std::string> FailEachAllocation(Call call)
-{
-    std::set<std::string> messages;
-    for (int failing = 0;; ++failing) {
-        SCOPED_TRACE("allocation " + std::to_string(failing));
-        kvtest::ClearTrace();
-        g_allocationsBeforeFailure = failing;
-        const BOOL ok = call();
-        const DWORD error = GetLastError();
-        const bool allUsed = g_allocationsBeforeFailure >= 0;
-        g_allocationsBeforeFailure = -1;
-        if (ok) {
-            EXPECT_TRUE(allUsed);
-            return messages;
-        }
-        EXPECT_TRUE(error == NTE_NO_MEMORY || error == CRYPT_E_ASN1_ERROR) << error;
-        const std::vector<std::string> lines = kvtest::TraceLines();
-        EXPECT_EQ(1u, lines.size());
-        for (const std::string &line : lines)
-            messages.insert(line.substr(line.find("): ") + 3));
-    }
 }
 
 TEST(CrlDistPoints, EveryAllocationFailureIsClean)

@@ -2,6 +2,8 @@
 // (RFC 2634), SigningCertificateV2 (RFC 5035) and OtherSigningCertificate, checked against
 // attributes that `openssl ts` and `openssl asn1parse -genconf` wrote (tests/data/ess), and the
 // shared ESS helpers (issuer and serial, policies) through SigningCertificate.
+#include "FailingHeap.h"
+
 #include "codecs/EssHelpers.h"
 #include "kvext/kvext.h"
 
@@ -17,7 +19,6 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -542,67 +543,33 @@ TEST(SigningCertificate, QualifierArraysRoundFromTheBlockStartNotByAddress)
     }
 }
 
-// A context whose heap answers every request with null, as an exhausted heap does: the
-// runtime gives null for a context without a heap. The heap is put back for the release.
-class ExhaustedContext {
-  public:
-    ExhaustedContext() { EXPECT_TRUE(InitializeAsn1cContext(&ctx_)); }
-    ~ExhaustedContext()
-    {
-        ctx_.pMemHeap = heap_;
-        rtFreeContext(&ctx_);
-    }
-    Asn1Context *get() { return &ctx_; }
-    void Exhaust() { std::swap(heap_, ctx_.pMemHeap); }
-
-  private:
-    Asn1Context ctx_;
-    void *heap_ = nullptr;
-};
-
-TEST(SigningCertificate, ExhaustedContextHeapIsReportedAsNoMemory)
+// Each allocation of an encoding and a decoding with every part fails in turn, cleanly.
+TEST(SigningCertificate, EveryAllocationFailureIsClean)
 {
-    Bytes hash = kHash20, name = EssFile("root-issuer.der"), serial = {0x01};
-    std::vector<KVCMSG_ESS_CERT_ID> certs = {{BlobOf(hash), {}}}, noCerts;
-    std::vector<CERT_POLICY_INFO> policies = {{const_cast<LPSTR>("1.2.3"), 0, nullptr}}, noPolicies;
-    const Info withCert = InfoOf(certs, noPolicies), withPolicy = InfoOf(noCerts, policies);
-    const KVCMSG_ISSUER_SERIAL issuerSerial = {BlobOf(name), BlobOf(serial)};
-    const Bytes der = EssFile("sc-sha1-chain.der");
-    struct Row {
-        const char *name;
-        std::function<BOOL(Asn1Context *, SigningCertificate *)> call;
-        const char *message;
-    } rows[] = {
-        {"certNode",
-         [&](Asn1Context *ctx, SigningCertificate *value) {
-             return SigningCertificate_FillAsn1cObject(ctx, &withCert, value);
-         },
-         "ALLOC_ASN1ELEMDNODE() failed"},
-        {"policyNode",
-         [&](Asn1Context *ctx, SigningCertificate *value) {
-             return SigningCertificate_FillAsn1cObject(ctx, &withPolicy, value);
-         },
-         "ALLOC_ASN1ELEMDNODE() failed"},
-        {"issuerName",
-         [&](Asn1Context *ctx, SigningCertificate *) {
-             IssuerSerial value{};
-             return IssuerSerial_FillAsn1cObject(ctx, &issuerSerial, &value);
-         },
-         "ALLOC_ASN1ELEM() failed"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        ExhaustedContext ctx;
-        SigningCertificate value{}; // decoded before the heap runs dry
-        ASSERT_TRUE(Asn1cObjectDecode(ctx.get(), der.data(), static_cast<DWORD>(der.size()), &value,
-                                      DecodeAs<asn1D_SigningCertificate>));
-        kvtest::ClearTrace();
-        ctx.Exhaust();
-        SetLastError(0);
-        EXPECT_FALSE(row.call(ctx.get(), &value));
-        EXPECT_EQ(NTE_NO_MEMORY, GetLastError());
-        EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr(row.message)));
-    }
+    const CallerInfo<Info> given({"every part",
+                                  {{"Certs", "hash=tsa.sha1 | hash=root.sha1 "
+                                             "issuer=@root-issuer.der serial=root.serial"},
+                                   {"Policies", "1.2.3 q=1.3.6.1.5.5.7.2.1:0500 | 1.2.4"}}});
+    BYTE *pbEncoded = nullptr;
+    DWORD cbEncoded = 0;
+    const std::set<std::string> encodeMessages = FailEachAllocation([&] {
+        return OrvaDllSigningCertificateEncodeEx(kvtest::kEncodingType, kvtest::kStructType,
+                                                 &given.info, CRYPT_ENCODE_ALLOC_FLAG, nullptr,
+                                                 &pbEncoded, &cbEncoded);
+    });
+    for (const std::string &m : encodeMessages)
+        printf("E %s\n", m.c_str());
+    void *pvDecoded = nullptr;
+    DWORD cbDecoded = 0;
+    const std::set<std::string> decodeMessages = FailEachAllocation([&] {
+        return OrvaDllSigningCertificateDecodeEx(kvtest::kEncodingType, kvtest::kStructType,
+                                                 pbEncoded, cbEncoded, CRYPT_DECODE_ALLOC_FLAG,
+                                                 nullptr, &pvDecoded, &cbDecoded);
+    });
+    for (const std::string &m : decodeMessages)
+        printf("D %s\n", m.c_str());
+    std::free(pbEncoded);
+    std::free(pvDecoded);
 }
 
 TEST(SigningCertificate, DecodeWithoutExRefusesAllocationUnderItsOwnName)
