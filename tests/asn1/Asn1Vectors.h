@@ -1,7 +1,7 @@
-// Good encodings of every type: small ones written here by hand (several per type, with
-// optional components present and absent and every CHOICE alternative) and the vectors
-// openssl made (tests/data/asn1, see its README). The round-trip and malformed-input
-// tests both run over them.
+// Good encodings of every type: small ones written by hand (tests/data/asn1/vectors.txt:
+// several per type, with optional components present and absent and every CHOICE
+// alternative) and the vectors openssl made (openssl.txt there, see its README). The
+// round-trip and malformed-input tests both run over them.
 #pragma once
 
 #include "Asn1TestSupport.h"
@@ -55,18 +55,5 @@ template <typename T, Decoder<T> D, Encoder<T> E> Bytes ReencodeAs(const Bytes &
 {
     return Reencode(D, E, der);
 }
-
-#define KV_VECTOR(Type, name, der)                                                                 \
-    asn1test::Vector                                                                               \
-    {                                                                                              \
-        std::string(#Type ": ") + name, der,                                                       \
-            &asn1test::DecodeThenEncode<Type, asn1D_##Type, asn1E_##Type>,                         \
-            &asn1test::ReencodeAs<Type, asn1D_##Type, asn1E_##Type>                                \
-    }
-#define KV_DECODE_ONLY_VECTOR(Type, name, der)                                                     \
-    asn1test::Vector                                                                               \
-    {                                                                                              \
-        std::string(#Type ": ") + name, der, &asn1test::DecodeOnly<Type, asn1D_##Type>, nullptr    \
-    }
 
 } // namespace asn1test
