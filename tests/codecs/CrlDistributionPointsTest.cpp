@@ -1,7 +1,7 @@
 // The CRL distribution points codec, checked against openssl: certificates made by
 // `openssl req -x509` and hand-built DER from `openssl asn1parse -genconf` (tests/data/crldp,
 // made by make.sh there) decode to what `openssl x509 -ext crlDistributionPoints` shows and
-// re-encode byte for byte.
+// re-encode byte for byte; caller structures and their refusals come from encode.txt there.
 #include "kvext/kvext.h"
 
 #include <asn1rt.h>
