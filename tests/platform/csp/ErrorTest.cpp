@@ -28,19 +28,34 @@ class CspRefusals : public testing::Test {
         ASSERT_TRUE(CryptGenKey(prov_.h, ALG_GOST_28147, 0, &destroyed));
         ASSERT_TRUE(CryptDestroyKey(destroyed));
         ASSERT_TRUE(CryptGenKey(prov_.h, ALG_GOST_28147, 0, &session_.h));
-        ASSERT_TRUE(CryptGenKey(prov_.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &exportable_.h));
+        ASSERT_TRUE(CryptGenKey(container_.h, ALG_GOST_28147, CRYPT_EXPORTABLE, &exportable_.h));
         ASSERT_TRUE(CryptGetUserKey(container_.h, AT_KEYEXCHANGE, &user_.h));
         blobs_["own"] = ExportBlob(user_.h, 0, PUBLICKEYBLOBEX);
         blobs_["blob2001"] = PublicKeyBlobOf("gost2001-A-2");
         blobs_["zeros"] = Bytes(60);
         ASSERT_TRUE(ImportBlob(container_.h, blobs_["own"], user_.h, &agreement_.h));
+        ASSERT_TRUE(ImportBlob(container_.h, blobs_["own"], user_.h, &simpleAgreement_.h));
+        const ALG_ID simpleWrap = ALG_GOST_KEY_WRAP_SIMPLE;
+        ASSERT_TRUE(SetParam(simpleAgreement_.h, KP_ALGID, &simpleWrap));
         ASSERT_TRUE(ImportBlob(prov_.h, blobs_["own"], 0, &publicKey_.h));
+        blobs_["simple"] = ExportBlob(exportable_.h, agreement_.h, SIMPLEBLOB);
+        blobs_["unknownParamSet"] =
+            Cat({Bytes(blobs_["simple"].begin(), blobs_["simple"].begin() + 60),
+                 BlobParameters("1.2.643.2.2.31.7")});
+        KeyHandle imported; // unchanged, the SIMPLEBLOB imports
+        ASSERT_TRUE(ImportBlob(container_.h, blobs_["simple"], agreement_.h, &imported.h));
         ASSERT_TRUE(CryptGenKey(prov_.h, ALG_GOST_DH_2012_256_EPHEM, CRYPT_PREGEN, &pending_.h));
-        handles_ = {{"prov", prov_.h},           {"container", container_.h},
-                    {"released", released},      {"destroyed", destroyed},
-                    {"session", session_.h},     {"exportable", exportable_.h},
-                    {"user", user_.h},           {"agreement", agreement_.h},
-                    {"publicKey", publicKey_.h}, {"pending", pending_.h}};
+        handles_ = {{"prov", prov_.h},
+                    {"container", container_.h},
+                    {"released", released},
+                    {"destroyed", destroyed},
+                    {"session", session_.h},
+                    {"exportable", exportable_.h},
+                    {"user", user_.h},
+                    {"agreement", agreement_.h},
+                    {"publicKey", publicKey_.h},
+                    {"pending", pending_.h},
+                    {"simpleAgreement", simpleAgreement_.h}};
     }
 
     ULONG_PTR Value(const std::string &token) const
@@ -52,8 +67,12 @@ class CspRefusals : public testing::Test {
     Bytes Blob(const std::string &token)
     {
         Bytes blob = blobs_[token.substr(0, token.find('['))];
-        if (token.ends_with("[:-1]")) blob.pop_back();
-        if (token.find('[') == std::string::npos || token.ends_with("[:-1]")) return blob;
+        if (token.find('[') == std::string::npos) return blob;
+        if (token.find("[:") != std::string::npos) {
+            const long keep = std::stol(token.substr(token.find("[:") + 2));
+            blob.resize(static_cast<size_t>(keep < 0 ? keep + long(blob.size()) : keep));
+            return blob;
+        }
         const long at = std::stol(token.substr(token.find('[') + 1));
         const size_t op = token.find(']') + 1;
         const Bytes octets = FromHex(token.substr(op + 1));
@@ -98,7 +117,7 @@ class CspRefusals : public testing::Test {
     }
 
     ProvHandle prov_, container_;
-    KeyHandle session_, exportable_, user_, agreement_, publicKey_, pending_;
+    KeyHandle session_, exportable_, user_, agreement_, simpleAgreement_, publicKey_, pending_;
     std::map<std::string, ULONG_PTR> handles_;
     std::map<std::string, Bytes> blobs_;
 };
