@@ -1,5 +1,7 @@
 // The OID-function registry and the encode/decode dispatch on it, with the built library
-// (KV_TEST_LIBKVEXT) as the registered module and OpenSSL-made DER (tests/data/codecs).
+// (KV_TEST_LIBKVEXT) as the registered module and OpenSSL-made DER (tests/data/codecs); the
+// registration files of tests/data/capi/oidfunc.txt.
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 #include "wincrypt.h"
 
@@ -83,38 +85,6 @@ DWORD DecodeDeriveCounter(Call call, LPCSTR type)
     return counter;
 }
 
-// One registration of the counter's decoder and a way of asking for it; each must reach it.
-struct DispatchCase {
-    const char *name;
-    const char *registry;
-    Call call;
-    LPCSTR type;
-};
-const DispatchCase kDispatch[] = {
-    {"exServesEx",
-     "CryptDllDecodeObjectEx 1 1.2.643.2.2.37.3.6 @LIB@ OrvaDllPrivateKeyDeriveCounterDecodeEx\n",
-     Call::ExAlloc, kDeriveCounterOid},
-    {"plainServesExInAllocationMode",
-     "CryptDllDecodeObject 0x1 1.2.643.2.2.37.3.6 @LIB@ OrvaDllPrivateKeyDeriveCounterDecode\n",
-     Call::ExAlloc, kDeriveCounterOid},
-    {"exServesPlain",
-     "# comment\n\ncryptdlldecodeobjectex 1 1.2.643.2.2.37.3.6 @LIB@ "
-     "OrvaDllPrivateKeyDeriveCounterDecodeEx\n",
-     Call::Plain, kDeriveCounterOid},
-    {"numericStructureType",
-     "CryptDllDecodeObjectEx\t1\t#500\t@LIB@\tOrvaDllPrivateKeyDeriveCounterDecodeEx\n",
-     Call::ExAlloc, reinterpret_cast<LPCSTR>(500)},
-};
-
-TEST_F(OidFunctions, DecodeReachesTheRegisteredFunction)
-{
-    for (const DispatchCase &row : kDispatch) {
-        SCOPED_TRACE(row.name);
-        WriteRegistry(row.registry);
-        EXPECT_EQ(128u, DecodeDeriveCounter(row.call, row.type));
-    }
-}
-
 // A registration of the plain form only, asked for in allocation mode: the DER OpenSSL wrote.
 TEST_F(OidFunctions, EncodeThroughPlainFunctionInAllocationMode)
 {
@@ -131,46 +101,32 @@ TEST_F(OidFunctions, EncodeThroughPlainFunctionInAllocationMode)
     LocalFree(der);
 }
 
-// Registrations that do not give a working function, and what the caller sees.
-struct FailureCase {
-    const char *name;
-    const char *registry; // null: no file at all
-    DWORD error;
-    const char *trace;
-};
-const FailureCase kFailures[] = {
-    {"missingFile", nullptr, ERROR_FILE_NOT_FOUND,
-     "no function registered for 1.2.643.2.2.37.3.6, encoding type 0x10001"},
-    {"unregisteredOid",
-     "CryptDllDecodeObjectEx 1 2.5.29.16 @LIB@ OrvaDllPrivateKeyUsagePeriodDecodeEx\n",
-     ERROR_FILE_NOT_FOUND, "no function registered for 1.2.643.2.2.37.3.6"},
-    {"otherEncodingType",
-     "CryptDllDecodeObjectEx 2 1.2.643.2.2.37.3.6 @LIB@ OrvaDllPrivateKeyDeriveCounterDecodeEx\n",
-     ERROR_FILE_NOT_FOUND, "no function registered"},
-    {"missingLibrary",
-     "CryptDllDecodeObjectEx 1 1.2.643.2.2.37.3.6 /nonexistent/libnone.so.1 OrvaDllX\n",
-     ERROR_MOD_NOT_FOUND, "Cannot load /nonexistent/libnone.so.1"},
-    {"missingEntryPoint",
-     "CryptDllDecodeObjectEx 1 1.2.643.2.2.37.3.6 @LIB@ OrvaDllNoSuchDecodeEx\n",
-     ERROR_PROC_NOT_FOUND, "Entry point OrvaDllNoSuchDecodeEx not found"},
-    {"lineWithFourFields", "# comment\nCryptDllDecodeObjectEx 1 1.2.643.2.2.37.3.6 @LIB@\n",
-     ERROR_BADDB, "line 2: expected 5 fields, found 4"},
-    {"badEncodingType", "CryptDllDecodeObjectEx x1 1.2.643.2.2.37.3.6 @LIB@ OrvaDllX\n",
-     ERROR_BADDB, "line 1: bad encoding type \"x1\""},
-    {"badOid", "CryptDllDecodeObjectEx 1 1..2 @LIB@ OrvaDllX\n", ERROR_BADDB,
-     "line 1: bad OID \"1..2\""},
-};
-
-TEST_F(OidFunctions, FailuresGiveTheHostsErrorAndOneTraceLine)
+// The registrations of tests/data/capi/oidfunc.txt: those that reach the counter's decoder, and
+// those that do not give a working function, with what the caller sees.
+TEST_F(OidFunctions, DecodeThroughRegistrations)
 {
-    for (const FailureCase &row : kFailures) {
-        SCOPED_TRACE(row.name);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("capi/oidfunc.txt")) {
+        SCOPED_TRACE(c.where);
         std::filesystem::remove(path_);
-        if (row.registry) WriteRegistry(row.registry);
+        std::string registry = c.Get("Registry", "");
+        for (const auto &[escape, character] : {std::pair{"\\n", "\n"}, {"\\t", "\t"}})
+            for (size_t at; (at = registry.find(escape)) != std::string::npos;)
+                registry.replace(at, 2, character);
+        if (c.Has("Registry")) WriteRegistry(registry);
+        const std::string type = c.Get("Type", kDeriveCounterOid);
+        if (!c.Has("Error")) {
+            EXPECT_EQ(128u,
+                      DecodeDeriveCounter(c.Get("Call") == "ex" ? Call::ExAlloc : Call::Plain,
+                                          type.starts_with("#")
+                                              ? reinterpret_cast<LPCSTR>(std::stoul(type.substr(1)))
+                                              : type.c_str()));
+            continue;
+        }
+        const DWORD error = static_cast<DWORD>(c.Number("Error"));
         kvtest::ClearTrace();
         EXPECT_EQ(0xFFFFFFFFu, DecodeDeriveCounter(Call::ExAlloc, kDeriveCounterOid));
-        EXPECT_EQ(row.error, GetLastError());
-        EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr(row.trace)));
+        EXPECT_EQ(error, GetLastError());
+        EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr(c.Get("Trace"))));
 
         int stale = 0;
         void *function = &stale; // both must be cleared
@@ -178,7 +134,7 @@ TEST_F(OidFunctions, FailuresGiveTheHostsErrorAndOneTraceLine)
         EXPECT_FALSE(
             CryptGetOIDFunctionAddress(CryptInitOIDFunctionSet(CRYPT_OID_DECODE_OBJECT_EX_FUNC, 0),
                                        kAsnEncoding, kDeriveCounterOid, 0, &function, &address));
-        EXPECT_EQ(row.error, GetLastError());
+        EXPECT_EQ(error, GetLastError());
         EXPECT_EQ(nullptr, function);
         EXPECT_EQ(nullptr, address);
     }
