@@ -84,23 +84,6 @@ TEST(MultiByteIntegerCodec, Vectors)
     EXPECT_EQ(kAsn1Eod, GetLastError());
 }
 
-// Content of 200 and 300 octets takes the long length forms 81 C8 and 82 01 2C (X.690, 8.1.3.5).
-TEST(MultiByteIntegerEncode, LongLengthForms)
-{
-    for (const size_t octets : {size_t{200}, size_t{300}}) {
-        SCOPED_TRACE(octets);
-        Bytes value(octets);
-        for (size_t i = 0; i < octets; ++i)
-            value[i] = static_cast<BYTE>(i % 0x7F + 1); // positive, most significant last
-        const Bytes der = EncodeOrDie(value);
-        const Bytes header =
-            octets == 200 ? Bytes{0x02, 0x81, 0xC8} : Bytes{0x02, 0x82, 0x01, 0x2C};
-        ASSERT_EQ(header.size() + octets, der.size());
-        EXPECT_TRUE(std::equal(header.begin(), header.end(), der.begin()));
-        EXPECT_TRUE(std::equal(value.rbegin(), value.rend(), der.begin() + header.size()));
-    }
-}
-
 TEST(MultiByteIntegerEncode, OutputBufferProtocol)
 {
     const Bytes value = {0x80, 0x00}; // 02 02 00 80
