@@ -109,27 +109,3 @@ TEST(CspContainer, ContainerNames)
     }
     unsetenv("KV_CSP_CONTAINER_DIR");
 }
-
-// Only a container has a key pair, and only for key exchange.
-TEST(CspContainer, UserKeys)
-{
-    ProvHandle verify, container;
-    AcquireVerify(&verify);
-    AcquireContainer("gost2001-A-1", &container);
-    static const struct {
-        const char *name;
-        bool container;
-        DWORD keySpec, error;
-    } kCases[] = {{"verify context", false, AT_KEYEXCHANGE, NTE_NO_KEY},
-                  {"signature key", true, AT_SIGNATURE, NTE_NO_KEY},
-                  {"unknown dwKeySpec", true, 7, NTE_NO_KEY},
-                  {"key exchange", true, AT_KEYEXCHANGE, 0}};
-    for (const auto &c : kCases) {
-        SCOPED_TRACE(c.name);
-        KeyHandle key;
-        SetLastError(0xDEADBEEF);
-        const BOOL ok = CryptGetUserKey(c.container ? container.h : verify.h, c.keySpec, &key.h);
-        EXPECT_EQ(c.error == 0, ok != FALSE);
-        EXPECT_EQ(c.error == 0 ? 0xDEADBEEF : c.error, GetLastError());
-    }
-}
