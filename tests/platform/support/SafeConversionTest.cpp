@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "common/FileTest.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,48 +15,31 @@ namespace {
 
 constexpr size_t kFailed = static_cast<size_t>(-1);
 
-TEST(SafeMbsrtowcs, InvalidSequenceFails)
+// The text without a UTF-8 form of tests/data/capi/utf8_ill_formed.txt fails where it goes wrong.
+TEST(SafeConversion, TextWithoutUtf8FormFails)
 {
-    const struct {
-        const char *name;
-        const char *text;
-        size_t goodPrefix; // octets converted before the bad sequence
-    } kRows[] = {
-        {"overlong",
-         "ab\xC0\xAF"
-         "cd",
-         2},
-        {"loneContinuation", "\x80", 0},
-        {"encodedSurrogate", "a\xED\xA0\x80", 1},
-        {"truncatedAtEnd", "a\xE2\x82", 1},
-        {"aboveU10FFFF", "\xF4\x90\x80\x80", 0},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.name);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("capi/utf8_ill_formed.txt")) {
+        SCOPED_TRACE(c.where);
+        const std::vector<unsigned char> octets = c.Hex("UTF8");
+        const std::string text(octets.begin(), octets.end());
+        const wchar_t wide[] = {
+            L'a', static_cast<wchar_t>(std::stoul(c.Get("Wide", "0"), nullptr, 16)), L'z', 0};
         std::array<wchar_t, 8> out;
-        const char *src = row.text;
+        std::array<char, 8> narrow;
         std::mbstate_t state{};
         errno = 0;
-        EXPECT_EQ(kFailed, safe_mbsrtowcs(out.data(), &src, out.size(), &state));
+        if (c.Has("Wide")) {
+            const wchar_t *src = wide;
+            EXPECT_EQ(kFailed, safe_wcsrtombs(narrow.data(), &src, narrow.size(), &state));
+            EXPECT_EQ(wide + 1, src);
+        } else {
+            const char *src = text.c_str();
+            EXPECT_EQ(kFailed, safe_mbsrtowcs(out.data(), &src, out.size(), &state));
+            EXPECT_EQ(text.c_str() + c.Number("Valid"), src);
+            src = text.c_str();
+            EXPECT_EQ(kFailed, safe_mbsrtowcs(nullptr, &src, 0, &state));
+        }
         EXPECT_EQ(EILSEQ, errno);
-        EXPECT_EQ(row.text + row.goodPrefix, src); // at the bad sequence
-        src = row.text;
-        EXPECT_EQ(kFailed, safe_mbsrtowcs(nullptr, &src, 0, &state));
-    }
-}
-
-TEST(SafeWcsrtombs, CharacterWithoutUtf8FormFails)
-{
-    for (const wchar_t bad : {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000)}) {
-        SCOPED_TRACE(static_cast<long>(bad));
-        const wchar_t text[] = {L'a', bad, L'b', 0};
-        std::array<char, 8> out;
-        const wchar_t *src = text;
-        std::mbstate_t state{};
-        errno = 0;
-        EXPECT_EQ(kFailed, safe_wcsrtombs(out.data(), &src, out.size(), &state));
-        EXPECT_EQ(EILSEQ, errno);
-        EXPECT_EQ(text + 1, src); // at the bad character
     }
 }
 
