@@ -90,16 +90,6 @@ Bytes Contents(const Bytes &der, const Tlv &tlv)
     return Octets(der, tlv.contentStart, tlv.End());
 }
 
-Bytes Whole(const Bytes &der, size_t offset, const Tlv &tlv)
-{
-    return Octets(der, offset, tlv.End());
-}
-
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX *ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
-
 } // namespace
 
 BOOL ImportBlob(HCRYPTPROV hProv, const Bytes &blob, HCRYPTKEY hPubKey, HCRYPTKEY *phKey)
@@ -264,10 +254,10 @@ KeyTransport ParseKeyTransport(const Bytes &der)
     const Tlv parameters = ReadTlv(der, encrypted.End());
     EXPECT_EQ(0xA0, parameters.tag);
     const Tlv paramSet = ReadTlv(der, parameters.contentStart);
-    out.paramSet = OidText(Whole(der, parameters.contentStart, paramSet));
+    out.paramSet = OidText(Octets(der, parameters.contentStart, paramSet.End()));
     Tlv field = ReadTlv(der, paramSet.End());
     if (field.tag == 0xA0) { // ephemeralPublicKey, given back with its universal SEQUENCE tag
-        out.ephemeralSpki = Whole(der, paramSet.End(), field);
+        out.ephemeralSpki = Octets(der, paramSet.End(), field.End());
         out.ephemeralSpki[0] = 0x30;
         field = ReadTlv(der, field.End());
     }
@@ -362,7 +352,8 @@ Bytes SpkiOf(EVP_PKEY *pkey)
 Bytes EngineSendKey(EVP_PKEY *recipient, EVP_PKEY *sender, std::span<const unsigned char> ukm,
                     std::span<const unsigned char> cek)
 {
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(recipient, nullptr));
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new(recipient, nullptr), EVP_PKEY_CTX_free);
     EXPECT_TRUE(ctx && EVP_PKEY_encrypt_init(ctx.get()) > 0);
     if (!ctx) return {};
     // A sender's key pair set as the peer makes the engine use it instead of an ephemeral one.
@@ -381,7 +372,8 @@ Bytes EngineSendKey(EVP_PKEY *recipient, EVP_PKEY *sender, std::span<const unsig
 std::optional<std::array<unsigned char, 32>> EngineReceiveKey(EVP_PKEY *recipient,
                                                               const Bytes &transport)
 {
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(recipient, nullptr));
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new(recipient, nullptr), EVP_PKEY_CTX_free);
     EXPECT_TRUE(ctx && EVP_PKEY_decrypt_init(ctx.get()) > 0);
     std::array<unsigned char, 32> cek{};
     size_t length = cek.size();
