@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <locale.h>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -89,34 +90,30 @@ TEST(Utf8Conversions, TextWithoutUtf8FormFails)
     }
 }
 
-TEST(MultiByteToWideChar, BadArguments)
+// The refused arguments of tests/data/capi/utf8_bad_arguments.txt.
+TEST(Utf8Conversions, BadArgumentsFail)
 {
-    wchar_t out[4];
-    const struct {
-        const char *name;
-        UINT codePage;
-        DWORD flags;
-        const char *src;
-        int cbSrc;
-        wchar_t *dst;
-        int cchDst;
-        DWORD error;
-    } kRows[] = {
-        {"ansiCodePage", CP_ACP, 0, "a", -1, out, 4, ERROR_INVALID_PARAMETER},
-        {"cyrillicCodePage", 1251, 0, "a", -1, out, 4, ERROR_INVALID_PARAMETER},
-        {"nullSource", CP_UTF8, 0, nullptr, -1, out, 4, ERROR_INVALID_PARAMETER},
-        {"emptySource", CP_UTF8, 0, "a", 0, out, 4, ERROR_INVALID_PARAMETER},
-        {"sourceLengthMinus2", CP_UTF8, 0, "a", -2, out, 4, ERROR_INVALID_PARAMETER},
-        {"negativeOutput", CP_UTF8, 0, "a", -1, out, -1, ERROR_INVALID_PARAMETER},
-        {"nullOutputWithSize", CP_UTF8, 0, "a", -1, nullptr, 4, ERROR_INVALID_PARAMETER},
-        {"precomposedFlag", CP_UTF8, 0x1, "a", -1, out, 4, ERROR_INVALID_FLAGS},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.name);
+    wchar_t wideOut[4];
+    char out[4];
+    BOOL usedDefault = FALSE;
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("capi/utf8_bad_arguments.txt")) {
+        SCOPED_TRACE(c.where);
+        std::istringstream words(c.Get("Call"));
+        std::string function, flags, src, dst, defaultChar, used;
+        UINT codePage = 0;
+        int cchSrc = 0, cchDst = 0;
+        words >> function >> codePage >> flags >> src >> cchSrc >> dst >> cchDst >> defaultChar >>
+            used;
+        const DWORD dwFlags = static_cast<DWORD>(std::stoul(flags, nullptr, 0));
         SetLastError(0);
-        EXPECT_EQ(0, MultiByteToWideChar(row.codePage, row.flags, row.src, row.cbSrc, row.dst,
-                                         row.cchDst));
-        EXPECT_EQ(row.error, GetLastError());
+        EXPECT_EQ(0, function == "MultiByteToWideChar"
+                         ? MultiByteToWideChar(codePage, dwFlags, src == "-" ? nullptr : "a",
+                                               cchSrc, dst == "-" ? nullptr : wideOut, cchDst)
+                         : WideCharToMultiByte(codePage, dwFlags, src == "-" ? nullptr : L"a",
+                                               cchSrc, dst == "-" ? nullptr : out, cchDst,
+                                               defaultChar == "-" ? nullptr : defaultChar.c_str(),
+                                               used == "-" ? nullptr : &usedDefault));
+        EXPECT_EQ(c.Number("Error"), GetLastError());
     }
 }
 
@@ -132,43 +129,6 @@ TEST(WideCharToMultiByte, ShortBufferNeverSplitsOrOverruns)
                                          nullptr));
         EXPECT_EQ(DWORD{ERROR_INSUFFICIENT_BUFFER}, GetLastError());
         EXPECT_EQ('#', out[static_cast<size_t>(cb)]);
-    }
-}
-
-TEST(WideCharToMultiByte, BadArguments)
-{
-    char out[4];
-    BOOL usedDefault = FALSE;
-    const struct {
-        const char *name;
-        UINT codePage;
-        DWORD flags;
-        const wchar_t *src;
-        int cchSrc;
-        char *dst;
-        int cbDst;
-        const char *defaultChar;
-        BOOL *usedDefaultChar;
-        DWORD error;
-    } kRows[] = {
-        {"ansiCodePage", CP_ACP, 0, L"a", -1, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
-        {"nullSource", CP_UTF8, 0, nullptr, -1, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
-        {"emptySource", CP_UTF8, 0, L"a", 0, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
-        {"negativeOutput", CP_UTF8, 0, L"a", -1, out, -1, nullptr, nullptr,
-         ERROR_INVALID_PARAMETER},
-        {"nullOutputWithSize", CP_UTF8, 0, L"a", -1, nullptr, 4, nullptr, nullptr,
-         ERROR_INVALID_PARAMETER},
-        {"defaultChar", CP_UTF8, 0, L"a", -1, out, 4, "?", nullptr, ERROR_INVALID_PARAMETER},
-        {"usedDefaultChar", CP_UTF8, 0, L"a", -1, out, 4, nullptr, &usedDefault,
-         ERROR_INVALID_PARAMETER},
-        {"compositeFlag", CP_UTF8, 0x200, L"a", -1, out, 4, nullptr, nullptr, ERROR_INVALID_FLAGS},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.name);
-        SetLastError(0);
-        EXPECT_EQ(0, WideCharToMultiByte(row.codePage, row.flags, row.src, row.cchSrc, row.dst,
-                                         row.cbDst, row.defaultChar, row.usedDefaultChar));
-        EXPECT_EQ(row.error, GetLastError());
     }
 }
 
