@@ -91,7 +91,12 @@ def case(name, data, steps, well_formed=False, note=None):
 # The codes the steps name (see the legend written at the top of decode.txt).
 OK, BADTAG, CORRUPT, EOD = '0', '0x8009310B', '0x80093103', '0x80093102'
 MSG_TYPE, INDEX, NOT_READY = '0x80091004', '0x80091008', '0x80091010'
-ALL_BAD = lambda code: f'update * 1 {code}'
+
+
+def ALL_BAD(code):
+    """The whole message in the update(s), failing with code."""
+    return f'update * 1 {code}'
+
 
 BASE = message()
 case('key transport by key identifier', BASE,
