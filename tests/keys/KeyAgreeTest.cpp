@@ -4,9 +4,6 @@
 
 #include "CmsTestSupport.h"
 
-#include <array>
-#include <cstring>
-#include <memory>
 
 using kvtest::Bytes;
 using kvtest::BytesOf;
@@ -15,143 +12,18 @@ using kvtest::Cat;
 using kvtest::CmsVector;
 using kvtest::Der;
 using kvtest::DerOid;
+using kvtest::kUntouched;
+using kvtest::Outcome;
+using Sender = kvtest::KeyAgreeSender;
+using RecipientInfo = kvtest::KeyAgreeRecipientInfo;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
 namespace {
 
-constexpr DWORD kUntouched = 0x5EED;
 constexpr char kNoneKeyWrap[] = "1.2.643.2.2.13.0";
 constexpr char kKelvarineKeyWrap[] = "1.2.643.2.2.13.1";
 constexpr char kDefaultCipherParamSet[] = "1.2.643.2.2.31.1"; // the provider's
-
-// What the sender's CryptoAPI passes for one recipient, and what it gets back. Two recipient
-// encrypted keys: only the first is the export's business.
-struct Sender {
-    std::array<char, 32> keyEncryptionOid{}; // rewritten in place by the export
-    std::string ephemeralOid;
-    Bytes ephemeralParams, recipientKey;
-    CRYPT_ALGORITHM_IDENTIFIER ephemeral{};
-    std::array<CMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, 2> recipientKeys{};
-    std::array<PCMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, 2> rgpRecipientKeys{};
-    CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO encodeInfo{};
-    std::array<CMSG_KEY_AGREE_KEY_ENCRYPT_INFO, 2> keyEncryptInfos{};
-    std::array<PCMSG_KEY_AGREE_KEY_ENCRYPT_INFO, 2> rgpKeyEncryptInfos{};
-    CMSG_KEY_AGREE_ENCRYPT_INFO encryptInfo{};
-
-    Sender(const std::string &keyEncryption, const std::string &ephemeralAlgorithm,
-           const Bytes &params, const Bytes &publicKey)
-        : ephemeralOid(ephemeralAlgorithm), ephemeralParams(params), recipientKey(publicKey)
-    {
-        std::strncpy(keyEncryptionOid.data(), keyEncryption.c_str(), keyEncryptionOid.size() - 1);
-        ephemeral = {ephemeralOid.data(), kvtest::BlobOf(ephemeralParams)};
-        for (size_t i = 0; i < recipientKeys.size(); ++i) {
-            recipientKeys[i].cbSize = sizeof recipientKeys[i];
-            recipientKeys[i].RecipientPublicKey = {static_cast<DWORD>(recipientKey.size()),
-                                                   recipientKey.data(), 0};
-            rgpRecipientKeys[i] = &recipientKeys[i];
-            rgpKeyEncryptInfos[i] = &keyEncryptInfos[i];
-        }
-        encodeInfo.cbSize = sizeof encodeInfo;
-        encodeInfo.KeyEncryptionAlgorithm.pszObjId = keyEncryptionOid.data();
-        encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE;
-        encodeInfo.pEphemeralAlgorithm = &ephemeral;
-        encodeInfo.cRecipientEncryptedKeys = 2;
-        encodeInfo.rgpRecipientEncryptedKeys = rgpRecipientKeys.data();
-        encryptInfo.cbSize = sizeof encryptInfo;
-        encryptInfo.cKeyAgreeKeyEncryptInfo = 2;
-        encryptInfo.rgpKeyAgreeKeyEncryptInfo = rgpKeyEncryptInfos.data();
-    }
-    Sender(const Sender &) = delete;
-
-    BOOL Export(CMSG_CONTENT_ENCRYPT_INFO *pContent, DWORD *pdwError)
-    {
-        SetLastError(kUntouched);
-        const BOOL ok = OrvaMsgDllExportKeyAgree(pContent, &encodeInfo, &encryptInfo, 0, nullptr);
-        *pdwError = GetLastError();
-        return ok;
-    }
-    // Releases the blocks the flags give to CryptoAPI, as it would.
-    void ReleaseByFlags() const
-    {
-        const DWORD flags = encryptInfo.dwFlags;
-        const CERT_PUBLIC_KEY_INFO &originator = encryptInfo.OriginatorPublicKeyInfo;
-        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PARA_FLAG)
-            CallerMemory::Free(encryptInfo.KeyEncryptionAlgorithm.Parameters.pbData);
-        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_MATERIAL_FLAG)
-            CallerMemory::Free(encryptInfo.UserKeyingMaterial.pbData);
-        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_PARA_FLAG)
-            CallerMemory::Free(originator.Algorithm.Parameters.pbData);
-        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_BITS_FLAG)
-            CallerMemory::Free(originator.PublicKey.pbData);
-        CallerMemory::Free(keyEncryptInfos[0].EncryptedKey.pbData); // the caller's in any case
-    }
-};
-
-// A KeyAgreeRecipientInfo as the recipient's CryptoAPI decoded it.
-struct RecipientInfo {
-    std::string keyEncryptionOid;
-    Bytes keyEncryptionParams, ukm, encryptedKey;
-    std::string originatorOid;
-    Bytes originatorParams, originatorKey;
-    bool nullKeyEncryptionOid = false;
-    DWORD originatorChoice = CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY;
-    bool noUkm = false;
-};
-
-RecipientInfo ReceivedFrom(const Sender &sender)
-{
-    const CMSG_KEY_AGREE_ENCRYPT_INFO &out = sender.encryptInfo;
-    const CERT_PUBLIC_KEY_INFO &originator = out.OriginatorPublicKeyInfo;
-    return {sender.keyEncryptionOid.data(),
-            BytesOf(out.KeyEncryptionAlgorithm.Parameters),
-            BytesOf(out.UserKeyingMaterial),
-            BytesOf(sender.keyEncryptInfos[0].EncryptedKey),
-            originator.Algorithm.pszObjId,
-            BytesOf(originator.Algorithm.Parameters),
-            BytesOf({originator.PublicKey.cbData, originator.PublicKey.pbData})};
-}
-
-struct Imported {
-    BOOL ok;
-    DWORD error;
-};
-
-// The import in the recipient's container; a second recipient encrypted key that decodes to
-// nothing stands behind the first.
-Imported Import(HCRYPTPROV hProv, DWORD dwKeySpec, RecipientInfo info, const Bytes &contentParams,
-                HCRYPTKEY *phKey)
-{
-    static const Bytes kNotAKey = {0x05, 0x00};
-    std::array<CMSG_RECIPIENT_ENCRYPTED_KEY_INFO, 2> keys{};
-    keys[0].EncryptedKey = kvtest::BlobOf(info.encryptedKey);
-    keys[1].EncryptedKey = kvtest::BlobOf(kNotAKey);
-    std::array<PCMSG_RECIPIENT_ENCRYPTED_KEY_INFO, 2> rgpKeys = {&keys[0], &keys[1]};
-    CMSG_KEY_AGREE_RECIPIENT_INFO keyAgree{};
-    keyAgree.dwVersion = 3;
-    keyAgree.dwOriginatorChoice = info.originatorChoice;
-    keyAgree.OriginatorPublicKeyInfo.Algorithm = {info.originatorOid.data(),
-                                                  kvtest::BlobOf(info.originatorParams)};
-    keyAgree.OriginatorPublicKeyInfo.PublicKey = {static_cast<DWORD>(info.originatorKey.size()),
-                                                  info.originatorKey.data(), 0};
-    keyAgree.UserKeyingMaterial = info.noUkm ? CRYPT_DATA_BLOB{} : kvtest::BlobOf(info.ukm);
-    keyAgree.KeyEncryptionAlgorithm = {info.nullKeyEncryptionOid ? nullptr
-                                                                 : info.keyEncryptionOid.data(),
-                                       kvtest::BlobOf(info.keyEncryptionParams)};
-    keyAgree.cRecipientEncryptedKeys = 2;
-    keyAgree.rgpRecipientEncryptedKeys = rgpKeys.data();
-    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para{};
-    para.cbSize = sizeof para;
-    para.hCryptProv = hProv;
-    para.dwKeySpec = dwKeySpec;
-    para.pKeyAgree = &keyAgree;
-    CRYPT_ALGORITHM_IDENTIFIER content = {const_cast<LPSTR>(kvtest::kGost28147Oid),
-                                          kvtest::BlobOf(contentParams)};
-    *phKey = 0xBAD;
-    SetLastError(kUntouched);
-    const BOOL ok = OrvaMsgDllImportKeyAgree(&content, &para, 0, nullptr, phKey);
-    return {ok, GetLastError()};
-}
 
 // AlgorithmIdentifier { key wrap, Gost28147-89-KeyWrapParameters { parameter set } }.
 Bytes KeyWrapAlgorithm(const char *keyWrap, const char *paramSet)
@@ -159,26 +31,22 @@ Bytes KeyWrapAlgorithm(const char *keyWrap, const char *paramSet)
     return Der(0x30, Cat({DerOid(keyWrap), Der(0x30, DerOid(paramSet))}));
 }
 
-class KeyAgree : public testing::Test {
+// The sender works in a container of its own, the recipient in its; a content key of the
+// sender's for every test.
+class KeyAgree : public kvtest::CmsTest {
   protected:
     void SetUp() override
     {
-        CallerMemory::Reset();
-        ASSERT_EQ(3u, vectors_.size());
-        ASSERT_NE(0u, *hSender_);
+        hSender_ = kvtest::AcquireProvider(&keys_.at(1).keyPemPath);
+        CmsTest::SetUp();
         kvtest::MakeContentKey(*hSender_, &content_);
     }
-    void TearDown() override { CallerMemory::Reset(); }
     // The recipient's content key encrypts what the sender's decrypts back.
     void ExpectSameKey(HCRYPTKEY hReceived)
     {
         EXPECT_EQ(plain_, kvtest::Decrypt(hReceived, kvtest::Encrypt(*content_.hKey, plain_)));
     }
-    const std::vector<CmsVector> vectors_ = kvtest::LoadCmsVectors();
     const std::vector<kvtest::GostKeyVector> keys_ = kvtest::LoadGostKeyVectors();
-    const Bytes plain_ = kvtest::PlainText();
-    // The sender works in a container of its own, the recipient in its.
-    const kvtest::ScopedProv hSender_ = kvtest::AcquireProvider(&keys_.at(1).keyPemPath);
     kvtest::ContentKey content_;
 };
 
@@ -203,10 +71,10 @@ TEST_F(KeyAgree, RoundTrip)
         CallerMemory::Reset();
         Sender sender(row.keyEncryptionOid, v.algorithmOid, v.params, v.publicKey);
         const kvtest::KeyWatch senderKeys(*hSender_);
-        DWORD dwError = 0;
-        ASSERT_TRUE(sender.Export(&content_.info, &dwError));
+        const Outcome exported = sender.Export(&content_.info);
+        ASSERT_TRUE(exported.ok);
         senderKeys.ExpectOnlyAlive({});
-        EXPECT_EQ(kUntouched, dwError);
+        EXPECT_EQ(kUntouched, exported.error);
         EXPECT_STREQ(row.rewritten, sender.keyEncryptionOid.data());
 
         const CMSG_KEY_AGREE_ENCRYPT_INFO &out = sender.encryptInfo;
@@ -229,12 +97,12 @@ TEST_F(KeyAgree, RoundTrip)
         EXPECT_EQ(v.publicKey.size(), originator.PublicKey.cbData);
         EXPECT_EQ(5u, CallerMemory::live.size()); // the key-wrap parameters' block went back
 
-        const RecipientInfo received = ReceivedFrom(sender);
+        const RecipientInfo received = kvtest::ReceivedFrom(sender);
         const auto hRecipient = kvtest::AcquireProvider(&v.keyPemPath);
         const kvtest::KeyWatch recipientKeys(*hRecipient);
         auto hKey = kvtest::NewScopedKey();
-        const Imported imported =
-            Import(*hRecipient, AT_KEYEXCHANGE, received, content_.parameters, hKey.get());
+        const Outcome imported = kvtest::ImportKeyAgree(*hRecipient, AT_KEYEXCHANGE, received,
+                                                        content_.parameters, hKey.get());
         ASSERT_TRUE(imported.ok);
         recipientKeys.ExpectOnlyAlive({*hKey});
         EXPECT_EQ(kUntouched, imported.error);
@@ -287,8 +155,8 @@ TEST_F(KeyAgree, DiversifyingKeyWrap)
         SCOPED_TRACE(text);
         info.keyEncryptionOid = text;
         auto hKey = kvtest::NewScopedKey();
-        const Imported imported =
-            Import(*hRecipient, AT_KEYEXCHANGE, info, content_.parameters, hKey.get());
+        const Outcome imported = kvtest::ImportKeyAgree(*hRecipient, AT_KEYEXCHANGE, info,
+                                                        content_.parameters, hKey.get());
         const bool accepted = std::string(text) == "1.2.643.2.2.96";
         EXPECT_EQ(accepted, imported.ok);
         EXPECT_EQ(accepted ? kUntouched : CRYPT_E_ASN1_ERROR, imported.error);
@@ -297,8 +165,9 @@ TEST_F(KeyAgree, DiversifyingKeyWrap)
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
 }
 
-// Algorithm combinations the export refuses, each with its message and code; the caller's
-// key-encryption text is left alone and no key stays.
+// Algorithm combinations and caller structures the export refuses, each with its message and
+// code: only an ephemeral originator is made, and the first recipient key and key-encrypt info
+// must be there. The caller's key-encryption text is left alone and no key stays.
 TEST_F(KeyAgree, ExportRefusals)
 {
     const CmsVector &v2001 = vectors_.at(0), &v256 = vectors_.at(1);
@@ -309,6 +178,8 @@ TEST_F(KeyAgree, ExportRefusals)
     ephemeralOnly.dwGroupId = CRYPT_PUBKEY_ALG_OID_GROUP_ID;
     ephemeralOnly.Algid = ALG_GOST_DH_2001_EPHEM;
     ASSERT_TRUE(CryptRegisterOIDInfo(&ephemeralOnly, 0));
+    const char *k2001 = "1.2.643.2.2.19",
+               *kMalformed = "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO";
     struct Row {
         const char *name;
         const char *keyEncryptionOid;
@@ -316,35 +187,45 @@ TEST_F(KeyAgree, ExportRefusals)
         const Bytes &params;
         DWORD error;
         const char *message; // null: nothing traced
+        void (*change)(Sender *) = nullptr;
     } rows[] = {
-        {"2012 ephemeral for a 2001 group", "1.2.643.2.2.19", v256.algorithmOid, v256.params,
+        {"2012 ephemeral for a 2001 group", k2001, v256.algorithmOid, v256.params,
          CRYPT_E_UNKNOWN_ALGO,
          "() unsupported combination of ephemeralPublicKeyAlgorithm 2e49 and "
          "keyEncryptionAlgorithm 2e23!"},
-        {"ephemeral ALG_ID of the right group's key", "1.2.643.2.2.19", ephemeralOnly.pszOID,
-         v2001.params, CRYPT_E_UNKNOWN_ALGO,
+        {"ephemeral ALG_ID of the right group's key", k2001, ephemeralOnly.pszOID, v2001.params,
+         CRYPT_E_UNKNOWN_ALGO,
          "() unsupported combination of ephemeralPublicKeyAlgorithm aa25 and "
          "keyEncryptionAlgorithm 2e23!"},
         {"512-bit key-exchange OID", "1.2.643.7.1.1.6.2", v256.algorithmOid, v256.params,
          CRYPT_E_UNKNOWN_ALGO, "() unsupported keyEncryptionAlgorithm aa42!"},
-        {"key-exchange OID as ephemeral", "1.2.643.2.2.19", "1.2.643.2.2.98", v2001.params,
+        {"key-exchange OID as ephemeral", k2001, "1.2.643.2.2.98", v2001.params,
          CRYPT_E_UNKNOWN_ALGO, "() unsupported ephemeralPublicKeyAlgorithm aa24!"},
         {"ephemeral parameters without digestParamSet", "1.2.643.2.2.997", tc26.algorithmOid,
          tc26.params, kUntouched, "() asn1D_GostR3410_2001_PublicKeyParameters failed"},
         {"key-encryption OID CryptoAPI does not list", "1.2.643.2.2.997", v2001.algorithmOid,
          v2001.params, kUntouched, nullptr},
-        {"ephemeral OID CryptoAPI does not list", "1.2.643.2.2.19", "1.2.643.2.2.997", v2001.params,
+        {"ephemeral OID CryptoAPI does not list", k2001, "1.2.643.2.2.997", v2001.params,
          kUntouched, nullptr},
+        {"static originator key", k2001, v2001.algorithmOid, v2001.params, ERROR_NOT_SUPPORTED,
+         "() only an ephemeral originator key is supported",
+         [](Sender *s) { s->encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_STATIC_KEY_CHOICE; }},
+        {"no recipient encrypted keys", k2001, v2001.algorithmOid, v2001.params,
+         ERROR_INVALID_PARAMETER, kMalformed,
+         [](Sender *s) { s->encodeInfo.rgpRecipientEncryptedKeys = nullptr; }},
+        {"no key-encrypt info", k2001, v2001.algorithmOid, v2001.params, ERROR_INVALID_PARAMETER,
+         kMalformed, [](Sender *s) { s->rgpKeyEncryptInfos[0] = nullptr; }},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         Sender sender(row.keyEncryptionOid, row.ephemeralOid, row.params, v2001.publicKey);
+        if (row.change) row.change(&sender);
         kvtest::ClearTrace();
         const kvtest::KeyWatch watch(*hSender_);
-        DWORD dwError = 0;
-        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
+        const Outcome exported = sender.Export(&content_.info);
+        EXPECT_FALSE(exported.ok);
         watch.ExpectOnlyAlive({});
-        EXPECT_EQ(row.error, dwError);
+        EXPECT_EQ(row.error, exported.error);
         EXPECT_STREQ(row.keyEncryptionOid, sender.keyEncryptionOid.data());
         EXPECT_EQ(0u, sender.encryptInfo.dwFlags);
         if (row.message)
@@ -356,42 +237,6 @@ TEST_F(KeyAgree, ExportRefusals)
     EXPECT_TRUE(CryptUnregisterOIDInfo(&ephemeralOnly));
 }
 
-// Only an ephemeral originator is made, and the first recipient key and key-encrypt info must
-// be there: anything else is refused before the provider is asked for anything.
-TEST_F(KeyAgree, ExportNeedsAnEphemeralOriginatorAndARecipientKey)
-{
-    const CmsVector &v = vectors_.at(0);
-    struct Row {
-        const char *name;
-        void (*change)(Sender *);
-        DWORD error;
-        const char *message;
-    } rows[] = {
-        {"static originator key",
-         [](Sender *s) { s->encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_STATIC_KEY_CHOICE; },
-         ERROR_NOT_SUPPORTED, "() only an ephemeral originator key is supported"},
-        {"no recipient encrypted keys",
-         [](Sender *s) { s->encodeInfo.rgpRecipientEncryptedKeys = nullptr; },
-         ERROR_INVALID_PARAMETER, "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO"},
-        {"no key-encrypt info", [](Sender *s) { s->rgpKeyEncryptInfos[0] = nullptr; },
-         ERROR_INVALID_PARAMETER, "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
-        row.change(&sender);
-        kvtest::ClearTrace();
-        const kvtest::KeyWatch watch(*hSender_);
-        DWORD dwError = 0;
-        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
-        watch.ExpectOnlyAlive({});
-        EXPECT_EQ(row.error, dwError);
-        EXPECT_STREQ("1.2.643.2.2.19", sender.keyEncryptionOid.data());
-        EXPECT_THAT(kvtest::TraceLines(),
-                    ElementsAre(kvtest::TraceLineOf("OrvaMsgDllExportKeyAgree", row.message)));
-    }
-}
-
 // Each allocation of the export fails in turn: E_OUTOFMEMORY, and every block already stored is
 // one the flags give CryptoAPI to release. A provider failure keeps the provider's code.
 TEST_F(KeyAgree, ExportFailures)
@@ -400,8 +245,7 @@ TEST_F(KeyAgree, ExportFailures)
     {
         Sender probe("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
         CallerMemory::Reset();
-        DWORD dwError = 0;
-        ASSERT_TRUE(probe.Export(&content_.info, &dwError));
+        ASSERT_TRUE(probe.Export(&content_.info).ok);
         ASSERT_EQ(6, CallerMemory::count);
     }
     for (int failAt = 1; failAt <= 6; ++failAt) {
@@ -409,10 +253,10 @@ TEST_F(KeyAgree, ExportFailures)
         CallerMemory::Reset(failAt);
         Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
         const kvtest::KeyWatch watch(*hSender_);
-        DWORD dwError = 0;
-        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
+        const Outcome exported = sender.Export(&content_.info);
+        EXPECT_FALSE(exported.ok);
         watch.ExpectOnlyAlive({});
-        EXPECT_EQ(DWORD{E_OUTOFMEMORY}, dwError);
+        EXPECT_EQ(DWORD{E_OUTOFMEMORY}, exported.error);
         sender.ReleaseByFlags();
         EXPECT_THAT(CallerMemory::live, IsEmpty());
     }
@@ -422,9 +266,9 @@ TEST_F(KeyAgree, ExportFailures)
     CryptDestroyKey(*gone.hKey);
     Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
     CallerMemory::Reset();
-    DWORD dwError = 0;
-    EXPECT_FALSE(sender.Export(&gone.info, &dwError));
-    EXPECT_EQ(DWORD{NTE_BAD_KEY}, dwError);
+    const Outcome exported = sender.Export(&gone.info);
+    EXPECT_FALSE(exported.ok);
+    EXPECT_EQ(DWORD{NTE_BAD_KEY}, exported.error);
     EXPECT_EQ(0u, sender.encryptInfo.dwFlags);
     EXPECT_THAT(CallerMemory::live, IsEmpty());
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
@@ -435,9 +279,8 @@ TEST_F(KeyAgree, ImportRefusals)
 {
     const CmsVector &v = vectors_.at(0);
     Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
-    DWORD dwError = 0;
-    ASSERT_TRUE(sender.Export(&content_.info, &dwError));
-    const RecipientInfo good = ReceivedFrom(sender);
+    ASSERT_TRUE(sender.Export(&content_.info).ok);
+    const RecipientInfo good = kvtest::ReceivedFrom(sender);
     const Bytes wrapped(good.encryptedKey.begin() + 4, good.encryptedKey.begin() + 36);
     const Bytes mac(good.encryptedKey.end() - 4, good.encryptedKey.end());
     const auto with = [&](auto change) {
@@ -512,8 +355,8 @@ TEST_F(KeyAgree, ImportRefusals)
         kvtest::ClearTrace();
         const kvtest::KeyWatch watch(*hRecipient);
         auto hKey = kvtest::NewScopedKey();
-        const Imported imported =
-            Import(*hRecipient, row.keySpec, row.info, content_.parameters, hKey.get());
+        const Outcome imported = kvtest::ImportKeyAgree(*hRecipient, row.keySpec, row.info,
+                                                        content_.parameters, hKey.get());
         EXPECT_EQ(row.opens, imported.ok);
         EXPECT_EQ(row.error, imported.error);
         if (imported.ok) {
@@ -531,8 +374,8 @@ TEST_F(KeyAgree, ImportRefusals)
     }
     kvtest::ClearTrace();
     auto hKey = kvtest::NewScopedKey();
-    const Imported imported =
-        Import(*hRecipient, AT_KEYEXCHANGE, good, badContentParams, hKey.get());
+    const Outcome imported =
+        kvtest::ImportKeyAgree(*hRecipient, AT_KEYEXCHANGE, good, badContentParams, hKey.get());
     EXPECT_FALSE(imported.ok);
     EXPECT_EQ(DWORD{CRYPT_E_ASN1_ERROR}, imported.error);
     EXPECT_THAT(kvtest::TraceLines(),
