@@ -8,11 +8,10 @@ using kvtest::BytesOf;
 using kvtest::CallerMemory;
 using kvtest::Cat;
 using kvtest::Der;
+using kvtest::kUntouched;
 using testing::IsEmpty;
 
 namespace {
-
-constexpr DWORD kUntouched = 0x5EED;
 
 struct Generated {
     BOOL ok;
@@ -44,41 +43,26 @@ Bytes KeyParam(HCRYPTKEY hKey, DWORD dwParam)
     return value;
 }
 
-std::string TextParam(HCRYPTKEY hKey, DWORD dwParam)
-{
-    const Bytes text = KeyParam(hKey, dwParam);
-    return std::string(text.begin(), std::find(text.begin(), text.end(), 0));
-}
-
-class ContentKey : public testing::Test {
-  protected:
-    void SetUp() override
-    {
-        CallerMemory::Reset();
-        ASSERT_NE(0u, *hProv_);
-    }
-    void TearDown() override { CallerMemory::Reset(); }
-    const kvtest::ScopedProv hProv_ = kvtest::AcquireProvider(nullptr);
-};
+using ContentKey = kvtest::CmsTest;
 
 // The parameters are SEQUENCE { OCTET STRING <the key's IV>, OID <its parameter set> }, in a
 // block of the caller's allocator flagged for release; the key is the only one left.
 TEST_F(ContentKey, KeyAndParameters)
 {
-    const kvtest::KeyWatch watch(*hProv_);
-    const Generated generated = Generate(*hProv_, kvtest::kGost28147Oid);
+    const kvtest::KeyWatch watch(*hSender_);
+    const Generated generated = Generate(*hSender_, kvtest::kGost28147Oid);
     ASSERT_TRUE(generated.ok);
     auto hKey = kvtest::NewScopedKey();
     *hKey = generated.info.hContentEncryptKey;
     watch.ExpectOnlyAlive({*hKey});
     EXPECT_EQ(kUntouched, generated.error);
-    EXPECT_EQ(*hProv_, generated.info.hCryptProv);
+    EXPECT_EQ(*hSender_, generated.info.hCryptProv);
     EXPECT_EQ(DWORD{CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG}, generated.info.dwFlags);
 
-    const std::string paramSet = TextParam(*hKey, KP_GOST_CIPHER_PARAMSET);
-    EXPECT_EQ("1.2.643.2.2.31.1", paramSet); // the provider's default
+    EXPECT_STREQ("1.2.643.2.2.31.1", // the provider's default
+                 reinterpret_cast<const char *>(KeyParam(*hKey, KP_GOST_CIPHER_PARAMSET).data()));
     const Bytes expected =
-        Der(0x30, Cat({Der(0x04, KeyParam(*hKey, KP_IV)), kvtest::DerOid(paramSet)}));
+        Der(0x30, Cat({Der(0x04, KeyParam(*hKey, KP_IV)), kvtest::DerOid("1.2.643.2.2.31.1")}));
     const CRYPT_OBJID_BLOB &parameters = generated.info.ContentEncryptionAlgorithm.Parameters;
     EXPECT_EQ(expected, BytesOf(parameters));
     EXPECT_EQ(1u, CallerMemory::live.count(parameters.pbData));
@@ -96,7 +80,7 @@ TEST_F(ContentKey, EncryptionAlgorithmOid)
     ASSERT_TRUE(CryptRegisterOIDInfo(&tripleDes, 0));
     for (const char *oid : {kvtest::kGost28147Oid, "1.2.840.113549.3.7"}) {
         SCOPED_TRACE(oid);
-        const Generated generated = Generate(*hProv_, oid);
+        const Generated generated = Generate(*hSender_, oid);
         ASSERT_TRUE(generated.ok);
         auto hKey = kvtest::NewScopedKey();
         *hKey = generated.info.hContentEncryptKey;
@@ -135,14 +119,14 @@ TEST_F(ContentKey, FailuresKeepTheirCodes)
         DWORD error, flags;
     } rows[] = {
         {"released provider", hReleased, 0, NTE_BAD_UID, 0},
-        {"allocator fails", *hProv_, 1, CallerMemory::kAllocError, 0},
+        {"allocator fails", *hSender_, 1, CallerMemory::kAllocError, 0},
         {"allocator fails, provider acquired", 0, 1, CallerMemory::kAllocError,
          CMSG_CONTENT_ENCRYPT_RELEASE_CONTEXT_FLAG},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         CallerMemory::Reset(row.failAlloc);
-        const kvtest::KeyWatch watch(*hProv_);
+        const kvtest::KeyWatch watch(*hSender_);
         const Generated generated = Generate(row.hProv, kvtest::kGost28147Oid);
         watch.ExpectOnlyAlive({});
         EXPECT_FALSE(generated.ok);
