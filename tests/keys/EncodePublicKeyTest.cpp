@@ -12,8 +12,6 @@
 #include <cstdlib>
 
 using kvtest::Bytes;
-using testing::ElementsAre;
-using testing::ElementsAreArray;
 using testing::IsEmpty;
 
 namespace {
@@ -54,7 +52,7 @@ Encoded EncodeBlob(const Bytes &blob, EncodeFn encode = EncodeExported)
 }
 
 // Each OpenSSL key, as the provider would export it (PUBLICKEYBLOBEX): the parameters come
-// back as the certificate holds them, the key as 04 40 or 04 81 80 and its octets.
+// back as the certificate holds them, the key as OpenSSL encoded it.
 TEST(EncodePublicKeyAndParameters, GivesWhatOpenSslWrote)
 {
     for (const auto &v : kvtest::LoadGostKeyVectors()) {
@@ -66,9 +64,6 @@ TEST(EncodePublicKeyAndParameters, GivesWhatOpenSslWrote)
         EXPECT_EQ(0x1234u, encoded.error);
         EXPECT_EQ(v.params, encoded.params);
         EXPECT_EQ(v.publicKey, encoded.key);
-        const Bytes header = v.rawKey.size() == 64 ? Bytes{0x04, 0x40} : Bytes{0x04, 0x81, 0x80};
-        EXPECT_EQ(header.size() + v.rawKey.size(), encoded.key.size());
-        EXPECT_TRUE(std::equal(header.begin(), header.end(), encoded.key.begin()));
     }
 }
 

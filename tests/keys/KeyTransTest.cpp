@@ -62,6 +62,13 @@ Bytes OpenSslDecrypt(const CmsVector &v, const Bytes &envelope)
     return plain;
 }
 
+// A case's value as hex, or after file: the contents of a file under tests/data.
+Bytes HexOrFile(const kvtest::FileCase &c, const std::string &key)
+{
+    const std::string &value = c.Get(key);
+    return value.starts_with("file:") ? kvtest::ReadDataFile(value.substr(5)) : c.Hex(key);
+}
+
 using KeyTrans = kvtest::CmsTest;
 
 // openssl's envelope for each recipient: the key transport opens with the recipient's
@@ -148,58 +155,33 @@ TEST_F(KeyTrans, EveryContentCipherSetOpensHereAndInOpenSsl)
     }
 }
 
-// Recipients the export refuses: what decodes badly or names no usable algorithm is traced with
-// no code of the library's own; the provider's and the allocator's failures keep their codes
-// and trace nothing. The caller's output stays as it was, and no key or block is left.
+// Recipients the export refuses (cms/keytrans-export-refusals.txt): what decodes badly or names
+// no usable algorithm is traced with no code of the library's own; the provider's and the
+// allocator's failures keep their codes. The caller's output stays as it was, and no key or
+// block is left.
 TEST_F(KeyTrans, ExportRefusals)
 {
-    const CmsVector &v = vectors_.at(0), &v256 = vectors_.at(1), &v512 = vectors_.at(2);
-    const kvtest::GostKeyVector tc26 = kvtest::LoadGostKeyVectors().at(6); // no digest set
-    ASSERT_EQ("gost2012_256_TCA", tc26.name);
-    const char *kParamsFailed = "() asn1D_GostR3410_2001_PublicKeyParameters failed";
-    const char *kUnsupported = "() unsupported public key algorithm!";
-    struct Row {
-        const char *name;
-        std::string oid;
-        Bytes params, publicKey;
-        DWORD error;
-        const char *message; // null: nothing traced
-        bool destroyContentKey = false;
-        int failAlloc = 0;
-    } rows[] = {
-        {"parameters without digestParamSet", tc26.algorithmOid, tc26.params, tc26.publicKey,
-         kUntouched, kParamsFailed},
-        {"no parameters", v.algorithmOid, {}, v.publicKey, kUntouched, kParamsFailed},
-        {"parameters cut short", v.algorithmOid, Bytes(v.params.begin(), v.params.end() - 1),
-         v.publicKey, kUntouched, kParamsFailed},
-        {"key-exchange key OID", "1.2.643.2.2.98", v.params, v.publicKey, kUntouched, kUnsupported},
-        {"OID CryptoAPI does not list", "1.2.643.2.2.997", v.params, v.publicKey, kUntouched,
-         kUnsupported},
-        {"recipient key not on the curve", v256.algorithmOid, v256.params, v512.publicKey,
-         NTE_BAD_DATA, nullptr},
-        {"content key gone", v256.algorithmOid, v256.params, v256.publicKey, NTE_BAD_KEY, nullptr,
-         true},
-        {"allocator fails", v256.algorithmOid, v256.params, v256.publicKey,
-         CallerMemory::kAllocError, nullptr, false, 1},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
+    const CmsVector &v = vectors_.at(0);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("cms/keytrans-export-refusals.txt")) {
+        SCOPED_TRACE(c.where);
         kvtest::ContentKey content;
         kvtest::MakeContentKey(*hSender_, &content);
-        if (row.destroyContentKey) CryptDestroyKey(*content.hKey);
-        CallerMemory::Reset(row.failAlloc);
-        kvtest::KeyTransSender sender(row.oid, row.params, row.publicKey);
+        if (c.Has("DestroyContentKey")) CryptDestroyKey(*content.hKey);
+        CallerMemory::Reset(static_cast<int>(c.Number("FailAlloc", "0")));
+        kvtest::KeyTransSender sender(c.Get("OID", v.algorithmOid),
+                                      c.Has("Params") ? HexOrFile(c, "Params") : v.params,
+                                      c.Has("PublicKey") ? HexOrFile(c, "PublicKey") : v.publicKey);
         kvtest::ClearTrace();
         const kvtest::KeyWatch watch(*hSender_);
         const kvtest::Outcome exported = sender.Export(&content.info);
         EXPECT_FALSE(exported.ok);
         watch.ExpectOnlyAlive({});
-        EXPECT_EQ(row.error, exported.error);
+        EXPECT_EQ(static_cast<DWORD>(c.Number("Error", "0x5EED")), exported.error);
         EXPECT_EQ(nullptr, sender.encryptInfo.EncryptedKey.pbData);
         EXPECT_THAT(CallerMemory::live, IsEmpty());
-        if (row.message)
-            EXPECT_THAT(kvtest::TraceLines(),
-                        ElementsAre(kvtest::TraceLineOf("OrvaMsgDllExportKeyTrans", row.message)));
+        if (c.Has("Trace"))
+            EXPECT_THAT(kvtest::TraceLines(), ElementsAre(kvtest::TraceLineOf(
+                                                  "OrvaMsgDllExportKeyTrans", c.Get("Trace"))));
         else
             EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
     }
