@@ -12,6 +12,7 @@
 #include "GostKeyVectors.h"
 #include "ProviderHandles.h"
 #include "common/Der.h"
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -54,6 +55,13 @@ inline CRYPT_DATA_BLOB BlobOf(const Bytes &bytes)
 
 // ------------------------------------------------------------------ vectors
 
+// A data-file case's value as hex, or after file: the contents of a file under tests/data.
+inline Bytes HexOrFile(const FileCase &c, const std::string &key)
+{
+    const std::string &value = c.Get(key);
+    return value.starts_with("file:") ? ReadDataFile(value.substr(5)) : c.Hex(key);
+}
+
 // A recipient of tests/data/cms/make.sh and openssl's envelope for it.
 struct CmsVector {
     std::string name;
@@ -67,11 +75,6 @@ struct CmsVector {
     std::string keyPemPath;
     std::string certPemPath;
 };
-
-inline Bytes PlainText()
-{
-    return ReadDataFile("cms/plain.bin");
-}
 
 inline std::vector<CmsVector> LoadCmsVectors()
 {
@@ -384,7 +387,7 @@ class CmsTest : public testing::Test {
     }
     void TearDown() override { CallerMemory::Reset(); }
     const std::vector<CmsVector> vectors_ = LoadCmsVectors();
-    const Bytes plain_ = PlainText();
+    const Bytes plain_ = ReadDataFile("cms/plain.bin");
     ScopedProv hSender_ = AcquireProvider(nullptr);
 };
 

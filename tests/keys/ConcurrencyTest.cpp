@@ -133,7 +133,7 @@ void AddCodecCalls(const CodecInput &in, std::vector<Call> *calls)
 struct KeyInputs {
     kvtest::CmsVector v = kvtest::LoadCmsVectors().at(1);
     kvtest::GostKeyVector key = kvtest::LoadGostKeyVectors().at(0);
-    Bytes plain = kvtest::PlainText();
+    Bytes plain = kvtest::ReadDataFile("cms/plain.bin");
     kvtest::KeyAgreeRecipientInfo agreed;
     Bytes agreedContentParams, agreedCiphertext;
 };

@@ -3,7 +3,8 @@
 #include "keys/KeyHelpers.h"
 
 #include "CmsTestSupport.h"
-#include "common/FileTest.h"
+
+#include <map>
 
 using kvtest::Bytes;
 using kvtest::BytesOf;
@@ -165,72 +166,42 @@ TEST_F(KeyAgree, DiversifyingKeyWrap)
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
 }
 
-// Algorithm combinations and caller structures the export refuses, each with its message and
-// code: only an ephemeral originator is made, and the first recipient key and key-encrypt info
-// must be there. The caller's key-encryption text is left alone and no key stays.
+// Algorithm combinations and caller structures the export refuses
+// (cms/keyagree-export-refusals.txt), each with its message and code: only an ephemeral
+// originator is made, and the first recipient key and key-encrypt info must be there. The
+// caller's key-encryption text is left alone and no key stays.
 TEST_F(KeyAgree, ExportRefusals)
 {
-    const CmsVector &v2001 = vectors_.at(0), &v256 = vectors_.at(1);
-    const kvtest::GostKeyVector &tc26 = keys_.at(6); // 2012 256-bit TC26 set A: no digest set
-    ASSERT_EQ("gost2012_256_TCA", tc26.name);
+    const CmsVector &v = vectors_.at(0);
     CRYPT_OID_INFO ephemeralOnly{}; // an OID CryptoAPI lists with ALG_GOST_DH_2001_EPHEM
     ephemeralOnly.pszOID = "1.2.643.2.2.925";
     ephemeralOnly.dwGroupId = CRYPT_PUBKEY_ALG_OID_GROUP_ID;
     ephemeralOnly.Algid = ALG_GOST_DH_2001_EPHEM;
     ASSERT_TRUE(CryptRegisterOIDInfo(&ephemeralOnly, 0));
-    const char *k2001 = "1.2.643.2.2.19",
-               *kMalformed = "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO";
-    struct Row {
-        const char *name;
-        const char *keyEncryptionOid;
-        std::string ephemeralOid;
-        const Bytes &params;
-        DWORD error;
-        const char *message; // null: nothing traced
-        void (*change)(Sender *) = nullptr;
-    } rows[] = {
-        {"2012 ephemeral for a 2001 group", k2001, v256.algorithmOid, v256.params,
-         CRYPT_E_UNKNOWN_ALGO,
-         "() unsupported combination of ephemeralPublicKeyAlgorithm 2e49 and "
-         "keyEncryptionAlgorithm 2e23!"},
-        {"ephemeral ALG_ID of the right group's key", k2001, ephemeralOnly.pszOID, v2001.params,
-         CRYPT_E_UNKNOWN_ALGO,
-         "() unsupported combination of ephemeralPublicKeyAlgorithm aa25 and "
-         "keyEncryptionAlgorithm 2e23!"},
-        {"512-bit key-exchange OID", "1.2.643.7.1.1.6.2", v256.algorithmOid, v256.params,
-         CRYPT_E_UNKNOWN_ALGO, "() unsupported keyEncryptionAlgorithm aa42!"},
-        {"key-exchange OID as ephemeral", k2001, "1.2.643.2.2.98", v2001.params,
-         CRYPT_E_UNKNOWN_ALGO, "() unsupported ephemeralPublicKeyAlgorithm aa24!"},
-        {"ephemeral parameters without digestParamSet", "1.2.643.2.2.997", tc26.algorithmOid,
-         tc26.params, kUntouched, "() asn1D_GostR3410_2001_PublicKeyParameters failed"},
-        {"key-encryption OID CryptoAPI does not list", "1.2.643.2.2.997", v2001.algorithmOid,
-         v2001.params, kUntouched, nullptr},
-        {"ephemeral OID CryptoAPI does not list", k2001, "1.2.643.2.2.997", v2001.params,
-         kUntouched, nullptr},
-        {"static originator key", k2001, v2001.algorithmOid, v2001.params, ERROR_NOT_SUPPORTED,
-         "() only an ephemeral originator key is supported",
+    const std::map<std::string, void (*)(Sender *)> changes = {
+        {"static originator",
          [](Sender *s) { s->encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_STATIC_KEY_CHOICE; }},
-        {"no recipient encrypted keys", k2001, v2001.algorithmOid, v2001.params,
-         ERROR_INVALID_PARAMETER, kMalformed,
-         [](Sender *s) { s->encodeInfo.rgpRecipientEncryptedKeys = nullptr; }},
-        {"no key-encrypt info", k2001, v2001.algorithmOid, v2001.params, ERROR_INVALID_PARAMETER,
-         kMalformed, [](Sender *s) { s->rgpKeyEncryptInfos[0] = nullptr; }},
+        {"no recipient keys", [](Sender *s) { s->encodeInfo.rgpRecipientEncryptedKeys = nullptr; }},
+        {"no key-encrypt info", [](Sender *s) { s->rgpKeyEncryptInfos[0] = nullptr; }},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Sender sender(row.keyEncryptionOid, row.ephemeralOid, row.params, v2001.publicKey);
-        if (row.change) row.change(&sender);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("cms/keyagree-export-refusals.txt")) {
+        SCOPED_TRACE(c.where);
+        const std::string keyEncryptionOid = c.Get("KeyEncryptionOid", "1.2.643.2.2.19");
+        Sender sender(keyEncryptionOid, c.Get("EphemeralOid", v.algorithmOid),
+                      c.Has("EphemeralParams") ? kvtest::HexOrFile(c, "EphemeralParams") : v.params,
+                      v.publicKey);
+        if (c.Has("Change")) changes.at(c.Get("Change"))(&sender);
         kvtest::ClearTrace();
         const kvtest::KeyWatch watch(*hSender_);
         const Outcome exported = sender.Export(&content_.info);
         EXPECT_FALSE(exported.ok);
         watch.ExpectOnlyAlive({});
-        EXPECT_EQ(row.error, exported.error);
-        EXPECT_STREQ(row.keyEncryptionOid, sender.keyEncryptionOid.data());
+        EXPECT_EQ(static_cast<DWORD>(c.Number("Error", "0x5EED")), exported.error);
+        EXPECT_EQ(keyEncryptionOid, sender.keyEncryptionOid.data());
         EXPECT_EQ(0u, sender.encryptInfo.dwFlags);
-        if (row.message)
-            EXPECT_THAT(kvtest::TraceLines(),
-                        ElementsAre(kvtest::TraceLineOf("OrvaMsgDllExportKeyAgree", row.message)));
+        if (c.Has("Trace"))
+            EXPECT_THAT(kvtest::TraceLines(), ElementsAre(kvtest::TraceLineOf(
+                                                  "OrvaMsgDllExportKeyAgree", c.Get("Trace"))));
         else
             EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
     }

@@ -2,7 +2,6 @@
 // -encrypt` made for GOST R 34.10-2001 and 2012 recipients open with the library's import, and
 // envelopes built here around the library's export open with `openssl cms -decrypt`.
 #include "CmsTestSupport.h"
-#include "common/FileTest.h"
 
 #include <filesystem>
 
@@ -60,13 +59,6 @@ Bytes OpenSslDecrypt(const CmsVector &v, const Bytes &envelope)
     const Bytes plain(std::istreambuf_iterator<char>(decrypted), {});
     std::filesystem::remove_all(dir);
     return plain;
-}
-
-// A case's value as hex, or after file: the contents of a file under tests/data.
-Bytes HexOrFile(const kvtest::FileCase &c, const std::string &key)
-{
-    const std::string &value = c.Get(key);
-    return value.starts_with("file:") ? kvtest::ReadDataFile(value.substr(5)) : c.Hex(key);
 }
 
 using KeyTrans = kvtest::CmsTest;
@@ -169,8 +161,9 @@ TEST_F(KeyTrans, ExportRefusals)
         if (c.Has("DestroyContentKey")) CryptDestroyKey(*content.hKey);
         CallerMemory::Reset(static_cast<int>(c.Number("FailAlloc", "0")));
         kvtest::KeyTransSender sender(c.Get("OID", v.algorithmOid),
-                                      c.Has("Params") ? HexOrFile(c, "Params") : v.params,
-                                      c.Has("PublicKey") ? HexOrFile(c, "PublicKey") : v.publicKey);
+                                      c.Has("Params") ? kvtest::HexOrFile(c, "Params") : v.params,
+                                      c.Has("PublicKey") ? kvtest::HexOrFile(c, "PublicKey")
+                                                         : v.publicKey);
         kvtest::ClearTrace();
         const kvtest::KeyWatch watch(*hSender_);
         const kvtest::Outcome exported = sender.Export(&content.info);
