@@ -65,6 +65,10 @@ struct Name {
     union {
         RDNSequence *rdnSequence;
     } u;
+    // The octets the value was decoded from (empty for a value built in memory). The encoder
+    // writes them through unchanged when they are DER already; a value changed after
+    // decoding must clear them.
+    ASN1OpenType decodedFrom;
 };
 
 struct SubjectPublicKeyInfo {

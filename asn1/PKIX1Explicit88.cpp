@@ -2,6 +2,10 @@
 // explicitly tagged).
 #include "asn1/Asn1Codec.h"
 
+#include <algorithm>
+#include <cstring>
+#include <span>
+
 using namespace asn1codec;
 
 // AttributeTypeAndValue ::= SEQUENCE { type AttributeType, value AttributeValue }
@@ -190,15 +194,83 @@ int asn1D_AlgorithmIdentifier(Asn1Context *pctxt, AlgorithmIdentifier *pvalue, A
     return EndContents(pctxt, ccb);
 }
 
+namespace {
+
+constexpr ASN1OCTET kSequenceOctet = 0x30, kSetOctet = 0x31, kObjidOctet = 0x06;
+
+// Takes one element whose identifier is the single octet `id` and whose length is definite and
+// in its shortest form, as DER writes them; false for any other form.
+bool TakeDerElement(std::span<const ASN1OCTET> *pin, ASN1OCTET id,
+                    std::span<const ASN1OCTET> *pelement, std::span<const ASN1OCTET> *pcontents)
+{
+    const std::span<const ASN1OCTET> in = *pin;
+    if (in.size() < 2 || in[0] != id) return false;
+    size_t length = in[1], header = 2;
+    if (length & 0x80) {
+        const size_t count = length & 0x7F;
+        if (count == 0 || count > 4 || in.size() - 2 < count || in[2] == 0) return false;
+        length = 0;
+        for (size_t i = 0; i < count; i++)
+            length = length << 8 | in[2 + i];
+        if (length < 0x80) return false;
+        header += count;
+    }
+    if (length > in.size() - header) return false;
+    *pelement = in.first(header + length);
+    *pcontents = in.subspan(header, length);
+    *pin = in.subspan(header + length);
+    return true;
+}
+
+// X.690, 11.6: SET OF elements ascend as octet strings, the shorter padded with zero octets.
+bool PrecedesInSetOf(std::span<const ASN1OCTET> a, std::span<const ASN1OCTET> b)
+{
+    const size_t common = std::min(a.size(), b.size());
+    if (const int order = common ? std::memcmp(a.data(), b.data(), common) : 0) return order < 0;
+    const auto rest = b.subspan(common);
+    return std::any_of(rest.begin(), rest.end(), [](ASN1OCTET octet) { return octet != 0; });
+}
+
+// Whether the octets a Name was decoded from are what encoding it would write: every
+// SEQUENCE, SET and OBJECT IDENTIFIER header in its DER form and every relative
+// distinguished name's elements already in DER order. The decoder has refused object
+// identifiers that are not minimal; attribute values are written as they came either way.
+bool IsDerName(std::span<const ASN1OCTET> in)
+{
+    std::span<const ASN1OCTET> element, rdns;
+    if (!TakeDerElement(&in, kSequenceOctet, &element, &rdns) || !in.empty()) return false;
+    while (!rdns.empty()) {
+        std::span<const ASN1OCTET> attributes, previous;
+        if (!TakeDerElement(&rdns, kSetOctet, &element, &attributes)) return false;
+        while (!attributes.empty()) {
+            std::span<const ASN1OCTET> attribute, contents, type, oid;
+            if (!TakeDerElement(&attributes, kSequenceOctet, &attribute, &contents) ||
+                !TakeDerElement(&contents, kObjidOctet, &type, &oid))
+                return false;
+            if (!previous.empty() && PrecedesInSetOf(attribute, previous)) return false;
+            previous = attribute;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 // Name ::= CHOICE { rdnSequence RDNSequence }                      -- RFC 5280, 4.1.2.4
+// A decoded name already in DER is written through: re-encoding it would give the same octets.
 int asn1E_Name(Asn1Context *pctxt, Name *pvalue, ASN1TagType)
 {
     if (pvalue->t != 1) return Fail(pctxt, ASN_E_INVOPT);
+    if (pvalue->decodedFrom.data &&
+        IsDerName({pvalue->decodedFrom.data, pvalue->decodedFrom.numocts}))
+        return EncodeOpenType(pctxt, &pvalue->decodedFrom, ASN1EXPL);
     return EncodeAlternative(pctxt, asn1E_RDNSequence, pvalue->u.rdnSequence);
 }
 
 int asn1D_Name(Asn1Context *pctxt, Name *pvalue, ASN1TagType, int)
 {
+    const size_t start = pctxt->buffer.byteIndex;
+    pvalue->decodedFrom = {};
     ASN1TAG tag = 0;
     int len = 0, stat;
     if ((stat = ReadChoiceTag(pctxt, &tag, &len)) < 0) return stat;
@@ -206,6 +278,8 @@ int asn1D_Name(Asn1Context *pctxt, Name *pvalue, ASN1TagType, int)
     if ((stat = DecodeAlternative(pctxt, &pvalue->u.rdnSequence, asn1D_RDNSequence, len)) < 0)
         return stat;
     pvalue->t = 1;
+    pvalue->decodedFrom = {static_cast<ASN1UINT>(pctxt->buffer.byteIndex - start),
+                           pctxt->buffer.data + start};
     return 0;
 }
 

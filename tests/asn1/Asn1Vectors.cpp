@@ -117,7 +117,8 @@ const std::vector<Vector> &HandWrittenVectors()
             EXPECT_NE(Types().end(), type) << c.where;
             if (type == Types().end()) continue;
             out.push_back({c.where + " " + c.Get("Type"), c.Hex("DER"),
-                           type->second.decodeThenEncode, type->second.reencode});
+                           type->second.decodeThenEncode, type->second.reencode,
+                           c.Has("Encoded") ? c.Hex("Encoded") : Bytes{}});
         }
         return out;
     }();

@@ -16,6 +16,8 @@ struct Vector {
     int (*decodeThenEncode)(const Bytes &der);
     // Decode and encode again, checking each step; null for a type without encoder.
     Bytes (*reencode)(const Bytes &der);
+    // What encoding gives back where the input is not DER (empty: `der` itself).
+    Bytes expected = {};
 };
 
 const std::vector<Vector> &HandWrittenVectors();

@@ -26,7 +26,7 @@ TEST(ValueForm, ChoiceOutsideItsAlternatives)
          }},
         {"Name t 2",
          [](Context &c) {
-             Name v{2, {}};
+             Name v{2, {}, {}};
              return c.Encode(asn1E_Name, &v).status;
          }},
         {"OtherHash t 3",
