@@ -43,16 +43,6 @@ struct Outcome {
     DWORD error;
 };
 
-inline Bytes BytesOf(const CRYPT_DATA_BLOB &blob)
-{
-    return blob.pbData ? Bytes(blob.pbData, blob.pbData + blob.cbData) : Bytes();
-}
-
-inline CRYPT_DATA_BLOB BlobOf(const Bytes &bytes)
-{
-    return {static_cast<DWORD>(bytes.size()), const_cast<BYTE *>(bytes.data())};
-}
-
 // ------------------------------------------------------------------ vectors
 
 // A data-file case's value as hex, or after file: the contents of a file under tests/data.

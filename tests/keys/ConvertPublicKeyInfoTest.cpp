@@ -141,7 +141,7 @@ TEST_F(ConvertPublicKeyInfo, Cases)
         Bytes params = c.Has("Params") ? c.Hex("Params") : v.params;
         Bytes publicKey = c.Has("PublicKey") ? c.Hex("PublicKey") : v.publicKey;
         const CERT_PUBLIC_KEY_INFO info = {
-            {oid.data(), {static_cast<DWORD>(params.size()), params.data()}},
+            {oid.data(), kvtest::BlobOf(params)},
             {static_cast<DWORD>(publicKey.size()), publicKey.data(), 0}};
         kvtest::ClearTrace();
         const Converted converted = Convert(info);

@@ -17,6 +17,7 @@
 #include <cstring>
 
 using kvtest::Bytes;
+using kvtest::BytesOf;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
@@ -84,11 +85,6 @@ DWORD RequiredInfoSize(HCRYPTPROV hProv, LPCSTR pszObjId)
                                              const_cast<LPSTR>(pszObjId), 0, nullptr, nullptr,
                                              &cbInfo));
     return cbInfo;
-}
-
-Bytes BytesOf(const CRYPT_OBJID_BLOB &blob)
-{
-    return Bytes(blob.pbData, blob.pbData + blob.cbData);
 }
 
 // Every key size and parameter set: the OID CryptoAPI lists for the key's algorithm, the
