@@ -1,6 +1,8 @@
 #include "codecs/GeneralNames.h"
 #include "frame/Trace.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 
@@ -15,6 +17,19 @@ namespace {
 // is refused rather than cut short.
 BOOL IA5String_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz)
 {
+    // Plain ASCII, the usual case, is its own UTF-8: checked and narrowed in loops over a known
+    // length, which the compiler vectorises.
+    const size_t cch = std::wcslen(pwsz);
+    uint32_t bits = 0;
+    for (size_t i = 0; i < cch; ++i)
+        bits |= static_cast<uint32_t>(pwsz[i]);
+    if (bits < 0x80) {
+        auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cch + 1, "ASN1MALLOC() failed"));
+        if (!psz) return FALSE;
+        std::copy_n(pwsz, cch + 1, psz); // the terminator included
+        *ppsz = psz;
+        return TRUE;
+    }
     mbstate_t state{};
     const wchar_t *source = pwsz;
     const size_t cb = safe_wcsrtombs(nullptr, &source, 0, &state);
@@ -158,6 +173,21 @@ void Bytes_Layout(const BYTE *pb, DWORD cb, FlatCursor *cursor, CRYPT_DATA_BLOB 
     *pBlob = {cb, at};
 }
 
+// Whether the `cch` octets at `psz` are all ASCII, read eight at a time.
+bool IsAscii(const char *psz, size_t cch)
+{
+    uint64_t bits = 0;
+    size_t i = 0;
+    for (; i + sizeof bits <= cch; i += sizeof bits) {
+        uint64_t word;
+        std::memcpy(&word, psz + i, sizeof word);
+        bits |= word;
+    }
+    for (; i < cch; ++i)
+        bits |= static_cast<unsigned char>(psz[i]);
+    return (bits & 0x8080808080808080) == 0;
+}
+
 // The decoded IA5String as a wide string in 4 × (bytes + 1) bytes: room for one character
 // per byte and the NUL. Text that is not valid UTF-8 (and so not IA5 either) is refused while
 // measuring, before any block is handed out, instead of coming back cut short; the room past
@@ -166,14 +196,19 @@ BOOL IA5String_Layout(const char *psz, FlatCursor *cursor, LPWSTR *ppwsz)
 {
     const size_t cch = std::strlen(psz) + 1;
     wchar_t *pwsz = TakeItems<wchar_t>(cursor, cch);
+    // Plain ASCII, the usual case, needs no checking conversion: it is widened as it stands.
+    const bool ascii = IsAscii(psz, cch);
     mbstate_t state{};
     const char *source = psz;
     if (!pwsz) {
-        if (safe_mbsrtowcs(nullptr, &source, 0, &state) == static_cast<size_t>(-1))
+        if (!ascii && safe_mbsrtowcs(nullptr, &source, 0, &state) == static_cast<size_t>(-1))
             return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "call to safe_mbsrtowcs() failed");
         return TRUE;
     }
-    safe_mbsrtowcs(pwsz, &source, cch, &state);
+    if (ascii)
+        std::copy_n(psz, cch, pwsz); // the terminator included
+    else
+        safe_mbsrtowcs(pwsz, &source, cch, &state);
     *ppwsz = pwsz;
     return TRUE;
 }
