@@ -19,9 +19,6 @@ PCCRYPT_OID_INFO FindByAlgid(ALG_ID algid, DWORD group)
     return CryptFindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &algid, group);
 }
 
-// Every test takes back what it registered.
-class OidInfoTable : public testing::Test {};
-
 TEST(CryptFindOIDInfo, MissesGiveNull)
 {
     const ALG_ID ephemeral2001 = 0xAA25;
@@ -46,7 +43,8 @@ TEST(CryptFindOIDInfo, ByNameIgnoresCase)
     EXPECT_STREQ("2.16.840.1.101.3.4.2.1", info->pszOID);
 }
 
-TEST_F(OidInfoTable, AddedEntryIsACopy)
+// Every test of the table takes back what it registered.
+TEST(OidInfoTable, AddedEntryIsACopy)
 {
     std::string oid = "1.2.3.4.5";
     std::wstring name = L"test algorithm";
@@ -74,7 +72,7 @@ TEST_F(OidInfoTable, AddedEntryIsACopy)
 
 // Registering an entry of a built-in key hides the built-in one from every kind of lookup until
 // it is unregistered; a pointer obtained before stays readable.
-TEST_F(OidInfoTable, ReplacedEntryHidesTheOldOne)
+TEST(OidInfoTable, ReplacedEntryHidesTheOldOne)
 {
     const PCCRYPT_OID_INFO before = FindByOid("1.2.643.2.2.19", CRYPT_PUBKEY_ALG_OID_GROUP_ID);
     ASSERT_NE(nullptr, before);
@@ -94,7 +92,7 @@ TEST_F(OidInfoTable, ReplacedEntryHidesTheOldOne)
 }
 
 // An unregistered entry is not found; built-in entries cannot be unregistered.
-TEST_F(OidInfoTable, UnregisteredEntryIsNotFound)
+TEST(OidInfoTable, UnregisteredEntryIsNotFound)
 {
     CRYPT_OID_INFO entry = {};
     entry.pszOID = "1.2.3.4.6";
@@ -111,7 +109,7 @@ TEST_F(OidInfoTable, UnregisteredEntryIsNotFound)
     EXPECT_NE(nullptr, FindByOid("1.2.643.2.2.21", 0));
 }
 
-TEST_F(OidInfoTable, RegisterRejectsMissingOid)
+TEST(OidInfoTable, RegisterRejectsMissingOid)
 {
     CRYPT_OID_INFO noOid = {};
     SetLastError(0);
@@ -123,7 +121,7 @@ TEST_F(OidInfoTable, RegisterRejectsMissingOid)
 }
 
 // Lookups keep answering while other threads replace entries (run under the sanitizers).
-TEST_F(OidInfoTable, ConcurrentLookupsAndChanges)
+TEST(OidInfoTable, ConcurrentLookupsAndChanges)
 {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {

@@ -1,3 +1,4 @@
+#include "common/FileTest.h"
 #include "wintypes.h"
 
 #include <gmock/gmock.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <locale.h>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -54,80 +56,64 @@ TEST(MultiByteToWideChar, ShortBufferWritesNothingPastIt)
     EXPECT_EQ(L'#', out[6]);
 }
 
-// Ill-formed sequences from Markus Kuhn's UTF-8 decoder stress test and RFC 3629, 10.
-TEST(MultiByteToWideChar, IllFormedInputFails)
+// The cases of tests/data/capi/utf8_ill_formed.txt, each in its direction.
+TEST(Utf8Conversions, TextWithoutUtf8FormFails)
 {
-    const struct {
-        const char *name;
-        std::string octets;
-    } kIllFormed[] = {
-        {"loneContinuation", "a\x80z"},
-        {"loneContinuationBF", "\xBF"},
-        {"overlongSlash2", "\xC0\xAF"},
-        {"overlongSlash3", "\xE0\x80\xAF"},
-        {"overlongSlash4", "\xF0\x80\x80\xAF"},
-        {"overlongNul", "\xC0\x80"},
-        {"overlongMax2", "\xC1\xBF"},
-        {"overlongMax3", "\xE0\x9F\xBF"},
-        {"overlongMax4", "\xF0\x8F\xBF\xBF"},
-        {"highSurrogate", "\xED\xA0\x80"},
-        {"lowSurrogate", "\xED\xBF\xBF"},
-        {"surrogatePair", "\xED\xA0\xBD\xED\xB8\x80"},
-        {"aboveU10FFFF", "\xF4\x90\x80\x80"},
-        {"leadF5", "\xF5\x80\x80\x80"},
-        {"fiveOctetForm", "\xF8\x88\x80\x80\x80"},
-        {"leadFE", "\xFE"},
-        {"leadFF", "\xFF"},
-        {"truncated3", "\xE2\x82"},
-        {"truncated4", "\xF0\x9F\x98"},
-        {"leadThenAscii", "\xD0"
-                          "A"},
-    };
-    for (const auto &row : kIllFormed) {
-        SCOPED_TRACE(row.name);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("capi/utf8_ill_formed.txt")) {
+        SCOPED_TRACE(c.where);
+        const std::vector<unsigned char> octets = c.Hex("UTF8");
+        const std::string utf8(octets.begin(), octets.end());
+        const wchar_t wide[] = {
+            L'a', static_cast<wchar_t>(std::stoul(c.Get("Wide", "0"), nullptr, 16)), L'z', 0};
         std::array<wchar_t, 16> out;
         out.fill(L'#');
-        for (const DWORD flags : {DWORD{0}, DWORD{MB_ERR_INVALID_CHARS}}) {
+        std::array<char, 16> narrow;
+        narrow.fill('#');
+        const DWORD strict = c.Has("Wide") ? WC_ERR_INVALID_CHARS : MB_ERR_INVALID_CHARS;
+        for (const DWORD flags : {DWORD{0}, strict}) {
             SetLastError(0);
-            EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, flags, row.octets.c_str(), -1, nullptr, 0));
+            if (c.Has("Wide")) {
+                EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, flags, wide, -1, narrow.data(), 16,
+                                                 nullptr, nullptr));
+                EXPECT_EQ(DWORD{ERROR_NO_UNICODE_TRANSLATION}, GetLastError());
+                continue;
+            }
+            EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, flags, utf8.c_str(), -1, nullptr, 0));
             EXPECT_EQ(DWORD{ERROR_NO_UNICODE_TRANSLATION}, GetLastError());
             SetLastError(0);
-            EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, flags, row.octets.data(),
-                                             static_cast<int>(row.octets.size()), out.data(), 16));
+            EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, flags, utf8.data(),
+                                             static_cast<int>(utf8.size()), out.data(), 16));
             EXPECT_EQ(DWORD{ERROR_NO_UNICODE_TRANSLATION}, GetLastError());
         }
         EXPECT_THAT(out, Each(L'#'));
+        EXPECT_THAT(narrow, Each('#'));
     }
 }
 
-TEST(MultiByteToWideChar, BadArguments)
+// The refused arguments of tests/data/capi/utf8_bad_arguments.txt.
+TEST(Utf8Conversions, BadArgumentsFail)
 {
-    wchar_t out[4];
-    const struct {
-        const char *name;
-        UINT codePage;
-        DWORD flags;
-        const char *src;
-        int cbSrc;
-        wchar_t *dst;
-        int cchDst;
-        DWORD error;
-    } kRows[] = {
-        {"ansiCodePage", CP_ACP, 0, "a", -1, out, 4, ERROR_INVALID_PARAMETER},
-        {"cyrillicCodePage", 1251, 0, "a", -1, out, 4, ERROR_INVALID_PARAMETER},
-        {"nullSource", CP_UTF8, 0, nullptr, -1, out, 4, ERROR_INVALID_PARAMETER},
-        {"emptySource", CP_UTF8, 0, "a", 0, out, 4, ERROR_INVALID_PARAMETER},
-        {"sourceLengthMinus2", CP_UTF8, 0, "a", -2, out, 4, ERROR_INVALID_PARAMETER},
-        {"negativeOutput", CP_UTF8, 0, "a", -1, out, -1, ERROR_INVALID_PARAMETER},
-        {"nullOutputWithSize", CP_UTF8, 0, "a", -1, nullptr, 4, ERROR_INVALID_PARAMETER},
-        {"precomposedFlag", CP_UTF8, 0x1, "a", -1, out, 4, ERROR_INVALID_FLAGS},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.name);
+    wchar_t wideOut[4];
+    char out[4];
+    BOOL usedDefault = FALSE;
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("capi/utf8_bad_arguments.txt")) {
+        SCOPED_TRACE(c.where);
+        std::istringstream words(c.Get("Call"));
+        std::string function, flags, src, dst, defaultChar, used;
+        UINT codePage = 0;
+        int cchSrc = 0, cchDst = 0;
+        words >> function >> codePage >> flags >> src >> cchSrc >> dst >> cchDst >> defaultChar >>
+            used;
+        const DWORD dwFlags = static_cast<DWORD>(std::stoul(flags, nullptr, 0));
         SetLastError(0);
-        EXPECT_EQ(0, MultiByteToWideChar(row.codePage, row.flags, row.src, row.cbSrc, row.dst,
-                                         row.cchDst));
-        EXPECT_EQ(row.error, GetLastError());
+        EXPECT_EQ(0, function == "MultiByteToWideChar"
+                         ? MultiByteToWideChar(codePage, dwFlags, src == "-" ? nullptr : "a",
+                                               cchSrc, dst == "-" ? nullptr : wideOut, cchDst)
+                         : WideCharToMultiByte(codePage, dwFlags, src == "-" ? nullptr : L"a",
+                                               cchSrc, dst == "-" ? nullptr : out, cchDst,
+                                               defaultChar == "-" ? nullptr : defaultChar.c_str(),
+                                               used == "-" ? nullptr : &usedDefault));
+        EXPECT_EQ(c.Number("Error"), GetLastError());
     }
 }
 
@@ -143,69 +129,6 @@ TEST(WideCharToMultiByte, ShortBufferNeverSplitsOrOverruns)
                                          nullptr));
         EXPECT_EQ(DWORD{ERROR_INSUFFICIENT_BUFFER}, GetLastError());
         EXPECT_EQ('#', out[static_cast<size_t>(cb)]);
-    }
-}
-
-TEST(WideCharToMultiByte, CharactersWithoutUtf8FormFail)
-{
-    const struct {
-        const char *name;
-        wchar_t character;
-    } kRows[] = {
-        {"highSurrogate", static_cast<wchar_t>(0xD800)},
-        {"lowSurrogate", static_cast<wchar_t>(0xDFFF)},
-        {"aboveU10FFFF", static_cast<wchar_t>(0x110000)},
-        {"negative", static_cast<wchar_t>(-1)},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.name);
-        const wchar_t text[] = {L'a', row.character, L'z', 0};
-        std::array<char, 16> out;
-        out.fill('#');
-        for (const DWORD flags : {DWORD{0}, DWORD{WC_ERR_INVALID_CHARS}}) {
-            SetLastError(0);
-            EXPECT_EQ(
-                0, WideCharToMultiByte(CP_UTF8, flags, text, -1, out.data(), 16, nullptr, nullptr));
-            EXPECT_EQ(DWORD{ERROR_NO_UNICODE_TRANSLATION}, GetLastError());
-        }
-        EXPECT_THAT(out, Each('#'));
-    }
-}
-
-TEST(WideCharToMultiByte, BadArguments)
-{
-    char out[4];
-    BOOL usedDefault = FALSE;
-    const struct {
-        const char *name;
-        UINT codePage;
-        DWORD flags;
-        const wchar_t *src;
-        int cchSrc;
-        char *dst;
-        int cbDst;
-        const char *defaultChar;
-        BOOL *usedDefaultChar;
-        DWORD error;
-    } kRows[] = {
-        {"ansiCodePage", CP_ACP, 0, L"a", -1, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
-        {"nullSource", CP_UTF8, 0, nullptr, -1, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
-        {"emptySource", CP_UTF8, 0, L"a", 0, out, 4, nullptr, nullptr, ERROR_INVALID_PARAMETER},
-        {"negativeOutput", CP_UTF8, 0, L"a", -1, out, -1, nullptr, nullptr,
-         ERROR_INVALID_PARAMETER},
-        {"nullOutputWithSize", CP_UTF8, 0, L"a", -1, nullptr, 4, nullptr, nullptr,
-         ERROR_INVALID_PARAMETER},
-        {"defaultChar", CP_UTF8, 0, L"a", -1, out, 4, "?", nullptr, ERROR_INVALID_PARAMETER},
-        {"usedDefaultChar", CP_UTF8, 0, L"a", -1, out, 4, nullptr, &usedDefault,
-         ERROR_INVALID_PARAMETER},
-        {"compositeFlag", CP_UTF8, 0x200, L"a", -1, out, 4, nullptr, nullptr, ERROR_INVALID_FLAGS},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.name);
-        SetLastError(0);
-        EXPECT_EQ(0, WideCharToMultiByte(row.codePage, row.flags, row.src, row.cchSrc, row.dst,
-                                         row.cbDst, row.defaultChar, row.usedDefaultChar));
-        EXPECT_EQ(row.error, GetLastError());
     }
 }
 

@@ -66,17 +66,6 @@ const void *EngineSbox(const char *paramSetOid)
     return info ? info->sbox : nullptr;
 }
 
-Bytes OidDer(const char *dotted)
-{
-    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> oid(OBJ_txt2obj(dotted, 1),
-                                                                  ASN1_OBJECT_free);
-    EXPECT_NE(nullptr, oid) << dotted;
-    Bytes der(oid ? static_cast<size_t>(i2d_ASN1_OBJECT(oid.get(), nullptr)) : 0);
-    unsigned char *cursor = der.data();
-    if (oid) i2d_ASN1_OBJECT(oid.get(), &cursor);
-    return der;
-}
-
 // The dotted text of a whole DER OBJECT IDENTIFIER.
 std::string OidText(const Bytes &oidDer)
 {
@@ -99,26 +88,6 @@ Bytes Octets(const Bytes &der, size_t from, size_t to)
 Bytes Contents(const Bytes &der, const Tlv &tlv)
 {
     return Octets(der, tlv.contentStart, tlv.End());
-}
-
-Bytes Whole(const Bytes &der, size_t offset, const Tlv &tlv)
-{
-    return Octets(der, offset, tlv.End());
-}
-
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX *ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
-
-Bytes GetParam(HCRYPTKEY hKey, DWORD param)
-{
-    DWORD cb = 0;
-    EXPECT_TRUE(CryptGetKeyParam(hKey, param, nullptr, &cb, 0)) << std::hex << GetLastError();
-    Bytes value(cb);
-    EXPECT_TRUE(CryptGetKeyParam(hKey, param, value.data(), &cb, 0)) << std::hex << GetLastError();
-    value.resize(cb);
-    return value;
 }
 
 } // namespace
@@ -183,14 +152,14 @@ Bytes ExportBlob(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD blobType)
 
 std::string GetTextParam(HCRYPTKEY hKey, DWORD param)
 {
-    const Bytes value = GetParam(hKey, param);
+    const Bytes value = GetBytesParam(hKey, param);
     EXPECT_TRUE(!value.empty() && value.back() == 0);
     return value.empty() ? std::string() : std::string(value.begin(), value.end() - 1);
 }
 
 DWORD GetDwordParam(HCRYPTKEY hKey, DWORD param)
 {
-    const Bytes value = GetParam(hKey, param);
+    const Bytes value = GetBytesParam(hKey, param);
     DWORD out = 0;
     EXPECT_EQ(sizeof out, value.size());
     std::memcpy(&out, value.data(), std::min(sizeof out, value.size()));
@@ -199,7 +168,12 @@ DWORD GetDwordParam(HCRYPTKEY hKey, DWORD param)
 
 Bytes GetBytesParam(HCRYPTKEY hKey, DWORD param)
 {
-    return GetParam(hKey, param);
+    DWORD cb = 0;
+    EXPECT_TRUE(CryptGetKeyParam(hKey, param, nullptr, &cb, 0)) << std::hex << GetLastError();
+    Bytes value(cb);
+    EXPECT_TRUE(CryptGetKeyParam(hKey, param, value.data(), &cb, 0)) << std::hex << GetLastError();
+    value.resize(cb);
+    return value;
 }
 
 Bytes Encrypt(HCRYPTKEY hKey, Bytes data)
@@ -211,12 +185,13 @@ Bytes Encrypt(HCRYPTKEY hKey, Bytes data)
 
 Bytes BlobParameters(const char *paramSetOid)
 {
-    return Der(0x30, OidDer(paramSetOid));
+    return Der(0x30, kvtest::DerOid(paramSetOid));
 }
 
 Bytes SimpleBlob(std::span<const unsigned char> ukm, std::span<const unsigned char> encryptedKey,
                  std::span<const unsigned char> mac, const char *paramSetOid)
 {
+    EXPECT_TRUE(ukm.size() == 8 && encryptedKey.size() == 32 && mac.size() == 4);
     GOST_SIMPLEBLOB header{};
     header.BlobHeader = {SIMPLEBLOB, 0x20, 0, ALG_GOST_28147};
     header.Magic = GOST_SIMPLEBLOB_MAGIC;
@@ -279,10 +254,10 @@ KeyTransport ParseKeyTransport(const Bytes &der)
     const Tlv parameters = ReadTlv(der, encrypted.End());
     EXPECT_EQ(0xA0, parameters.tag);
     const Tlv paramSet = ReadTlv(der, parameters.contentStart);
-    out.paramSet = OidText(Whole(der, parameters.contentStart, paramSet));
+    out.paramSet = OidText(Octets(der, parameters.contentStart, paramSet.End()));
     Tlv field = ReadTlv(der, paramSet.End());
     if (field.tag == 0xA0) { // ephemeralPublicKey, given back with its universal SEQUENCE tag
-        out.ephemeralSpki = Whole(der, paramSet.End(), field);
+        out.ephemeralSpki = Octets(der, paramSet.End(), field.End());
         out.ephemeralSpki[0] = 0x30;
         field = ReadTlv(der, field.End());
     }
@@ -296,16 +271,8 @@ Bytes KeyTransportDer(const KeyTransport &transport)
     if (!ephemeral.empty()) ephemeral[0] = 0xA0;
     return Der(0x30,
                Cat({Der(0x30, Cat({Der(0x04, transport.encryptedKey), Der(0x04, transport.mac)})),
-                    Der(0xA0, Cat({OidDer(transport.paramSet.c_str()), ephemeral,
+                    Der(0xA0, Cat({kvtest::DerOid(transport.paramSet.c_str()), ephemeral,
                                    Der(0x04, transport.ukm)}))}));
-}
-
-Bytes SimpleBlobOf(const KeyTransport &transport, const char *contentParamSet)
-{
-    EXPECT_EQ(8u, transport.ukm.size());
-    EXPECT_EQ(32u, transport.encryptedKey.size());
-    EXPECT_EQ(4u, transport.mac.size());
-    return SimpleBlob(transport.ukm, transport.encryptedKey, transport.mac, contentParamSet);
 }
 
 Bytes PublicKeyBlobOf(const std::string &keyName)
@@ -322,11 +289,11 @@ void ImportKnownKey(const Bytes &cek, const char *paramSetOid, KnownSessionKey *
     OpenAgreement("gost2001-A-1", PublicKeyBlobOf("gost2001-A-2"), &known->prov, &known->user,
                   &known->agreement);
     const Bytes ukm = FromHex("a1b2c3d4e5f60718");
-    const KeyTransport transport = ParseKeyTransport(
-        EngineSendKey(ReadPrivateKey("gost2001-A-1").get(), ReadPrivateKey("gost2001-A-2").get(),
-                      ukm, std::span<const unsigned char, 32>(cek.data(), 32)));
+    const KeyTransport transport = ParseKeyTransport(EngineSendKey(
+        ReadPrivateKey("gost2001-A-1").get(), ReadPrivateKey("gost2001-A-2").get(), ukm, cek));
     ASSERT_EQ(szOID_Gost28147_89_Kelvarine_A_ParamSet, transport.paramSet);
-    const Bytes blob = SimpleBlobOf(transport, paramSetOid);
+    const Bytes blob =
+        SimpleBlob(transport.ukm, transport.encryptedKey, transport.mac, paramSetOid);
     ASSERT_TRUE(CryptImportKey(known->prov.h, blob.data(), static_cast<DWORD>(blob.size()),
                                known->agreement.h, CRYPT_EXPORTABLE, &known->session.h))
         << std::hex << GetLastError();
@@ -351,7 +318,7 @@ PkeyPtr PublicKeyFromBlob(std::span<const unsigned char> blob, const char *keyOi
     const size_t cbKey = header.BitLen / 8;
     const Bytes parameters(blob.begin() + sizeof header, blob.end() - cbKey);
     const Bytes key(blob.end() - cbKey, blob.end());
-    const Bytes spki = Der(0x30, Cat({Der(0x30, Cat({OidDer(keyOid), parameters})),
+    const Bytes spki = Der(0x30, Cat({Der(0x30, Cat({kvtest::DerOid(keyOid), parameters})),
                                       Der(0x03, Cat({Bytes{0x00}, Der(0x04, key)}))}));
     const unsigned char *in = spki.data();
     PkeyPtr pkey(d2i_PUBKEY(nullptr, &in, static_cast<long>(spki.size())));
@@ -360,7 +327,7 @@ PkeyPtr PublicKeyFromBlob(std::span<const unsigned char> blob, const char *keyOi
 }
 
 std::array<unsigned char, 32> EngineVko(EVP_PKEY *priv, EVP_PKEY *peer,
-                                        std::span<const unsigned char, 8> ukm)
+                                        std::span<const unsigned char> ukm)
 {
     std::array<unsigned char, 32> kek{};
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(priv, nullptr),
@@ -383,9 +350,10 @@ Bytes SpkiOf(EVP_PKEY *pkey)
 }
 
 Bytes EngineSendKey(EVP_PKEY *recipient, EVP_PKEY *sender, std::span<const unsigned char> ukm,
-                    std::span<const unsigned char, 32> cek)
+                    std::span<const unsigned char> cek)
 {
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(recipient, nullptr));
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new(recipient, nullptr), EVP_PKEY_CTX_free);
     EXPECT_TRUE(ctx && EVP_PKEY_encrypt_init(ctx.get()) > 0);
     if (!ctx) return {};
     // A sender's key pair set as the peer makes the engine use it instead of an ephemeral one.
@@ -404,7 +372,8 @@ Bytes EngineSendKey(EVP_PKEY *recipient, EVP_PKEY *sender, std::span<const unsig
 std::optional<std::array<unsigned char, 32>> EngineReceiveKey(EVP_PKEY *recipient,
                                                               const Bytes &transport)
 {
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(recipient, nullptr));
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new(recipient, nullptr), EVP_PKEY_CTX_free);
     EXPECT_TRUE(ctx && EVP_PKEY_decrypt_init(ctx.get()) > 0);
     std::array<unsigned char, 32> cek{};
     size_t length = cek.size();
@@ -430,7 +399,7 @@ std::array<std::array<unsigned char, 16>, 8> EngineGost89::Sbox() const
     return sbox;
 }
 
-Bytes EngineGost89::EncryptEcb(std::span<const unsigned char, 32> key,
+Bytes EngineGost89::EncryptEcb(std::span<const unsigned char> key,
                                std::span<const unsigned char> data)
 {
     Bytes out(data.size());
@@ -440,7 +409,7 @@ Bytes EngineGost89::EncryptEcb(std::span<const unsigned char, 32> key,
     return out;
 }
 
-Bytes EngineGost89::DecryptEcb(std::span<const unsigned char, 32> key,
+Bytes EngineGost89::DecryptEcb(std::span<const unsigned char> key,
                                std::span<const unsigned char> data)
 {
     Bytes out(data.size());
@@ -450,8 +419,8 @@ Bytes EngineGost89::DecryptEcb(std::span<const unsigned char, 32> key,
     return out;
 }
 
-Bytes EngineGost89::EncryptCfb(std::span<const unsigned char, 32> key,
-                               std::span<const unsigned char, 8> iv,
+Bytes EngineGost89::EncryptCfb(std::span<const unsigned char> key,
+                               std::span<const unsigned char> iv,
                                std::span<const unsigned char> data)
 {
     EngineSymbol<GostKeyFn>("gost_key")(ctx_->bytes, key.data());
@@ -467,8 +436,8 @@ Bytes EngineGost89::EncryptCfb(std::span<const unsigned char, 32> key,
     return out;
 }
 
-std::array<unsigned char, 4> EngineGost89::MacWithIv(std::span<const unsigned char, 32> key,
-                                                     std::span<const unsigned char, 8> iv,
+std::array<unsigned char, 4> EngineGost89::MacWithIv(std::span<const unsigned char> key,
+                                                     std::span<const unsigned char> iv,
                                                      std::span<const unsigned char> data)
 {
     std::array<unsigned char, 4> mac{};

@@ -120,8 +120,6 @@ struct KeyTransport {
 };
 KeyTransport ParseKeyTransport(const Bytes &der);
 Bytes KeyTransportDer(const KeyTransport &transport);
-// A SIMPLEBLOB with a transport's UKM, wrapped key and MAC.
-Bytes SimpleBlobOf(const KeyTransport &transport, const char *contentParamSet);
 
 // Keys through OpenSSL itself, with the engine the provider has loaded.
 PkeyPtr ReadPrivateKey(const std::string &keyName);
@@ -131,7 +129,7 @@ PkeyPtr PublicKeyFromBlob(std::span<const unsigned char> blob, const char *keyOi
 Bytes SpkiOf(EVP_PKEY *pkey);
 // The engine's VKO: EVP_PKEY_derive with the UKM set by EVP_PKEY_CTRL_SET_IV.
 std::array<unsigned char, 32> EngineVko(EVP_PKEY *priv, EVP_PKEY *peer,
-                                        std::span<const unsigned char, 8> ukm);
+                                        std::span<const unsigned char> ukm);
 // The engine's GOST R 34.10 key transport of `cek` to `recipient` (EVP_PKEY_encrypt): the VKO
 // of the sender's private key and the recipient's public key under the UKM, and the key wrap
 // with diversification of RFC 4357 section 6.3 under it. Without `sender` the engine makes an
@@ -139,7 +137,7 @@ std::array<unsigned char, 32> EngineVko(EVP_PKEY *priv, EVP_PKEY *peer,
 // The engine always wraps with S-box 1.2.643.2.2.31.1 for 2001 keys and
 // 1.2.643.7.1.2.5.1.1 for 2012 keys, and names it in the transport.
 Bytes EngineSendKey(EVP_PKEY *recipient, EVP_PKEY *sender, std::span<const unsigned char> ukm,
-                    std::span<const unsigned char, 32> cek);
+                    std::span<const unsigned char> cek);
 // The engine as the transport's recipient (EVP_PKEY_decrypt): VKO with the ephemeral public
 // key, unwrap with the S-box the transport names, MAC check. Nothing when the engine refuses.
 std::optional<std::array<unsigned char, 32>> EngineReceiveKey(EVP_PKEY *recipient,
@@ -152,13 +150,13 @@ class EngineGost89 {
     explicit EngineGost89(const char *paramSetOid);
     // The engine's S-box, K1 first (its gost_subst_block lists K8 first).
     std::array<std::array<unsigned char, 16>, 8> Sbox() const;
-    Bytes EncryptEcb(std::span<const unsigned char, 32> key, std::span<const unsigned char> data);
-    Bytes DecryptEcb(std::span<const unsigned char, 32> key, std::span<const unsigned char> data);
+    Bytes EncryptEcb(std::span<const unsigned char> key, std::span<const unsigned char> data);
+    Bytes DecryptEcb(std::span<const unsigned char> key, std::span<const unsigned char> data);
     // Plain CFB from single-block encryptions (no key meshing; messages under 1024 bytes).
-    Bytes EncryptCfb(std::span<const unsigned char, 32> key, std::span<const unsigned char, 8> iv,
+    Bytes EncryptCfb(std::span<const unsigned char> key, std::span<const unsigned char> iv,
                      std::span<const unsigned char> data);
-    std::array<unsigned char, 4> MacWithIv(std::span<const unsigned char, 32> key,
-                                           std::span<const unsigned char, 8> iv,
+    std::array<unsigned char, 4> MacWithIv(std::span<const unsigned char> key,
+                                           std::span<const unsigned char> iv,
                                            std::span<const unsigned char> data);
 
   private:

@@ -15,40 +15,44 @@ using namespace kvcsp;
 
 namespace {
 
-const Bytes kKey = FromHex("8182838485868788898a8b8c8d8e8f90a0a1a2a3a4a5a6a7a8a9aaabacadaeaf");
-const Bytes kUkm = FromHex("0011223344556677");
-const Bytes kCek = FromHex("1f1e1d1c1b1a191817161514131211100f0e0d0c0b0a09080706050403020100");
+template <size_t N> std::array<BYTE, N> FromHexArray(const std::string &hex)
+{
+    std::array<BYTE, N> out{};
+    const Bytes bytes = FromHex(hex);
+    std::copy_n(bytes.begin(), std::min(N, bytes.size()), out.begin());
+    return out;
+}
 
-std::span<const BYTE, 32> Key32(const Bytes &b)
-{
-    return std::span<const BYTE, 32>(b.data(), 32);
-}
-std::span<const BYTE, 8> Block8(const Bytes &b)
-{
-    return std::span<const BYTE, 8>(b.data(), 8);
-}
+const Gost28147Key kKey =
+    FromHexArray<32>("8182838485868788898a8b8c8d8e8f90a0a1a2a3a4a5a6a7a8a9aaabacadaeaf");
+const std::array<BYTE, 8> kUkm = FromHexArray<8>("0011223344556677");
+const Gost28147Key kCek =
+    FromHexArray<32>("1f1e1d1c1b1a191817161514131211100f0e0d0c0b0a09080706050403020100");
 
 // GOST R 34.12-2015 writes blocks and keys as big-endian numbers; GOST 28147-89 loads the
 // same values as little-endian 32-bit words. A block is the reversed byte string; a key is
 // each of its eight 32-bit words reversed.
-Bytes MagmaBlock(const std::string &hex)
+std::array<BYTE, 8> MagmaBlock(const std::string &hex)
 {
-    Bytes block = FromHex(hex);
+    std::array<BYTE, 8> block = FromHexArray<8>(hex);
     std::reverse(block.begin(), block.end());
     return block;
-}
-Bytes MagmaKey(const std::string &hex)
-{
-    Bytes key = FromHex(hex);
-    for (auto word = key.begin(); word != key.end(); word += 4)
-        std::reverse(word, word + 4);
-    return key;
 }
 
 Bytes Joined(const WrappedKey &wrapped)
 {
     return Cat({Bytes(wrapped.encryptedKey.begin(), wrapped.encryptedKey.end()),
                 Bytes(wrapped.mac.begin(), wrapped.mac.end())});
+}
+
+WrappedKey Wrapped(const Bytes &encryptedKey, const Bytes &mac)
+{
+    WrappedKey wrapped{};
+    EXPECT_TRUE(encryptedKey.size() == 32 && mac.size() == 4);
+    std::copy_n(encryptedKey.begin(), std::min<size_t>(32, encryptedKey.size()),
+                wrapped.encryptedKey.begin());
+    std::copy_n(mac.begin(), std::min<size_t>(4, mac.size()), wrapped.mac.begin());
+    return wrapped;
 }
 
 } // namespace
@@ -63,70 +67,52 @@ TEST(Gost28147, SboxesMatchEngine)
     }
 }
 
-// GOST R 34.12-2015 appendix A.2 (one block) and GOST R 34.13-2015 appendix A.2.1 (ECB), both
-// with the S-box of id-tc26-gost-28147-param-Z.
+// The published Magma blocks of tests/data/csp/magma.txt, both ways.
 TEST(Gost28147, PublishedMagmaVectors)
 {
-    const Bytes key = MagmaKey("ffeeddccbbaa99887766554433221100f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
-    const Gost28147 cipher(*FindGost28147ParamSet(szOID_tc26_gost_28147_param_Z), Key32(key));
-    static const struct {
-        const char *plain, *cipher;
-    } kBlocks[] = {{"fedcba9876543210", "4ee901e5c2d8ca3d"},
-                   {"92def06b3c130a59", "2b073f0494f372a0"},
-                   {"db54c704f8189d20", "de70e715d3556e48"},
-                   {"4a98fb2e67a8024c", "11d8d9e9eacfbc1e"},
-                   {"8912409b17b57e41", "7c68260996c67efb"}};
-    for (const auto &block : kBlocks) {
-        SCOPED_TRACE(block.plain);
-        const Bytes plain = MagmaBlock(block.plain), expected = MagmaBlock(block.cipher);
-        const Gost28147Block encrypted = Gost28147Encrypt(cipher, Block8(plain));
+    Gost28147Key key =
+        FromHexArray<32>("ffeeddccbbaa99887766554433221100f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+    for (auto word = key.begin(); word != key.end(); word += 4)
+        std::reverse(word, word + 4);
+    const Gost28147 cipher(*FindGost28147ParamSet(szOID_tc26_gost_28147_param_Z), key);
+    for (const kvtest::FileCase &block : kvtest::ReadFileCases("csp/magma.txt")) {
+        SCOPED_TRACE(block.where);
+        const auto plain = MagmaBlock(block.Get("Plain")),
+                   expected = MagmaBlock(block.Get("Cipher"));
+        const Gost28147Block encrypted = Gost28147Encrypt(cipher, plain);
         EXPECT_EQ(ToHex(expected), ToHex(encrypted));
-        const Gost28147Block decrypted = Gost28147Decrypt(cipher, encrypted);
-        EXPECT_EQ(ToHex(plain), ToHex(decrypted));
+        EXPECT_EQ(ToHex(plain), ToHex(Gost28147Decrypt(cipher, encrypted)));
     }
 }
 
-// ECB both ways and the MAC with an initial state, for every parameter set, against gost_enc,
-// gost_dec and gost_mac_iv of the engine.
-TEST(Gost28147, BlockOperationsMatchEngine)
+// For every parameter set, against gost_enc, gost_dec and gost_mac_iv of the engine: ECB both
+// ways, the MAC with an initial state, and the key wrap of RFC 4357 section 6.1 (ECB plus that
+// MAC) with our unwrap of it.
+TEST(Gost28147, BlockOperationsAndSimpleWrapMatchEngine)
 {
     for (const Gost28147ParamSet &paramSet : AllGost28147ParamSets()) {
         SCOPED_TRACE(paramSet.oid);
         EngineGost89 engine(paramSet.oid);
-        const Gost28147 cipher(paramSet, Key32(kKey));
+        const Gost28147 cipher(paramSet, kKey);
         Bytes ecb;
         for (size_t offset = 0; offset < kCek.size(); offset += 8) {
             const Gost28147Block block =
                 Gost28147Encrypt(cipher, std::span<const BYTE, 8>(kCek.data() + offset, 8));
             ecb.insert(ecb.end(), block.begin(), block.end());
         }
-        EXPECT_EQ(ToHex(engine.EncryptEcb(Key32(kKey), kCek)), ToHex(ecb));
-        EXPECT_EQ(ToHex(engine.DecryptEcb(Key32(kKey), ecb)), ToHex(kCek));
-        EXPECT_EQ(engine.MacWithIv(Key32(kKey), Block8(kUkm), kCek),
-                  Gost28147Mac(cipher, Block8(kUkm), kCek));
-    }
-}
+        EXPECT_EQ(ToHex(engine.EncryptEcb(kKey, kCek)), ToHex(ecb));
+        EXPECT_EQ(ToHex(engine.DecryptEcb(kKey, ecb)), ToHex(kCek));
+        const auto mac = engine.MacWithIv(kKey, kUkm, kCek);
+        EXPECT_EQ(mac, Gost28147Mac(cipher, kUkm, kCek));
 
-// RFC 4357 section 6.1 against the engine's ECB plus gost_mac_iv, for every S-box, and our
-// unwrap of it.
-TEST(Gost28147KeyWrap, SimpleWrapMatchesEngine)
-{
-    Gost28147Key kek{}, cek{};
-    std::copy(kKey.begin(), kKey.end(), kek.begin());
-    std::copy(kCek.begin(), kCek.end(), cek.begin());
-    for (const Gost28147ParamSet &paramSet : AllGost28147ParamSets()) {
-        SCOPED_TRACE(paramSet.oid);
-        EngineGost89 engine(paramSet.oid);
-        const auto mac = engine.MacWithIv(kek, Block8(kUkm), kCek);
-        const Bytes expected = Cat({engine.EncryptEcb(kek, kCek), Bytes(mac.begin(), mac.end())});
         WrappedKey wrapped{};
-        ASSERT_EQ(DWORD{ERROR_SUCCESS}, WrapGost28147Key(ALG_GOST_KEY_WRAP_SIMPLE, paramSet, kek,
-                                                         Block8(kUkm), cek, &wrapped));
-        EXPECT_EQ(ToHex(expected), ToHex(Joined(wrapped)));
+        ASSERT_EQ(DWORD{ERROR_SUCCESS},
+                  WrapGost28147Key(ALG_GOST_KEY_WRAP_SIMPLE, paramSet, kKey, kUkm, kCek, &wrapped));
+        EXPECT_EQ(ToHex(Cat({ecb, Bytes(mac.begin(), mac.end())})), ToHex(Joined(wrapped)));
         Gost28147Key unwrapped{};
-        EXPECT_EQ(DWORD{ERROR_SUCCESS}, UnwrapGost28147Key(ALG_GOST_KEY_WRAP_SIMPLE, paramSet, kek,
-                                                           Block8(kUkm), wrapped, &unwrapped));
-        EXPECT_EQ(cek, unwrapped);
+        EXPECT_EQ(DWORD{ERROR_SUCCESS}, UnwrapGost28147Key(ALG_GOST_KEY_WRAP_SIMPLE, paramSet, kKey,
+                                                           kUkm, wrapped, &unwrapped));
+        EXPECT_EQ(kCek, unwrapped);
     }
 }
 
@@ -143,31 +129,24 @@ TEST(Gost28147KeyWrap, DiversifiedWrapMatchesEngineTransport)
         {"gost2001-A-1", "gost2001-A-2", szOID_Gost28147_89_Kelvarine_A_ParamSet},
         {"gost2012_256-TCA-1", "gost2012_256-TCA-2", szOID_tc26_gost_28147_param_Z},
     };
-    Gost28147Key cek{};
-    std::copy(kCek.begin(), kCek.end(), cek.begin());
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.recipient);
         const PkeyPtr recipient = ReadPrivateKey(c.recipient), sender = ReadPrivateKey(c.sender);
         const KeyTransport transport =
-            ParseKeyTransport(EngineSendKey(recipient.get(), sender.get(), kUkm, cek));
+            ParseKeyTransport(EngineSendKey(recipient.get(), sender.get(), kUkm, kCek));
         ASSERT_EQ(c.paramSet, transport.paramSet);
         ASSERT_EQ(ToHex(kUkm), ToHex(transport.ukm));
-        const Gost28147Key kek = EngineVko(sender.get(), recipient.get(), Block8(kUkm));
+        const Gost28147Key kek = EngineVko(sender.get(), recipient.get(), kUkm);
         const Gost28147ParamSet &paramSet = *FindGost28147ParamSet(c.paramSet);
         WrappedKey ours{};
-        ASSERT_EQ(DWORD{ERROR_SUCCESS}, WrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek,
-                                                         Block8(kUkm), cek, &ours));
+        ASSERT_EQ(DWORD{ERROR_SUCCESS},
+                  WrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek, kUkm, kCek, &ours));
         EXPECT_EQ(ToHex(Cat({transport.encryptedKey, transport.mac})), ToHex(Joined(ours)));
-        WrappedKey engines{};
-        ASSERT_EQ(sizeof engines.encryptedKey + sizeof engines.mac,
-                  transport.encryptedKey.size() + transport.mac.size());
-        std::copy(transport.encryptedKey.begin(), transport.encryptedKey.end(),
-                  engines.encryptedKey.begin());
-        std::copy(transport.mac.begin(), transport.mac.end(), engines.mac.begin());
         Gost28147Key unwrapped{};
-        EXPECT_EQ(DWORD{ERROR_SUCCESS}, UnwrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek,
-                                                           Block8(kUkm), engines, &unwrapped));
-        EXPECT_EQ(cek, unwrapped);
+        EXPECT_EQ(DWORD{ERROR_SUCCESS},
+                  UnwrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek, kUkm,
+                                     Wrapped(transport.encryptedKey, transport.mac), &unwrapped));
+        EXPECT_EQ(kCek, unwrapped);
     }
 }
 
@@ -178,18 +157,16 @@ TEST(Gost28147KeyWrap, DiversifiedWrapOpensInEngine)
 {
     const PkeyPtr recipient = ReadPrivateKey("gost2001-A-1"),
                   sender = ReadPrivateKey("gost2001-A-2");
-    const Gost28147Key kek = EngineVko(sender.get(), recipient.get(), Block8(kUkm));
-    Gost28147Key cek{};
-    std::copy(kCek.begin(), kCek.end(), cek.begin());
+    const Gost28147Key kek = EngineVko(sender.get(), recipient.get(), kUkm);
     for (const Gost28147ParamSet &paramSet : AllGost28147ParamSets()) {
         SCOPED_TRACE(paramSet.oid);
         WrappedKey ours{};
-        ASSERT_EQ(DWORD{ERROR_SUCCESS}, WrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek,
-                                                         Block8(kUkm), cek, &ours));
+        ASSERT_EQ(DWORD{ERROR_SUCCESS},
+                  WrapGost28147Key(ALG_GOST_KEY_WRAP_DIVERS, paramSet, kek, kUkm, kCek, &ours));
         KeyTransport transport{Bytes(ours.encryptedKey.begin(), ours.encryptedKey.end()),
                                Bytes(ours.mac.begin(), ours.mac.end()), paramSet.oid,
-                               SpkiOf(sender.get()), kUkm};
-        EXPECT_EQ(std::optional(cek),
+                               SpkiOf(sender.get()), Bytes(kUkm.begin(), kUkm.end())};
+        EXPECT_EQ(std::optional(kCek),
                   EngineReceiveKey(recipient.get(), KeyTransportDer(transport)));
         transport.mac[0] ^= 0x01;
         EXPECT_EQ(std::nullopt, EngineReceiveKey(recipient.get(), KeyTransportDer(transport)));
@@ -200,18 +177,15 @@ TEST(Gost28147KeyWrap, DiversifiedWrapOpensInEngine)
 // output holds no key.
 TEST(Gost28147KeyWrap, CorruptionFailsMac)
 {
-    Gost28147Key kek{}, cek{};
-    std::copy(kKey.begin(), kKey.end(), kek.begin());
-    std::copy(kCek.begin(), kCek.end(), cek.begin());
     const Gost28147ParamSet &paramSet = DefaultGost28147ParamSet();
     for (ALG_ID wrapAlgId : {ALG_GOST_KEY_WRAP_DIVERS, ALG_GOST_KEY_WRAP_SIMPLE}) {
         WrappedKey good{};
         ASSERT_EQ(DWORD{ERROR_SUCCESS},
-                  WrapGost28147Key(wrapAlgId, paramSet, kek, Block8(kUkm), cek, &good));
+                  WrapGost28147Key(wrapAlgId, paramSet, kKey, kUkm, kCek, &good));
         for (size_t at : {size_t{0}, size_t{31}, size_t{32}, size_t{35}, size_t{36}, size_t{43}}) {
             SCOPED_TRACE(testing::Message() << std::hex << wrapAlgId << " byte " << std::dec << at);
             WrappedKey wrapped = good;
-            Bytes ukm = kUkm;
+            std::array<BYTE, 8> ukm = kUkm;
             if (at < 32)
                 wrapped.encryptedKey[at] ^= 0x01;
             else if (at < 36)
@@ -220,10 +194,9 @@ TEST(Gost28147KeyWrap, CorruptionFailsMac)
                 ukm[at - 36] ^= 0x10;
             Gost28147Key unwrapped{};
             unwrapped.fill(0xA5);
-            EXPECT_EQ(DWORD{NTE_BAD_DATA}, UnwrapGost28147Key(wrapAlgId, paramSet, kek, Block8(ukm),
-                                                              wrapped, &unwrapped));
-            EXPECT_TRUE(
-                std::all_of(unwrapped.begin(), unwrapped.end(), [](BYTE b) { return b == 0; }));
+            EXPECT_EQ(DWORD{NTE_BAD_DATA},
+                      UnwrapGost28147Key(wrapAlgId, paramSet, kKey, ukm, wrapped, &unwrapped));
+            EXPECT_EQ(Gost28147Key{}, unwrapped);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -48,33 +49,17 @@ Context MakeContext(const char *module, uint32_t allLevels = kAllLevels)
     return Context(support_print_init(nullptr, module, nullptr, allLevels), support_print_done);
 }
 
+// The masks of tests/data/support/trace_mask.txt.
 TEST(TraceMask, FromEnvironment)
 {
-    const struct {
-        const char *name;
-        std::optional<std::string> text;
-        uint32_t allLevels;
-        uint32_t mask;
-    } kRows[] = {
-        {"unset", std::nullopt, kAllLevels, 0},
-        {"empty", "", kAllLevels, 0},
-        {"hex", "0x7F", kAllLevels, 0x7F},
-        {"decimal", "127", kAllLevels, 0x7F},
-        {"octal", "017", kAllLevels, 0x0F},
-        {"errorOnly", "0x01", kAllLevels, 0x01},
-        {"clippedToKnownLevels", "0xFF", kAllLevels, 0x7F},
-        {"clippedToFewLevels", "0x21", 0x01, 0x01},
-        {"notANumber", "junk", kAllLevels, 0},
-        {"trailingJunk", "0x7Fz", kAllLevels, 0},
-        {"beyond32Bits", "0x100000001", kAllLevels, 0},
-        {"negative", "-1", kAllLevels, 0},
-    };
-    for (const auto &row : kRows) {
-        SCOPED_TRACE(row.name);
-        ScopedEnv mask("KV_TRACE_MASK", row.text);
-        const Context ctx = MakeContext("kvext", row.allLevels);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("support/trace_mask.txt")) {
+        SCOPED_TRACE(c.where);
+        ScopedEnv mask("KV_TRACE_MASK",
+                       c.Has("Text") ? std::optional(c.Get("Text")) : std::nullopt);
+        const Context ctx =
+            MakeContext("kvext", static_cast<uint32_t>(c.Number("AllLevels", "0x7F")));
         ASSERT_NE(nullptr, ctx);
-        EXPECT_EQ(row.mask, ctx->level_mask);
+        EXPECT_EQ(c.Number("Mask"), ctx->level_mask);
     }
 }
 
