@@ -162,23 +162,27 @@ class KeyWatch {
 
 // ------------------------------------------------------------------ content keys
 
-// A content-encryption key made by the library in hProv, with its parameters block.
+// A content-encryption key made by the library in hProv (0: one the library acquires), with its
+// parameters block.
 struct ContentKey {
     CMSG_CONTENT_ENCRYPT_INFO info{};
     ScopedKey hKey = NewScopedKey();
     Bytes parameters;
 };
 
-inline void MakeContentKey(HCRYPTPROV hProv, ContentKey *key)
+inline Outcome MakeContentKey(HCRYPTPROV hProv, ContentKey *key, LPCSTR pszObjId = kGost28147Oid)
 {
     key->info.cbSize = sizeof key->info;
     key->info.hCryptProv = hProv;
-    key->info.ContentEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(kGost28147Oid);
+    key->info.ContentEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(pszObjId);
     key->info.pfnAlloc = CallerMemory::Alloc;
     key->info.pfnFree = CallerMemory::Free;
-    ASSERT_TRUE(OrvaMsgDllGenContentEncryptKey(&key->info, 0, nullptr));
+    key->info.hContentEncryptKey = 0xBAD;
+    SetLastError(kUntouched);
+    const Outcome made = {OrvaMsgDllGenContentEncryptKey(&key->info, 0, nullptr), GetLastError()};
     *key->hKey = key->info.hContentEncryptKey;
     key->parameters = BytesOf(key->info.ContentEncryptionAlgorithm.Parameters);
+    return made;
 }
 
 inline Bytes Encrypt(HCRYPTKEY hKey, Bytes data)

@@ -13,27 +13,6 @@ using testing::IsEmpty;
 
 namespace {
 
-struct Generated {
-    BOOL ok;
-    DWORD error;
-    CMSG_CONTENT_ENCRYPT_INFO info;
-};
-
-Generated Generate(HCRYPTPROV hProv, LPCSTR pszObjId)
-{
-    Generated result{FALSE, 0, {}};
-    result.info.cbSize = sizeof result.info;
-    result.info.hCryptProv = hProv;
-    result.info.ContentEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(pszObjId);
-    result.info.pfnAlloc = CallerMemory::Alloc;
-    result.info.pfnFree = CallerMemory::Free;
-    result.info.hContentEncryptKey = 0xBAD;
-    SetLastError(kUntouched);
-    result.ok = OrvaMsgDllGenContentEncryptKey(&result.info, 0, nullptr);
-    result.error = GetLastError();
-    return result;
-}
-
 Bytes KeyParam(HCRYPTKEY hKey, DWORD dwParam)
 {
     Bytes value(128);
@@ -50,20 +29,20 @@ using ContentKey = kvtest::CmsTest;
 TEST_F(ContentKey, KeyAndParameters)
 {
     const kvtest::KeyWatch watch(*hSender_);
-    const Generated generated = Generate(*hSender_, kvtest::kGost28147Oid);
-    ASSERT_TRUE(generated.ok);
-    auto hKey = kvtest::NewScopedKey();
-    *hKey = generated.info.hContentEncryptKey;
+    kvtest::ContentKey key;
+    const kvtest::Outcome made = kvtest::MakeContentKey(*hSender_, &key);
+    ASSERT_TRUE(made.ok);
+    const kvtest::ScopedKey &hKey = key.hKey;
     watch.ExpectOnlyAlive({*hKey});
-    EXPECT_EQ(kUntouched, generated.error);
-    EXPECT_EQ(*hSender_, generated.info.hCryptProv);
-    EXPECT_EQ(DWORD{CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG}, generated.info.dwFlags);
+    EXPECT_EQ(kUntouched, made.error);
+    EXPECT_EQ(*hSender_, key.info.hCryptProv);
+    EXPECT_EQ(DWORD{CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG}, key.info.dwFlags);
 
     EXPECT_STREQ("1.2.643.2.2.31.1", // the provider's default
                  reinterpret_cast<const char *>(KeyParam(*hKey, KP_GOST_CIPHER_PARAMSET).data()));
     const Bytes expected =
         Der(0x30, Cat({Der(0x04, KeyParam(*hKey, KP_IV)), kvtest::DerOid("1.2.643.2.2.31.1")}));
-    const CRYPT_OBJID_BLOB &parameters = generated.info.ContentEncryptionAlgorithm.Parameters;
+    const CRYPT_OBJID_BLOB &parameters = key.info.ContentEncryptionAlgorithm.Parameters;
     EXPECT_EQ(expected, BytesOf(parameters));
     EXPECT_EQ(1u, CallerMemory::live.count(parameters.pbData));
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
@@ -80,11 +59,9 @@ TEST_F(ContentKey, EncryptionAlgorithmOid)
     ASSERT_TRUE(CryptRegisterOIDInfo(&tripleDes, 0));
     for (const char *oid : {kvtest::kGost28147Oid, "1.2.840.113549.3.7"}) {
         SCOPED_TRACE(oid);
-        const Generated generated = Generate(*hSender_, oid);
-        ASSERT_TRUE(generated.ok);
-        auto hKey = kvtest::NewScopedKey();
-        *hKey = generated.info.hContentEncryptKey;
-        const Bytes algId = KeyParam(*hKey, KP_ALGID);
+        kvtest::ContentKey key;
+        ASSERT_TRUE(kvtest::MakeContentKey(*hSender_, &key, oid).ok);
+        const Bytes algId = KeyParam(*key.hKey, KP_ALGID);
         ASSERT_EQ(sizeof(ALG_ID), algId.size());
         EXPECT_EQ(ALG_GOST_28147, algId[0] | algId[1] << 8);
     }
@@ -92,12 +69,14 @@ TEST_F(ContentKey, EncryptionAlgorithmOid)
     for (const char *oid :
          {"1.2.643.2.2.19", "1.2.643.2.2.21.1", static_cast<const char *>(nullptr)}) {
         SCOPED_TRACE(oid ? oid : "null");
-        const Generated generated = Generate(0, oid);
-        EXPECT_FALSE(generated.ok);
-        EXPECT_EQ(kUntouched, generated.error);
-        EXPECT_EQ(0u, generated.info.hCryptProv);
-        EXPECT_EQ(0u, generated.info.hContentEncryptKey);
-        EXPECT_EQ(0u, generated.info.dwFlags);
+        kvtest::ContentKey key;
+        const kvtest::Outcome made = kvtest::MakeContentKey(0, &key, oid);
+        const CMSG_CONTENT_ENCRYPT_INFO &generated = key.info;
+        EXPECT_FALSE(made.ok);
+        EXPECT_EQ(kUntouched, made.error);
+        EXPECT_EQ(0u, generated.hCryptProv);
+        EXPECT_EQ(0u, generated.hContentEncryptKey);
+        EXPECT_EQ(0u, generated.dwFlags);
     }
     EXPECT_THAT(CallerMemory::live, IsEmpty());
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
@@ -127,16 +106,18 @@ TEST_F(ContentKey, FailuresKeepTheirCodes)
         SCOPED_TRACE(row.name);
         CallerMemory::Reset(row.failAlloc);
         const kvtest::KeyWatch watch(*hSender_);
-        const Generated generated = Generate(row.hProv, kvtest::kGost28147Oid);
+        kvtest::ContentKey key;
+        const kvtest::Outcome made = kvtest::MakeContentKey(row.hProv, &key);
+        const CMSG_CONTENT_ENCRYPT_INFO &generated = key.info;
         watch.ExpectOnlyAlive({});
-        EXPECT_FALSE(generated.ok);
-        EXPECT_EQ(row.error, generated.error);
-        EXPECT_EQ(0u, generated.info.hContentEncryptKey);
-        EXPECT_EQ(row.flags, generated.info.dwFlags);
-        EXPECT_EQ(nullptr, generated.info.ContentEncryptionAlgorithm.Parameters.pbData);
+        EXPECT_FALSE(made.ok);
+        EXPECT_EQ(row.error, made.error);
+        EXPECT_EQ(0u, generated.hContentEncryptKey);
+        EXPECT_EQ(row.flags, generated.dwFlags);
+        EXPECT_EQ(nullptr, generated.ContentEncryptionAlgorithm.Parameters.pbData);
         if (!row.hProv) {
-            EXPECT_NE(0u, generated.info.hCryptProv);
-            CryptReleaseContext(generated.info.hCryptProv, 0);
+            EXPECT_NE(0u, generated.hCryptProv);
+            CryptReleaseContext(generated.hCryptProv, 0);
         }
     }
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());

@@ -40,7 +40,7 @@ class KeyAgree : public kvtest::CmsTest {
     {
         hSender_ = kvtest::AcquireProvider(&keys_.at(1).keyPemPath);
         CmsTest::SetUp();
-        kvtest::MakeContentKey(*hSender_, &content_);
+        ASSERT_TRUE(kvtest::MakeContentKey(*hSender_, &content_).ok);
     }
     // The recipient's content key encrypts what the sender's decrypts back.
     void ExpectSameKey(HCRYPTKEY hReceived)
@@ -233,7 +233,7 @@ TEST_F(KeyAgree, ExportFailures)
     }
     CallerMemory::Reset();
     kvtest::ContentKey gone;
-    kvtest::MakeContentKey(*hSender_, &gone);
+    ASSERT_TRUE(kvtest::MakeContentKey(*hSender_, &gone).ok);
     CryptDestroyKey(*gone.hKey);
     Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
     CallerMemory::Reset();

@@ -105,7 +105,7 @@ TEST_F(KeyTrans, EveryContentCipherSetOpensHereAndInOpenSsl)
         for (const CmsVector &v : vectors_) {
             SCOPED_TRACE(v.name + " " + paramSet);
             kvtest::ContentKey content;
-            kvtest::MakeContentKey(*hSender_, &content);
+            ASSERT_TRUE(kvtest::MakeContentKey(*hSender_, &content).ok);
             ASSERT_TRUE(CryptSetKeyParam(*content.hKey, KP_GOST_CIPHER_PARAMSET,
                                          reinterpret_cast<const BYTE *>(paramSet), 0));
             // Gost28147-89-Parameters ::= SEQUENCE { iv OCTET STRING (8), encryptionParamSet }
@@ -149,7 +149,7 @@ TEST_F(KeyTrans, ExportRefusals)
     for (const kvtest::FileCase &c : kvtest::ReadFileCases("cms/keytrans-export-refusals.txt")) {
         SCOPED_TRACE(c.where);
         kvtest::ContentKey content;
-        kvtest::MakeContentKey(*hSender_, &content);
+        ASSERT_TRUE(kvtest::MakeContentKey(*hSender_, &content).ok);
         if (c.Has("DestroyContentKey")) CryptDestroyKey(*content.hKey);
         CallerMemory::Reset(static_cast<int>(c.Number("FailAlloc", "0")));
         kvtest::KeyTransSender sender(c.Get("OID", v.algorithmOid),
