@@ -10,6 +10,7 @@ namespace {
 struct TypeFunctions {
     int (*decodeThenEncode)(const Bytes &der);
     Bytes (*reencode)(const Bytes &der);
+    int (*decodeStatus)(const Bytes &der, std::vector<std::string> *parameters);
 };
 
 #define KV_TYPE(Type)                                                                              \
@@ -17,14 +18,14 @@ struct TypeFunctions {
 #Type,                                                                                     \
         {                                                                                          \
             &DecodeThenEncode<Type, asn1D_##Type, asn1E_##Type>,                                   \
-                &ReencodeAs<Type, asn1D_##Type, asn1E_##Type>                                      \
+                &ReencodeAs<Type, asn1D_##Type, asn1E_##Type>, &DecodeStatus<Type, asn1D_##Type>   \
         }                                                                                          \
     }
 #define KV_DECODE_ONLY_TYPE(Type)                                                                  \
     {                                                                                              \
 #Type,                                                                                     \
         {                                                                                          \
-            &DecodeOnly<Type, asn1D_##Type>, nullptr                                               \
+            &DecodeOnly<Type, asn1D_##Type>, nullptr, &DecodeStatus<Type, asn1D_##Type>            \
         }                                                                                          \
     }
 
@@ -106,52 +107,42 @@ const std::map<std::string, TypeFunctions> &Types()
     return types;
 }
 
+// The vectors of a file: Type, and DER or the File under tests/data/asn1 that holds it.
+std::vector<Vector> ReadVectors(const std::string &name)
+{
+    std::vector<Vector> out;
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases(name)) {
+        const auto type = Types().find(c.Get("Type"));
+        EXPECT_NE(Types().end(), type) << c.where;
+        if (type == Types().end()) continue;
+        out.push_back({c.where + " " + c.Get("Type"),
+                       c.Has("File") ? ReadVector(c.Get("File")) : c.Hex("DER"),
+                       type->second.decodeThenEncode, type->second.reencode,
+                       c.Has("Encoded") ? c.Hex("Encoded") : Bytes{}});
+    }
+    return out;
+}
+
 } // namespace
 
 const std::vector<Vector> &HandWrittenVectors()
 {
-    static const std::vector<Vector> vectors = [] {
-        std::vector<Vector> out;
-        for (const kvtest::FileCase &c : kvtest::ReadFileCases("asn1/vectors.txt")) {
-            const auto type = Types().find(c.Get("Type"));
-            EXPECT_NE(Types().end(), type) << c.where;
-            if (type == Types().end()) continue;
-            out.push_back({c.where + " " + c.Get("Type"), c.Hex("DER"),
-                           type->second.decodeThenEncode, type->second.reencode,
-                           c.Has("Encoded") ? c.Hex("Encoded") : Bytes{}});
-        }
-        return out;
-    }();
+    static const std::vector<Vector> vectors = ReadVectors("asn1/vectors.txt");
     return vectors;
 }
 
 const std::vector<Vector> &OpenSslVectors()
 {
-    static const std::vector<Vector> vectors = {
-        KV_VECTOR(Name, "certificate subject", ReadVector("name_subject.der")),
-        KV_VECTOR(Name, "string types", ReadVector("name_string_types.der")),
-        KV_VECTOR(GeneralNames, "subjectAltName", ReadVector("san_all_forms.der")),
-        KV_VECTOR(GeneralNames, "x400Address and ediPartyName",
-                  ReadVector("generalnames_x400_edi.der")),
-        KV_VECTOR(CRLDistPointsSyntax, "two points", ReadVector("crl_dist_points.der")),
-        KV_VECTOR(_SeqOfPolicyInformation, "certificatePolicies", ReadVector("policies.der")),
-        KV_VECTOR(SubjectPublicKeyInfo, "GOST R 34.10-2012 256",
-                  ReadVector("spki_gost2012_256_A.der")),
-        KV_VECTOR(SubjectPublicKeyInfo, "GOST R 34.10-2012 256 TC26 B",
-                  ReadVector("spki_gost2012_256_TCB.der")),
-        KV_VECTOR(SubjectPublicKeyInfo, "GOST R 34.10-2012 512",
-                  ReadVector("spki_gost2012_512_A.der")),
-        KV_VECTOR(SubjectPublicKeyInfo, "GOST R 34.10-2001", ReadVector("spki_gost2001_A.der")),
-        KV_VECTOR(SigningCertificate, "time stamp", ReadVector("signing_certificate_ts.der")),
-        KV_VECTOR(SigningCertificate, "CAdES", ReadVector("signing_certificate_cades.der")),
-        KV_VECTOR(SigningCertificateV2, "time stamp", ReadVector("signing_certificate_v2_ts.der")),
-        KV_VECTOR(SigningCertificateV2, "CAdES", ReadVector("signing_certificate_v2_cades.der")),
-        KV_VECTOR(GostR3410_KeyTransport, "CMS recipient", ReadVector("gost_key_transport.der")),
-        KV_VECTOR(Gost28147_89_Parameters, "CMS content", ReadVector("gost28147_parameters.der")),
-        KV_VECTOR(ORAddress, "upper bounds", ReadVector("oraddress_bounds.der")),
-        KV_VECTOR(ORAddress, "numeric alternatives", ReadVector("oraddress_numeric.der")),
-    };
+    static const std::vector<Vector> vectors = ReadVectors("asn1/openssl.txt");
     return vectors;
+}
+
+int DecodeAs(const std::string &type, const Bytes &der, std::vector<std::string> *parameters)
+{
+    const auto functions = Types().find(type);
+    if (functions != Types().end()) return functions->second.decodeStatus(der, parameters);
+    ADD_FAILURE() << "no type " << type;
+    return 0;
 }
 
 } // namespace asn1test

@@ -1,7 +1,7 @@
-// Good encodings of every type: small ones written here by hand (several per type, with
-// optional components present and absent and every CHOICE alternative) and the vectors
-// openssl made (tests/data/asn1, see its README). The round-trip and malformed-input
-// tests both run over them.
+// Good encodings of every type: small ones written by hand (tests/data/asn1/vectors.txt:
+// several per type, with optional components present and absent and every CHOICE
+// alternative) and the vectors openssl made (openssl.txt there, see its README). The
+// round-trip and malformed-input tests both run over them.
 #pragma once
 
 #include "Asn1TestSupport.h"
@@ -21,6 +21,10 @@ struct Vector {
 };
 
 const std::vector<Vector> &HandWrittenVectors();
+
+// Decodes `der` as the type named in vectors.txt: the status (which the context must have
+// recorded too), and the error parameters the context holds.
+int DecodeAs(const std::string &type, const Bytes &der, std::vector<std::string> *parameters);
 const std::vector<Vector> &OpenSslVectors();
 
 template <typename T, Decoder<T> D, Encoder<T> E> int DecodeThenEncode(const Bytes &der)
@@ -37,22 +41,19 @@ template <typename T, Decoder<T> D> int DecodeOnly(const Bytes &der)
     T value{};
     return ctx.Decode(D, der, &value);
 }
+template <typename T, Decoder<T> D>
+int DecodeStatus(const Bytes &der, std::vector<std::string> *parameters)
+{
+    Context ctx;
+    T value{};
+    const int stat = ctx.Decode(D, der, &value);
+    EXPECT_EQ(stat, ctx.ErrorStatus());
+    *parameters = ctx.ErrorParameters();
+    return stat;
+}
 template <typename T, Decoder<T> D, Encoder<T> E> Bytes ReencodeAs(const Bytes &der)
 {
     return Reencode(D, E, der);
 }
-
-#define KV_VECTOR(Type, name, der)                                                                 \
-    asn1test::Vector                                                                               \
-    {                                                                                              \
-        std::string(#Type ": ") + name, der,                                                       \
-            &asn1test::DecodeThenEncode<Type, asn1D_##Type, asn1E_##Type>,                         \
-            &asn1test::ReencodeAs<Type, asn1D_##Type, asn1E_##Type>                                \
-    }
-#define KV_DECODE_ONLY_VECTOR(Type, name, der)                                                     \
-    asn1test::Vector                                                                               \
-    {                                                                                              \
-        std::string(#Type ": ") + name, der, &asn1test::DecodeOnly<Type, asn1D_##Type>, nullptr    \
-    }
 
 } // namespace asn1test

@@ -270,16 +270,3 @@ TEST(OpenSslVectors, ORAddressAtItsBounds)
     EXPECT_FALSE(few.personal_name.m.given_namePresent);
     EXPECT_FALSE(numeric.m.built_in_domain_defined_attributesPresent);
 }
-
-TEST(OpenSslVectors, ORAddressBeyondItsBounds)
-{
-    Context ctx;
-    ORAddress value{};
-    EXPECT_EQ(ASN_E_SEQOVFLW,
-              ctx.Decode(asn1D_ORAddress, ReadVector("oraddress_five_ous.der"), &value));
-
-    Context other;
-    EXPECT_EQ(ASN_E_CONSVIO,
-              other.Decode(asn1D_ORAddress, ReadVector("oraddress_long_surname.der"), &value));
-    EXPECT_EQ((std::vector<std::string>{"pvalue->surname", "41"}), other.ErrorParameters());
-}

@@ -3,6 +3,7 @@
 #include "kvext/kvext.h"
 
 #include "common/EntryPoints.h"
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -63,28 +64,11 @@ const auto *AsPeriod(const kvtest::FlatResult &result)
 constexpr int64_t kNotBefore = 1267438272;
 constexpr int64_t kNotAfter = 2524607999;
 
-TEST(PrivateKeyUsagePeriod, OpenSslExtensionDecodesToItsInstants)
-{
-    const auto der = kvtest::ReadDataFile("codecs/pkup_ext.der");
-    ASSERT_FALSE(der.empty());
-    DWORD cb = 0;
-    const auto result = kvtest::DecodeEveryWay(kCodec, der, &cb);
-    ASSERT_TRUE(result);
-    const auto *period = AsPeriod(result);
-    EXPECT_EQ(sizeof *period + 2 * sizeof(FILETIME), cb);
-    ASSERT_TRUE(period->pNotBefore && period->pNotAfter);
-    EXPECT_EQ(reinterpret_cast<const FILETIME *>(period + 1), period->pNotBefore);
-    EXPECT_EQ(period->pNotBefore + 1, period->pNotAfter);
-    EXPECT_EQ(Ticks(FileTimeAt(kNotBefore)), Ticks(*period->pNotBefore));
-    EXPECT_EQ(Ticks(FileTimeAt(kNotAfter)), Ticks(*period->pNotAfter));
-
-    // ... and encoding those instants gives openssl's bytes back.
-    EXPECT_EQ(der, kvtest::EncodeEveryWay(kCodec, period));
-}
-
+// Each bound present or absent, both as openssl wrote them: encoded to the DER, and decoded
+// to the instants, each FILETIME right after the structure in bound order.
 TEST(PrivateKeyUsagePeriod, BoundsAreOptional)
 {
-    FILETIME notBefore = FileTimeAt(kNotBefore);
+    FILETIME notBefore = FileTimeAt(kNotBefore), opensslNotAfter = FileTimeAt(kNotAfter);
     FILETIME notAfter = FileTimeAt(1907742600); // 2030-06-15 08:30:00 UTC
     struct Row {
         const char *name;
@@ -94,6 +78,7 @@ TEST(PrivateKeyUsagePeriod, BoundsAreOptional)
         {"Neither", {nullptr, nullptr}, {0x30, 0x00}},
         {"NotBeforeOnly", {&notBefore, nullptr}, Period(TimeComponent(0x80, "20100301101112Z"))},
         {"NotAfterOnly", {nullptr, &notAfter}, kvtest::ReadDataFile("codecs/pkup_notafter.der")},
+        {"Both", {&notBefore, &opensslNotAfter}, kvtest::ReadDataFile("codecs/pkup_ext.der")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -130,45 +115,25 @@ TEST(PrivateKeyUsagePeriod, SubSecondPrecisionIsDropped)
     EXPECT_EQ(Ticks(FileTimeAt(kNotBefore)), Ticks(*AsPeriod(result)->pNotBefore));
 }
 
-// A day past the end of its month is carried into the next month for the conversion.
-TEST(PrivateKeyUsagePeriod, BadDayOfMonthIsRepaired)
+// Texts of tests/data/codecs/pkup-times.txt: the instant each gives, or the failure.
+TEST(PrivateKeyUsagePeriod, TimeTexts)
 {
-    struct Row {
-        const char *text;
-        int64_t expected;
-    } rows[] = {
-        {"20100230120000Z", 1267531200},  // 2010-03-02 12:00
-        {"20120230120000Z", 1330603200},  // leap year: 2012-03-01 12:00
-        {"19000229120000Z", -2203848000}, // 1900 is not a leap year: 1900-03-01 12:00
-        {"20000230120000Z", 951912000},   // 2000 is: 2000-03-01 12:00
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.text);
-        const auto result = kvtest::DecodeEveryWay(kCodec, Period(TimeComponent(0x81, row.text)));
-        ASSERT_TRUE(result);
-        EXPECT_EQ(nullptr, AsPeriod(result)->pNotBefore);
-        EXPECT_EQ(Ticks(FileTimeAt(row.expected)), Ticks(*AsPeriod(result)->pNotAfter));
-    }
-}
-
-TEST(PrivateKeyUsagePeriod, UnrepairableDatesFail)
-{
-    struct Row {
-        const char *text;
-        const char *message;
-    } rows[] = {
-        {"20101330120000Z", "call to rtParseGeneralizedTime() failed, result = -1"}, // month 13
-        {"20100030120000Z", "call to rtParseGeneralizedTime() failed, result = -1"}, // month 0
-        {"20100300120000Z", "call to rtParseGeneralizedTime() failed, result = -1"}, // day 0
-        // December overflow becomes month 13 of the same year, which the parser rejects.
-        {"20101232120000Z", "call to rtParseGeneralizedTime() failed, result = -"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.text);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("codecs/pkup-times.txt")) {
+        SCOPED_TRACE(c.where);
+        const auto tag = static_cast<BYTE>(c.Number("Tag"));
+        const auto der = Period(TimeComponent(tag, c.Get("Text").c_str()));
+        if (c.Has("Instant")) {
+            const auto result = kvtest::DecodeEveryWay(kCodec, der);
+            ASSERT_TRUE(result);
+            const auto *period = AsPeriod(result);
+            const FILETIME *bound = tag == 0x80 ? period->pNotBefore : period->pNotAfter;
+            EXPECT_EQ(nullptr, tag == 0x80 ? period->pNotAfter : period->pNotBefore);
+            ASSERT_NE(nullptr, bound);
+            EXPECT_EQ(Ticks(FileTimeAt(c.Number("Instant"))), Ticks(*bound));
+            continue;
+        }
         kvtest::ClearTrace();
         DWORD cb = 0;
-        const auto der = Period(TimeComponent(0x80, row.text));
-        // The size step does not convert; the fill step does.
         ASSERT_TRUE(OrvaDllPrivateKeyUsagePeriodDecodeEx(kvtest::kEncodingType, kvtest::kStructType,
                                                          der.data(), static_cast<DWORD>(der.size()),
                                                          0, nullptr, nullptr, &cb));
@@ -179,7 +144,7 @@ TEST(PrivateKeyUsagePeriod, UnrepairableDatesFail)
         EXPECT_EQ(CRYPT_E_ASN1_ERROR, GetLastError());
         EXPECT_THAT(kvtest::TraceLines(),
                     ElementsAre(AllOf(HasSubstr("Asn1cGeneralizedTimeToFileTime("),
-                                      HasSubstr(row.message))));
+                                      HasSubstr(c.Get("Message")))));
     }
 }
 

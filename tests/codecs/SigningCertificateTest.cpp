@@ -1,25 +1,53 @@
-// SigningCertificate (RFC 2634) through its entry points, checked against attributes that
-// `openssl ts` wrote, and the shared ESS helpers (issuer and serial, policies) through it.
+// The ESS signing-certificate attributes through their entry points: SigningCertificate
+// (RFC 2634), SigningCertificateV2 (RFC 5035) and OtherSigningCertificate, checked against
+// attributes that `openssl ts` and `openssl asn1parse -genconf` wrote (tests/data/ess), and the
+// shared ESS helpers (issuer and serial, policies) through SigningCertificate.
+#include "FailingHeap.h"
+
 #include "codecs/EssHelpers.h"
+#include "kvext/kvext.h"
 
-#include "SigningCertificateTesting.h"
+#include "common/Der.h"
+#include "common/EntryPoints.h"
+#include "common/FileTest.h"
+#include "common/TraceFile.h"
 
-#include <functional>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
-using namespace esstest;
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+using kvtest::Der;
 using testing::AllOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
 namespace {
 
+using Bytes = std::vector<BYTE>;
+using kvtest::Split;
+
 const kvtest::CodecEntryPoints kCodec = {
     OrvaDllSigningCertificateEncodeEx, OrvaDllSigningCertificateEncode,
     OrvaDllSigningCertificateDecodeEx, OrvaDllSigningCertificateDecode};
+const kvtest::CodecEntryPoints kCodecV2 = {
+    OrvaDllSigningCertificateV2EncodeEx, OrvaDllSigningCertificateV2Encode,
+    OrvaDllSigningCertificateV2DecodeEx, OrvaDllSigningCertificateV2Decode};
+const kvtest::CodecEntryPoints kCodecOther = {
+    OrvaDllOtherSigningCertificateEncodeEx, OrvaDllOtherSigningCertificateEncode,
+    OrvaDllOtherSigningCertificateDecodeEx, OrvaDllOtherSigningCertificateDecode};
 
 using Info = KVCMSG_SIGNING_CERTIFICATE;
 
-const Bytes kHash20 = Hex("A9993E364706816ABA3E25717850C26C9CD0D89D"); // SHA-1("abc")
+const Bytes kHash20 = kvtest::FromHex("A9993E364706816ABA3E25717850C26C9CD0D89D"); // SHA-1("abc")
 
 Info InfoOf(std::vector<KVCMSG_ESS_CERT_ID> &certs, std::vector<CERT_POLICY_INFO> &policies)
 {
@@ -27,65 +55,353 @@ Info InfoOf(std::vector<KVCMSG_ESS_CERT_ID> &certs, std::vector<CERT_POLICY_INFO
             static_cast<DWORD>(policies.size()), policies.empty() ? nullptr : policies.data()};
 }
 
-// The ESS attributes of `openssl ts -reply` with ess_cert_id_alg sha1 (tests/data/ess/README).
-struct TsVector {
-    const char *file;
-    bool chain;
+Bytes Hex(const std::string &text)
+{
+    return kvtest::FromHex(text);
+}
+
+Bytes Concat(const Bytes &head, const Bytes &tail)
+{
+    return kvtest::Cat({head, tail});
+}
+
+Bytes Seq(const Bytes &contents)
+{
+    return Der(0x30, contents);
+}
+
+Bytes BlobBytes(const CRYPT_DATA_BLOB &blob)
+{
+    return blob.cbData ? Bytes(blob.pbData, blob.pbData + blob.cbData) : Bytes{};
+}
+
+CRYPT_DATA_BLOB BlobOf(Bytes &bytes)
+{
+    return {static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : bytes.data()};
+}
+
+Bytes EssFile(const std::string &name)
+{
+    Bytes der = kvtest::ReadDataFile("ess/" + name);
+    EXPECT_FALSE(der.empty()) << name;
+    return der;
+}
+
+// expected.txt: "<certificate>.<what> <hex>" as openssl printed it.
+std::string Expected(const std::string &key)
+{
+    std::ifstream in(kvtest::DataPath("ess/expected.txt"));
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string name, value;
+        if (fields >> name >> value && name == key) return value;
+    }
+    ADD_FAILURE() << "no " << key << " in expected.txt";
+    return {};
+}
+
+// openssl prints a serial number as the magnitude, most significant octet first. The host's
+// X509_MULTI_BYTE_INTEGER holds the INTEGER's content octets (with the sign octet X.690,
+// 8.3.2 puts in front of a high bit) least significant first.
+Bytes SerialAsHostBlob(const std::string &opensslHex)
+{
+    Bytes content = Hex(opensslHex);
+    if (!content.empty() && (content.front() & 0x80)) content.insert(content.begin(), 0x00);
+    std::reverse(content.begin(), content.end());
+    return content;
+}
+
+// A caller structure as tests/data/ess/encode.txt describes it, with the storage its
+// pointers refer to (deques keep their elements in place as they grow).
+template <typename Info> class CallerInfo {
+  public:
+    using CertId = std::remove_pointer_t<decltype(Info::rgCerts)>;
+
+    explicit CallerInfo(const kvtest::FileCase &c)
+    {
+        for (const std::string &cert : Items(c.Get("Certs", "none"), &info.cCerts))
+            certs_.push_back(CertIdOf(cert));
+        for (const std::string &policy : Items(c.Get("Policies", "none"), &info.cPolicies))
+            policies_.push_back(PolicyOf(policy));
+        if (!certs_.empty()) info.cCerts = static_cast<DWORD>(certs_.size());
+        if (!certs_.empty()) info.rgCerts = certs_.data();
+        if (!policies_.empty()) info.cPolicies = static_cast<DWORD>(policies_.size());
+        if (!policies_.empty()) info.rgPolicies = policies_.data();
+    }
+    Info info{};
+
+  private:
+    // The items of a list; "none" is none, "null:<n>" a count without an array.
+    static std::vector<std::string> Items(const std::string &text, DWORD *count)
+    {
+        if (text.starts_with("null:")) *count = static_cast<DWORD>(std::stoul(text.substr(5)));
+        if (text == "none" || text.starts_with("null:")) return {};
+        return Split(text, " | ");
+    }
+
+    CertId CertIdOf(const std::string &text)
+    {
+        CertId certId{};
+        for (const std::string &field : Split(text, " ")) {
+            const size_t eq = field.find('=');
+            const std::string key = field.substr(0, eq), value = field.substr(eq + 1);
+            if constexpr (requires { certId.HashAlgorithm; }) {
+                if (key == "alg") certId.HashAlgorithm.pszObjId = Text(value);
+                if (key == "params") certId.HashAlgorithm.Parameters = Blob(value);
+            }
+            if (key == "hash") certId.CertHash = Blob(value);
+            if (key == "issuer") certId.IssuerSerial.Issuer = Blob(value);
+            if (key == "serial") certId.IssuerSerial.SerialNumber = Blob(value);
+        }
+        return certId;
+    }
+
+    CERT_POLICY_INFO PolicyOf(const std::string &text)
+    {
+        const std::vector<std::string> parts = Split(text, " ");
+        CERT_POLICY_INFO policy{parts[0] == "id-null" ? nullptr : Text(parts[0]), 0, nullptr};
+        auto &qualifiers = qualifiers_.emplace_back();
+        for (size_t i = 1; i < parts.size(); ++i) {
+            if (parts[i].starts_with("q-null:")) {
+                policy.cPolicyQualifier = static_cast<DWORD>(std::stoul(parts[i].substr(7)));
+                continue;
+            }
+            const size_t colon = parts[i].find(':');
+            qualifiers.push_back(
+                {Text(parts[i].substr(2, colon - 2)), Blob(parts[i].substr(colon + 1))});
+        }
+        if (!qualifiers.empty()) {
+            policy.cPolicyQualifier = static_cast<DWORD>(qualifiers.size());
+            policy.rgPolicyQualifier = qualifiers.data();
+        }
+        return policy;
+    }
+
+    LPSTR Text(const std::string &text) { return texts_.emplace_back(text).data(); }
+
+    // Hex, @file, a key of expected.txt, nothing, or null:<n>.
+    CRYPT_DATA_BLOB Blob(const std::string &value)
+    {
+        if (value.starts_with("null:"))
+            return {static_cast<DWORD>(std::stoul(value.substr(5))), {}};
+        Bytes bytes = value.starts_with("@")          ? EssFile(value.substr(1))
+                      : value.ends_with(".serial")    ? SerialAsHostBlob(Expected(value))
+                      : value.find('.') != value.npos ? Hex(Expected(value))
+                                                      : Hex(value);
+        return BlobOf(bytes_.emplace_back(std::move(bytes)));
+    }
+
+    std::deque<Bytes> bytes_;
+    std::deque<std::string> texts_;
+    std::deque<std::vector<CERT_POLICY_QUALIFIER_INFO>> qualifiers_;
+    std::vector<CertId> certs_;
+    std::vector<CERT_POLICY_INFO> policies_;
 };
-constexpr TsVector kTsVectors[] = {{"sc-sha1-signer.der", false}, {"sc-sha1-chain.der", true}};
 
-TEST(SigningCertificate, OpenSslAttributesDecodeToWhatOpenSslReportsAndEncodeBack)
-{
-    for (const TsVector &vector : kTsVectors) {
-        SCOPED_TRACE(vector.file);
-        const Bytes der = EssFile(vector.file);
-        const auto result = DecodeChecked<Info>(kCodec, der);
-        ASSERT_TRUE(result);
-        const Info &info = As<Info>(result);
-        const auto expected = ExpectedCerts("sha1", vector.chain);
-        ASSERT_EQ(expected.size(), info.cCerts);
+// ------------------------------------------------------------------ flat result check
+
+// Every region a flat result's pointers refer to, with the structure itself first.
+class FlatLayout {
+  public:
+    FlatLayout(const void *block, DWORD cbBlock)
+        : block_(static_cast<const BYTE *>(block)), cbBlock_(cbBlock)
+    {
+    }
+    void Add(const void *p, size_t cb, const char *what)
+    {
+        if (cb == 0) {
+            EXPECT_EQ(nullptr, p) << what << ": empty, so no pointer";
+            return;
+        }
+        ASSERT_NE(nullptr, p) << what;
+        EXPECT_TRUE(kvtest::InsideBlock(block_, cbBlock_, p, cb)) << what;
+        regions_.emplace_back(static_cast<const BYTE *>(p), cb);
+    }
+    void AddBlob(const CRYPT_DATA_BLOB &blob, const char *what)
+    {
+        Add(blob.pbData, blob.cbData, what);
+    }
+    void AddString(const char *text, const char *what)
+    {
+        ASSERT_NE(nullptr, text) << what;
+        Add(text, std::strlen(text) + 1, what);
+    }
+    void AddAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER &alg)
+    {
+        AddString(alg.pszObjId, "HashAlgorithm.pszObjId");
+        AddBlob(alg.Parameters, "HashAlgorithm.Parameters");
+    }
+    template <typename CertId> void AddCertId(const CertId &certId)
+    {
+        if constexpr (requires { certId.HashAlgorithm; }) AddAlgorithm(certId.HashAlgorithm);
+        AddBlob(certId.CertHash, "CertHash");
+        AddBlob(certId.IssuerSerial.Issuer, "Issuer");
+        AddBlob(certId.IssuerSerial.SerialNumber, "SerialNumber");
+    }
+    void AddPolicy(const CERT_POLICY_INFO &policy)
+    {
+        AddString(policy.pszPolicyIdentifier, "pszPolicyIdentifier");
+        Add(policy.rgPolicyQualifier, policy.cPolicyQualifier * sizeof(CERT_POLICY_QUALIFIER_INFO),
+            "rgPolicyQualifier");
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(policy.rgPolicyQualifier) %
+                          alignof(CERT_POLICY_QUALIFIER_INFO))
+            << "qualifier array aligned for its structure";
+        for (DWORD i = 0; i < policy.cPolicyQualifier; ++i) {
+            AddString(policy.rgPolicyQualifier[i].pszPolicyQualifierId, "pszPolicyQualifierId");
+            AddBlob(policy.rgPolicyQualifier[i].Qualifier, "Qualifier");
+        }
+    }
+    template <typename Info> void AddInfo(const Info &info)
+    {
+        Add(&info, sizeof info, "structure");
+        EXPECT_EQ(static_cast<const void *>(&info), block_) << "the structure opens the block";
+        Add(info.rgCerts, info.cCerts * sizeof *info.rgCerts, "rgCerts");
+        Add(info.rgPolicies, info.cPolicies * sizeof *info.rgPolicies, "rgPolicies");
         for (DWORD i = 0; i < info.cCerts; ++i)
-            ExpectCertId(expected[i], info.rgCerts[i]);
-        EXPECT_EQ(0u, info.cPolicies);
-        EXPECT_EQ(nullptr, info.rgPolicies);
-        EXPECT_EQ(der, kvtest::EncodeEveryWay(kCodec, &info)) << "decoded result re-encodes";
+            AddCertId(info.rgCerts[i]);
+        for (DWORD i = 0; i < info.cPolicies; ++i)
+            AddPolicy(info.rgPolicies[i]);
+    }
+    // No two regions overlap, and the last one ends where the block ends: the fill step
+    // used exactly the bytes the size step asked for.
+    void ExpectTiling() const
+    {
+        auto sorted = regions_;
+        std::sort(sorted.begin(), sorted.end());
+        for (size_t i = 1; i < sorted.size(); ++i)
+            EXPECT_LE(sorted[i - 1].first + sorted[i - 1].second, sorted[i].first)
+                << "regions " << i - 1 << " and " << i << " overlap";
+        ASSERT_FALSE(sorted.empty());
+        EXPECT_EQ(block_ + cbBlock_, sorted.back().first + sorted.back().second);
+    }
+
+  private:
+    const BYTE *block_;
+    DWORD cbBlock_;
+    std::vector<std::pair<const BYTE *, size_t>> regions_;
+};
+
+// Decodes `der` in every delivery mode and checks the result's layout; null on failure.
+template <typename Info>
+kvtest::FlatResult DecodeChecked(const kvtest::CodecEntryPoints &codec, const Bytes &der,
+                                 DWORD *pcb = nullptr)
+{
+    DWORD cb = 0;
+    kvtest::FlatResult result = kvtest::DecodeEveryWay(codec, der, &cb);
+    if (!result) return result;
+    FlatLayout layout(result.get(), cb);
+    layout.AddInfo(*static_cast<const Info *>(result.get()));
+    layout.ExpectTiling();
+    if (pcb) *pcb = cb;
+    return result;
+}
+
+template <typename Info> const Info &As(const kvtest::FlatResult &result)
+{
+    return *static_cast<const Info *>(result.get());
+}
+
+// Encoding fails with `error` and the single trace line `message`.
+void ExpectEncodeFailure(const kvtest::CodecEntryPoints &codec, const void *pvStructInfo,
+                         DWORD error, const std::string &message)
+{
+    kvtest::ClearTrace();
+    DWORD cb = 0;
+    SetLastError(0);
+    EXPECT_FALSE(codec.encodeEx(kvtest::kEncodingType, kvtest::kStructType, pvStructInfo, 0,
+                                nullptr, nullptr, &cb));
+    EXPECT_EQ(error, GetLastError());
+    EXPECT_EQ(0u, cb);
+    EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr(message)));
+}
+
+template <typename Info> void ExpectSameInfo(const Info &want, const Info &got)
+{
+    ASSERT_EQ(want.cCerts, got.cCerts);
+    for (DWORD i = 0; i < want.cCerts; ++i) {
+        SCOPED_TRACE("cert " + std::to_string(i));
+        const auto &wantCert = want.rgCerts[i], &gotCert = got.rgCerts[i];
+        if constexpr (requires { wantCert.HashAlgorithm; }) {
+            EXPECT_STREQ(wantCert.HashAlgorithm.pszObjId, gotCert.HashAlgorithm.pszObjId);
+            EXPECT_EQ(BlobBytes(wantCert.HashAlgorithm.Parameters),
+                      BlobBytes(gotCert.HashAlgorithm.Parameters));
+        }
+        EXPECT_EQ(BlobBytes(wantCert.CertHash), BlobBytes(gotCert.CertHash));
+        EXPECT_EQ(BlobBytes(wantCert.IssuerSerial.Issuer), BlobBytes(gotCert.IssuerSerial.Issuer));
+        EXPECT_EQ(BlobBytes(wantCert.IssuerSerial.SerialNumber),
+                  BlobBytes(gotCert.IssuerSerial.SerialNumber));
+    }
+    ASSERT_EQ(want.cPolicies, got.cPolicies);
+    for (DWORD i = 0; i < want.cPolicies; ++i) {
+        SCOPED_TRACE("policy " + std::to_string(i));
+        const CERT_POLICY_INFO &wantPolicy = want.rgPolicies[i], &gotPolicy = got.rgPolicies[i];
+        EXPECT_STREQ(wantPolicy.pszPolicyIdentifier, gotPolicy.pszPolicyIdentifier);
+        ASSERT_EQ(wantPolicy.cPolicyQualifier, gotPolicy.cPolicyQualifier);
+        for (DWORD q = 0; q < wantPolicy.cPolicyQualifier; ++q) {
+            EXPECT_STREQ(wantPolicy.rgPolicyQualifier[q].pszPolicyQualifierId,
+                         gotPolicy.rgPolicyQualifier[q].pszPolicyQualifierId);
+            EXPECT_EQ(BlobBytes(wantPolicy.rgPolicyQualifier[q].Qualifier),
+                      BlobBytes(gotPolicy.rgPolicyQualifier[q].Qualifier));
+        }
     }
 }
 
-TEST(SigningCertificate, CallerStructureFromOpenSslValuesEncodesToOpenSslBytes)
+DWORD ErrorCode(const std::string &name)
 {
-    for (const TsVector &vector : kTsVectors) {
-        SCOPED_TRACE(vector.file);
-        auto expected = ExpectedCerts("sha1", vector.chain);
-        auto certs = CallerCertIds<KVCMSG_ESS_CERT_ID>(expected, nullptr);
-        std::vector<CERT_POLICY_INFO> noPolicies;
-        const Info info = InfoOf(certs, noPolicies);
-        EXPECT_EQ(EssFile(vector.file), kvtest::EncodeEveryWay(kCodec, &info));
-    }
+    static const std::map<std::string, DWORD> kCodes = {
+        {"ERROR_INVALID_PARAMETER", ERROR_INVALID_PARAMETER},
+        {"CRYPT_E_ASN1_ERROR", CRYPT_E_ASN1_ERROR},
+        {"CRYPT_E_ISSUER_SERIALNUMBER", CRYPT_E_ISSUER_SERIALNUMBER}};
+    return kCodes.at(name);
 }
 
-TEST(SigningCertificate, KnownEncodings)
+template <typename Info>
+void ExpectDecodeCase(const kvtest::CodecEntryPoints &codec, const kvtest::FileCase &c)
 {
-    Bytes hash = kHash20;
-    Bytes serial = {0x01};
-    struct Row {
-        const char *name;
-        std::vector<KVCMSG_ESS_CERT_ID> certs;
-        Bytes der;
-    } rows[] = {
-        {"noCertsNoPolicies", {}, Hex("30 02 30 00")},
-        {"oneHash", {{BlobOf(hash), {}}}, Concat(Hex("30 1A 30 18 30 16 04 14"), hash)},
-        // An element without an issuer has no issuerSerial, whatever its serial holds.
-        {"serialWithoutIssuer",
-         {{BlobOf(hash), {{0, nullptr}, BlobOf(serial)}}},
-         Concat(Hex("30 1A 30 18 30 16 04 14"), hash)},
-        {"emptyHash", {{{0, nullptr}, {}}}, Hex("30 06 30 04 30 02 04 00")},
-    };
-    for (Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        std::vector<CERT_POLICY_INFO> noPolicies;
-        const Info info = InfoOf(row.certs, noPolicies);
-        EXPECT_EQ(row.der, kvtest::EncodeEveryWay(kCodec, &info));
+    const Bytes input = Hex(c.Get("Decode"));
+    if (c.Has("Error")) {
+        kvtest::ClearTrace();
+        kvtest::ExpectDecodeFailure(codec, input, ErrorCode(c.Get("Error")));
+        EXPECT_THAT(kvtest::TraceLines(),
+                    ElementsAre(HasSubstr(c.Get("Message")), HasSubstr(c.Get("Message"))));
+        return;
+    }
+    const auto result = DecodeChecked<Info>(codec, input);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(Hex(c.Get("DER")), kvtest::EncodeEveryWay(codec, result.get()));
+}
+
+template <typename Info>
+void ExpectCase(const kvtest::CodecEntryPoints &codec, const kvtest::FileCase &c)
+{
+    if (c.Has("Decode")) return ExpectDecodeCase<Info>(codec, c);
+    const CallerInfo<Info> given(c);
+    if (!c.Has("DER")) {
+        ExpectEncodeFailure(codec, &given.info, ErrorCode(c.Get("Error")), c.Get("Message"));
+        return;
+    }
+    const std::string &text = c.Get("DER");
+    const Bytes der = text.starts_with("@") ? EssFile(text.substr(1)) : Hex(text);
+    EXPECT_EQ(der, kvtest::EncodeEveryWay(codec, &given.info));
+    const auto result = DecodeChecked<Info>(codec, der);
+    ASSERT_TRUE(result);
+    if (!c.Has("Rewritten")) ExpectSameInfo(given.info, As<Info>(result));
+    EXPECT_EQ(der, kvtest::EncodeEveryWay(codec, result.get())) << "decoded result re-encodes";
+}
+
+// Caller structures of tests/data/ess/encode.txt, among them the values openssl reported for
+// its attributes: the DER each one gives (which decodes back to them), or the refusal.
+TEST(SigningCertificates, CallerStructures)
+{
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("ess/encode.txt")) {
+        SCOPED_TRACE(c.where);
+        const std::string &codec = c.Get("Codec");
+        if (codec == "SigningCertificate")
+            ExpectCase<KVCMSG_SIGNING_CERTIFICATE>(kCodec, c);
+        else if (codec == "SigningCertificateV2")
+            ExpectCase<KVCMSG_SIGNING_CERTIFICATEV2>(kCodecV2, c);
+        else
+            ExpectCase<KVCMSG_OTHER_SIGNING_CERTIFICATE>(kCodecOther, c);
     }
 }
 
@@ -101,53 +417,6 @@ TEST(SigningCertificate, DecodedLayoutIsStructureThenElementThenHash)
     EXPECT_EQ(static_cast<const void *>(info.rgCerts + 1), info.rgCerts[0].CertHash.pbData);
     EXPECT_EQ(kHash20, BlobBytes(info.rgCerts[0].CertHash));
     EXPECT_EQ(nullptr, info.rgPolicies);
-
-    result = DecodeChecked<Info>(kCodec, Hex("30 02 30 00"), &cb);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(sizeof(Info), cb);
-    EXPECT_EQ(0u, As<Info>(result).cCerts);
-    EXPECT_EQ(nullptr, As<Info>(result).rgCerts);
-}
-
-// tests/data/ess/sc-policies.der, written by `openssl asn1parse -genconf`.
-struct PolicyVector {
-    Bytes cps = Der(0x16, Hex("687474703A2F2F706B692E6578616D706C652E746573742F637073"));
-    Bytes notice = Seq(Der(0x0C, Hex("546573742075736520 6F6E6C79")));
-    Bytes hash = kHash20;
-    CERT_POLICY_QUALIFIER_INFO qualifiers[3] = {
-        {const_cast<LPSTR>("1.3.6.1.5.5.7.2.1"), BlobOf(cps)},
-        {const_cast<LPSTR>("1.3.6.1.5.5.7.2.2"), BlobOf(notice)},
-        {const_cast<LPSTR>("1.2.3.4.5"), {0, nullptr}}};
-    std::vector<CERT_POLICY_INFO> policies = {
-        {const_cast<LPSTR>("1.2.643.100.113.1"), 3, qualifiers},
-        {const_cast<LPSTR>("2.5.29.32.0"), 0, nullptr}};
-    std::vector<KVCMSG_ESS_CERT_ID> certs = {{BlobOf(hash), {}}};
-};
-
-TEST(SigningCertificate, PoliciesAndQualifiersMatchOpenSsl)
-{
-    PolicyVector vector;
-    const Bytes der = EssFile("sc-policies.der");
-    const Info given = InfoOf(vector.certs, vector.policies);
-    EXPECT_EQ(der, kvtest::EncodeEveryWay(kCodec, &given));
-
-    const auto result = DecodeChecked<Info>(kCodec, der); // also checks qualifier alignment
-    ASSERT_TRUE(result);
-    const Info &info = As<Info>(result);
-    ASSERT_EQ(2u, info.cPolicies);
-    EXPECT_STREQ("1.2.643.100.113.1", info.rgPolicies[0].pszPolicyIdentifier);
-    ASSERT_EQ(3u, info.rgPolicies[0].cPolicyQualifier);
-    const CERT_POLICY_QUALIFIER_INFO *qualifiers = info.rgPolicies[0].rgPolicyQualifier;
-    for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_STREQ(vector.qualifiers[i].pszPolicyQualifierId, qualifiers[i].pszPolicyQualifierId);
-        EXPECT_EQ(BlobBytes(vector.qualifiers[i].Qualifier), BlobBytes(qualifiers[i].Qualifier));
-    }
-    EXPECT_EQ(nullptr, qualifiers[2].Qualifier.pbData);
-    EXPECT_STREQ("2.5.29.32.0", info.rgPolicies[1].pszPolicyIdentifier);
-    EXPECT_EQ(0u, info.rgPolicies[1].cPolicyQualifier);
-    EXPECT_EQ(nullptr, info.rgPolicies[1].rgPolicyQualifier);
-    EXPECT_EQ(der, kvtest::EncodeEveryWay(kCodec, &info));
 }
 
 // The issuer's Name travels as one directoryName ([4] EXPLICIT); the serial number is what
@@ -187,94 +456,6 @@ TEST(SigningCertificate, SerialNumberGoesThroughTheHostIntegerCodec)
                   BlobBytes(decoded.SerialNumber));
         EXPECT_EQ(name, BlobBytes(decoded.Issuer));
     }
-}
-
-TEST(SigningCertificate, MalformedCallerStructuresAreRefused)
-{
-    Bytes hash = kHash20, name = EssFile("root-issuer.der"), serial = {0x01};
-    Bytes notAName = Hex("04 01 00");
-    CERT_POLICY_QUALIFIER_INFO noBytes = {const_cast<LPSTR>("1.3.6.1.5.5.7.2.1"), {3, nullptr}};
-    CERT_POLICY_QUALIFIER_INFO badId = {const_cast<LPSTR>("1.3.6.1.5.5.7.2.1.x"), {}};
-    const char *const kMalformed = "Malformed KVCMSG_SIGNING_CERTIFICATE";
-    struct Row {
-        const char *name;
-        std::vector<KVCMSG_ESS_CERT_ID> certs;
-        std::vector<CERT_POLICY_INFO> policies;
-        DWORD cCertsOverride, cPoliciesOverride; // counts with a null array when non-zero
-        DWORD error;
-        const char *message;
-    } rows[] = {
-        // clang-format off
-        {"certCountWithoutArray", {}, {}, 2, 0, ERROR_INVALID_PARAMETER, kMalformed},
-        {"policyCountWithoutArray", {}, {}, 0, 1, ERROR_INVALID_PARAMETER, kMalformed},
-        {"hashLengthWithoutBytes", {{{20, nullptr}, {}}}, {}, 0, 0, ERROR_INVALID_PARAMETER,
-         kMalformed},
-        {"issuerWithoutSerial", {{BlobOf(hash), {BlobOf(name), {0, nullptr}}}}, {}, 0, 0,
-         ERROR_INVALID_PARAMETER, "Invalid IssuerSerial"},
-        {"qualifierCountWithoutArray", {}, {{const_cast<LPSTR>("1.2.3"), 1, nullptr}}, 0, 0,
-         ERROR_INVALID_PARAMETER, "Malformed CERT_POLICY_INFO"},
-        {"qualifierLengthWithoutBytes", {}, {{const_cast<LPSTR>("1.2.3"), 1, &noBytes}}, 0, 0,
-         ERROR_INVALID_PARAMETER, "Malformed CERT_POLICY_QUALIFIER_INFO"},
-        {"policyIdNotDotted", {}, {{const_cast<LPSTR>("one.two"), 0, nullptr}}, 0, 0,
-         CRYPT_E_ASN1_ERROR, "rtStrToOid() failed"},
-        {"policyIdMissing", {}, {{nullptr, 0, nullptr}}, 0, 0, CRYPT_E_ASN1_ERROR,
-         "rtStrToOid() failed"},
-        {"qualifierIdNotDotted", {}, {{const_cast<LPSTR>("1.2.3"), 1, &badId}}, 0, 0,
-         CRYPT_E_ASN1_ERROR, "rtStrToOid() failed"},
-        {"issuerNotAName", {{BlobOf(hash), {BlobOf(notAName), BlobOf(serial)}}}, {}, 0, 0,
-         CRYPT_E_ASN1_ERROR, "call to decodeFun() failed"},
-        // clang-format on
-    };
-    for (Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Info info = InfoOf(row.certs, row.policies);
-        if (row.cCertsOverride) info.cCerts = row.cCertsOverride;
-        if (row.cPoliciesOverride) info.cPolicies = row.cPoliciesOverride;
-        ExpectEncodeFailure(kCodec, &info, row.error, row.message);
-    }
-}
-
-// ESSCertID around one issuerSerial of the given contents.
-Bytes WithIssuerSerial(const Bytes &issuerSerialContents)
-{
-    return Seq(Seq(Seq(Concat(Der(0x04, kHash20), Seq(issuerSerialContents)))));
-}
-
-TEST(SigningCertificate, DecodedIssuerMustBeOneDirectoryName)
-{
-    const Bytes directoryName = Der(0xA4, EssFile("root-issuer.der"));
-    const Bytes serial = Hex("02 01 07");
-    struct Row {
-        const char *name;
-        Bytes issuerSerial;
-        const char *message;
-    } rows[] = {
-        {"noNames", Concat(Seq({}), serial), "Zero or multiple GeneralNames"},
-        {"twoNames", Concat(Seq(Concat(directoryName, directoryName)), serial),
-         "Zero or multiple GeneralNames"},
-        {"rfc822Name", Concat(Seq(Der(0x81, Hex("61 40 62"))), serial),
-         "GeneralName is not directoryName"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        kvtest::ClearTrace();
-        kvtest::ExpectDecodeFailure(kCodec, WithIssuerSerial(row.issuerSerial),
-                                    CRYPT_E_ISSUER_SERIALNUMBER);
-        // DecodeEx, then the non-Ex form: one line each.
-        EXPECT_THAT(kvtest::TraceLines(),
-                    ElementsAre(HasSubstr(row.message), HasSubstr(row.message)));
-    }
-}
-
-TEST(SigningCertificate, DecodedIssuerUidIsDropped)
-{
-    const Bytes issuerAndSerial =
-        Concat(Seq(Der(0xA4, EssFile("root-issuer.der"))), Hex("02 01 07"));
-    const auto result =
-        DecodeChecked<Info>(kCodec, WithIssuerSerial(Concat(issuerAndSerial, Hex("03 02 00 5A"))));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(Hex("07"), BlobBytes(As<Info>(result).rgCerts[0].IssuerSerial.SerialNumber));
-    EXPECT_EQ(WithIssuerSerial(issuerAndSerial), kvtest::EncodeEveryWay(kCodec, result.get()));
 }
 
 // The frame never hands FillBuffer another size than the size step's, so the check is
@@ -344,67 +525,33 @@ TEST(SigningCertificate, QualifierArraysRoundFromTheBlockStartNotByAddress)
     }
 }
 
-// A context whose heap answers every request with null, as an exhausted heap does: the
-// runtime gives null for a context without a heap. The heap is put back for the release.
-class ExhaustedContext {
-  public:
-    ExhaustedContext() { EXPECT_TRUE(InitializeAsn1cContext(&ctx_)); }
-    ~ExhaustedContext()
-    {
-        ctx_.pMemHeap = heap_;
-        rtFreeContext(&ctx_);
-    }
-    Asn1Context *get() { return &ctx_; }
-    void Exhaust() { std::swap(heap_, ctx_.pMemHeap); }
-
-  private:
-    Asn1Context ctx_;
-    void *heap_ = nullptr;
-};
-
-TEST(SigningCertificate, ExhaustedContextHeapIsReportedAsNoMemory)
+// Each allocation of an encoding and a decoding with every part fails in turn, cleanly.
+TEST(SigningCertificate, EveryAllocationFailureIsClean)
 {
-    Bytes hash = kHash20, name = EssFile("root-issuer.der"), serial = {0x01};
-    std::vector<KVCMSG_ESS_CERT_ID> certs = {{BlobOf(hash), {}}}, noCerts;
-    std::vector<CERT_POLICY_INFO> policies = {{const_cast<LPSTR>("1.2.3"), 0, nullptr}}, noPolicies;
-    const Info withCert = InfoOf(certs, noPolicies), withPolicy = InfoOf(noCerts, policies);
-    const KVCMSG_ISSUER_SERIAL issuerSerial = {BlobOf(name), BlobOf(serial)};
-    const Bytes der = EssFile("sc-sha1-chain.der");
-    struct Row {
-        const char *name;
-        std::function<BOOL(Asn1Context *, SigningCertificate *)> call;
-        const char *message;
-    } rows[] = {
-        {"certNode",
-         [&](Asn1Context *ctx, SigningCertificate *value) {
-             return SigningCertificate_FillAsn1cObject(ctx, &withCert, value);
-         },
-         "ALLOC_ASN1ELEMDNODE() failed"},
-        {"policyNode",
-         [&](Asn1Context *ctx, SigningCertificate *value) {
-             return SigningCertificate_FillAsn1cObject(ctx, &withPolicy, value);
-         },
-         "ALLOC_ASN1ELEMDNODE() failed"},
-        {"issuerName",
-         [&](Asn1Context *ctx, SigningCertificate *) {
-             IssuerSerial value{};
-             return IssuerSerial_FillAsn1cObject(ctx, &issuerSerial, &value);
-         },
-         "ALLOC_ASN1ELEM() failed"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        ExhaustedContext ctx;
-        SigningCertificate value{}; // decoded before the heap runs dry
-        ASSERT_TRUE(Asn1cObjectDecode(ctx.get(), der.data(), static_cast<DWORD>(der.size()), &value,
-                                      DecodeAs<asn1D_SigningCertificate>));
-        kvtest::ClearTrace();
-        ctx.Exhaust();
-        SetLastError(0);
-        EXPECT_FALSE(row.call(ctx.get(), &value));
-        EXPECT_EQ(NTE_NO_MEMORY, GetLastError());
-        EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr(row.message)));
-    }
+    const CallerInfo<Info> given({"every part",
+                                  {{"Certs", "hash=tsa.sha1 | hash=root.sha1 "
+                                             "issuer=@root-issuer.der serial=root.serial"},
+                                   {"Policies", "1.2.3 q=1.3.6.1.5.5.7.2.1:0500 | 1.2.4"}}});
+    BYTE *pbEncoded = nullptr;
+    DWORD cbEncoded = 0;
+    const std::set<std::string> encodeMessages = FailEachAllocation([&] {
+        return OrvaDllSigningCertificateEncodeEx(kvtest::kEncodingType, kvtest::kStructType,
+                                                 &given.info, CRYPT_ENCODE_ALLOC_FLAG, nullptr,
+                                                 &pbEncoded, &cbEncoded);
+    });
+    for (const std::string &m : encodeMessages)
+        printf("E %s\n", m.c_str());
+    void *pvDecoded = nullptr;
+    DWORD cbDecoded = 0;
+    const std::set<std::string> decodeMessages = FailEachAllocation([&] {
+        return OrvaDllSigningCertificateDecodeEx(kvtest::kEncodingType, kvtest::kStructType,
+                                                 pbEncoded, cbEncoded, CRYPT_DECODE_ALLOC_FLAG,
+                                                 nullptr, &pvDecoded, &cbDecoded);
+    });
+    for (const std::string &m : decodeMessages)
+        printf("D %s\n", m.c_str());
+    std::free(pbEncoded);
+    std::free(pvDecoded);
 }
 
 TEST(SigningCertificate, DecodeWithoutExRefusesAllocationUnderItsOwnName)
@@ -420,6 +567,33 @@ TEST(SigningCertificate, DecodeWithoutExRefusesAllocationUnderItsOwnName)
     EXPECT_THAT(kvtest::TraceLines(),
                 ElementsAre(AllOf(HasSubstr("OrvaDllSigningCertificateDecode("),
                                   HasSubstr("no flags supported"))));
+}
+
+// No decoder produces a hash choice other than the two alternatives; a value built by hand
+// shows both decode callbacks refusing it.
+TEST(OtherSigningCertificate, UnknownHashChoiceIsRefusedByBothDecodeSteps)
+{
+    Asn1Context ctx;
+    ASSERT_TRUE(InitializeAsn1cContext(&ctx));
+    OtherSigningCertificate value{};
+    auto *certId = static_cast<OtherCertID *>(rtDListNewNodeAndData(&ctx, sizeof(OtherCertID)));
+    ASSERT_NE(nullptr, certId);
+    certId->otherCertHash.t = 3;
+    rtDListAppendNode(&ctx, &value.certs, certId);
+
+    DWORD cb = 0;
+    SetLastError(0);
+    EXPECT_FALSE(OtherSigningCertificate_GetBufferSize(&ctx, &value, &cb));
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+
+    alignas(KVCMSG_OTHER_SIGNING_CERTIFICATE)
+        BYTE buffer[sizeof(KVCMSG_OTHER_SIGNING_CERTIFICATE) + sizeof(KVCMSG_OTHER_CERT_ID)];
+    SetLastError(0);
+    EXPECT_FALSE(OtherSigningCertificate_FillBuffer(&ctx, &value, buffer, sizeof buffer));
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+    EXPECT_THAT(kvtest::TraceLines(), ElementsAre(HasSubstr("Malformed OtherCertID"),
+                                                  HasSubstr("Malformed OtherCertID")));
+    rtFreeContext(&ctx);
 }
 
 } // namespace

@@ -80,6 +80,17 @@ std::vector<FileCase> ReadFileCases(const std::string &name)
     return cases;
 }
 
+std::vector<std::string> Split(const std::string &text, const std::string &separator)
+{
+    std::vector<std::string> parts;
+    for (size_t at = 0;;) {
+        const size_t next = text.find(separator, at);
+        parts.push_back(text.substr(at, next - at));
+        if (next == std::string::npos) return parts;
+        at = next + separator.size();
+    }
+}
+
 std::vector<unsigned char> FromHex(const std::string &hex)
 {
     std::vector<unsigned char> out;

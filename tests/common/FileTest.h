@@ -28,6 +28,9 @@ struct FileCase {
 // The cases of a file under tests/data; an unreadable file fails the test.
 std::vector<FileCase> ReadFileCases(const std::string &name);
 
+// The parts of `text` between the separators (the text itself when there is none).
+std::vector<std::string> Split(const std::string &text, const std::string &separator);
+
 std::vector<unsigned char> FromHex(const std::string &hex);
 std::string ToHex(const unsigned char *data, size_t size);
 inline std::string ToHex(std::span<const unsigned char> bytes)

@@ -3,6 +3,7 @@
 #include "frame/AsnObject.h"
 #include "frame/Memory.h"
 
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -167,109 +168,44 @@ class FrameTest : public testing::Test {
 
 // ------------------------------------------------------------------ argument checks
 
-struct ValidationRow {
-    const char *name;
-    DWORD dwCertEncodingType;
-    LPCSTR lpszStructType;
-    bool nullInfo;   // pvStructInfo (encode) / pbEncoded (decode) null
-    DWORD cbEncoded; // decode only
-    DWORD dwFlags;
-    bool nullOutput; // pvEncoded / pvStructInfo null
-    bool nullSize;   // pcbEncoded / pcbStructInfo null
-    DWORD expectedError;
-    const char *validator;
-    const char *message;
-};
-
-// Rows in check order: each row fails exactly one check and passes the earlier ones.
-const ValidationRow kEncodeRows[] = {
-    {"NoX509Encoding", PKCS_7_ASN_ENCODING, kStructType, false, 0, 0, false, false,
-     ERROR_INVALID_PARAMETER, "ValidateCommonEncodeObjectParameterList",
-     "Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)"},
-    {"NullStructType", kX509, nullptr, false, 0, 0, false, false, ERROR_INVALID_PARAMETER,
-     "ValidateCommonEncodeObjectParameterList", "Unsupported struct type !lpszStructType"},
-    {"NullStructInfo", kX509, kStructType, true, 0, 0, false, false, ERROR_INVALID_PARAMETER,
-     "ValidateCommonEncodeObjectParameterList", "pvStructInfo is 0"},
-    {"ForeignFlag", kX509, kStructType, false, 0, CRYPT_ENCODE_ALLOC_FLAG | 0x1, false, false,
-     NTE_BAD_FLAGS, "ValidateCommonEncodeObjectParameterList",
-     "Unsupported dwFlags (32769), only CRYPT_ENCODE_ALLOC_FLAG is allowed"},
-    {"AllocWithoutOutput", kX509, kStructType, false, 0, CRYPT_ENCODE_ALLOC_FLAG, true, false,
-     ERROR_INVALID_PARAMETER, "ValidateCommonEncodeObjectParameterList",
-     "CRYPT_ENCODE_ALLOC_FLAG is set but pvEncoded is 0"},
-    {"NullSize", kX509, kStructType, false, 0, 0, false, true, ERROR_INVALID_PARAMETER,
-     "ValidateCommonEncodeObjectParameterList", "pcbEncoded is 0"},
-};
-
-const ValidationRow kDecodeRows[] = {
-    {"NoX509Encoding", PKCS_7_ASN_ENCODING, kStructType, false, 7, 0, false, false,
-     ERROR_INVALID_PARAMETER, "ValidateCommonDecodeObjectParameterList",
-     "Unsupported encoding !(X509_ASN_ENCODING&dwCertEncodingType)"},
-    {"NullStructType", kX509, nullptr, false, 7, 0, false, false, ERROR_INVALID_PARAMETER,
-     "ValidateCommonDecodeObjectParameterList", "Unsupported struct type !lpszStructType"},
-    {"NullEncoded", kX509, kStructType, true, 7, 0, false, false, ERROR_INVALID_PARAMETER,
-     "ValidateCommonDecodeObjectParameterList", "Encoded data is not supplied"},
-    {"EmptyEncoded", kX509, kStructType, false, 0, 0, false, false, ERROR_INVALID_PARAMETER,
-     "ValidateCommonDecodeObjectParameterList", "Encoded data is not supplied"},
-    {"NoCopyFlag", kX509, kStructType, false, 7, CRYPT_DECODE_NOCOPY_FLAG, false, false,
-     NTE_BAD_FLAGS, "ValidateCommonDecodeObjectParameterList",
-     "Unsupported dwFlags (1), only CRYPT_DECODE_ALLOC_FLAG is allowed"},
-    {"AllocWithoutOutput", kX509, kStructType, false, 7, CRYPT_DECODE_ALLOC_FLAG, true, false,
-     ERROR_INVALID_PARAMETER, "ValidateCommonDecodeObjectParameterList",
-     "CRYPT_DECODE_ALLOC_FLAG is set but pvStructInfo is 0"},
-    {"NullSize", kX509, kStructType, false, 7, 0, false, true, ERROR_INVALID_PARAMETER,
-     "ValidateCommonDecodeObjectParameterList", "pcbStructInfo is 0"},
-};
-
-TEST_F(FrameTest, EncodeRejectsBadArgumentsInOrder)
+// The cases of tests/data/frame/arguments.txt through the test codec.
+TEST_F(FrameTest, RejectsBadArgumentsInOrder)
 {
-    for (const ValidationRow &row : kEncodeRows) {
-        SCOPED_TRACE(row.name);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("frame/arguments.txt")) {
+        SCOPED_TRACE(c.where);
         kvtest::ClearTrace();
-        std::array<BYTE, 16> out;
-        out.fill(0xA5);
-        BYTE *allocated = nullptr;
-        void *pvEncoded = row.nullOutput ? nullptr
-                          : (row.dwFlags & CRYPT_ENCODE_ALLOC_FLAG)
-                              ? static_cast<void *>(&allocated)
-                              : out.data();
-        DWORD cb = 16;
-        EXPECT_FALSE(TestBlobEncodeEx(row.dwCertEncodingType, row.lpszStructType,
-                                      row.nullInfo ? nullptr : &kBlob, row.dwFlags, nullptr,
-                                      pvEncoded, row.nullSize ? nullptr : &cb));
-        EXPECT_EQ(row.expectedError, GetLastError());
-        EXPECT_EQ(16u, cb);
-        EXPECT_EQ(nullptr, allocated);
-        EXPECT_THAT(out, Each(0xA5));
-        EXPECT_THAT(kvtest::TraceLines(),
-                    ElementsAre(AllOf(HasSubstr(std::string(row.validator) + "("),
-                                      HasSubstr(row.message))));
-        EXPECT_EQ(0, g_contextsInitialised);
-    }
-}
-
-TEST_F(FrameTest, DecodeRejectsBadArgumentsInOrder)
-{
-    for (const ValidationRow &row : kDecodeRows) {
-        SCOPED_TRACE(row.name);
-        kvtest::ClearTrace();
+        const bool encode = c.Get("Call") == "encode";
+        const std::string nulls = c.Get("Null", "");
+        const auto given = [&](const char *what) { return nulls.find(what) == std::string::npos; };
+        const auto dwEncoding = static_cast<DWORD>(c.Number("Encoding", "1"));
+        const LPCSTR structType = given("StructType") ? kStructType : nullptr;
+        const auto dwFlags = static_cast<DWORD>(c.Number("Flags", "0"));
         std::array<BYTE, 64> out;
         out.fill(0xA5);
         void *allocated = nullptr;
-        void *pvStructInfo = row.nullOutput ? nullptr
-                             : (row.dwFlags & CRYPT_DECODE_ALLOC_FLAG)
-                                 ? static_cast<void *>(&allocated)
-                                 : out.data();
+        void *pvOut = !given("Output")                      ? nullptr
+                      : (dwFlags & CRYPT_ENCODE_ALLOC_FLAG) ? static_cast<void *>(&allocated)
+                                                            : out.data();
         DWORD cb = 64;
-        EXPECT_FALSE(TestBlobDecodeEx(
-            row.dwCertEncodingType, row.lpszStructType, row.nullInfo ? nullptr : kBlobDer.data(),
-            row.cbEncoded, row.dwFlags, nullptr, pvStructInfo, row.nullSize ? nullptr : &cb));
-        EXPECT_EQ(row.expectedError, GetLastError());
+        DWORD *pcb = given("Size") ? &cb : nullptr;
+        EXPECT_FALSE(encode ? TestBlobEncodeEx(dwEncoding, structType,
+                                               given("Input") ? &kBlob : nullptr, dwFlags, nullptr,
+                                               pvOut, pcb)
+                            : TestBlobDecodeEx(dwEncoding, structType,
+                                               given("Input") ? kBlobDer.data() : nullptr,
+                                               static_cast<DWORD>(c.Number("Length", "7")), dwFlags,
+                                               nullptr, pvOut, pcb));
+        EXPECT_EQ(c.Get("Error") == "NTE_BAD_FLAGS" ? DWORD(NTE_BAD_FLAGS)
+                                                    : DWORD(ERROR_INVALID_PARAMETER),
+                  GetLastError());
         EXPECT_EQ(64u, cb);
         EXPECT_EQ(nullptr, allocated);
         EXPECT_THAT(out, Each(0xA5));
+        const char *validator = encode ? "ValidateCommonEncodeObjectParameterList("
+                                       : "ValidateCommonDecodeObjectParameterList(";
         EXPECT_THAT(kvtest::TraceLines(),
-                    ElementsAre(AllOf(HasSubstr(std::string(row.validator) + "("),
-                                      HasSubstr(row.message))));
+                    ElementsAre(AllOf(HasSubstr(validator), HasSubstr(c.Get("Message")))));
+        EXPECT_EQ(0, g_contextsInitialised);
     }
 }
 
