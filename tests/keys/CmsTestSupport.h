@@ -1,6 +1,7 @@
 // What the CMS key-management tests share: the OpenSSL-made envelopes of tests/data/cms, a
 // caller allocator that keeps count of its blocks, a DER builder, a check that a call left no
-// key of its own alive, and openssl run as a peer.
+// key of its own alive, and the structures CryptoAPI hands the key-transport and key-agreement
+// functions.
 #pragma once
 
 #include <wincrypt.h>
@@ -11,18 +12,19 @@
 #include "GostKeyVectors.h"
 #include "ProviderHandles.h"
 #include "common/Der.h"
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -32,18 +34,23 @@ namespace kvtest {
 
 // GOST 28147-89 as CryptoAPI lists it in the encryption-algorithm group (RFC 4357, 10.1).
 inline constexpr char kGost28147Oid[] = "1.2.643.2.2.21";
+// The last error a call set before it is made: a call that leaves it gave no code of its own.
+inline constexpr DWORD kUntouched = 0x5EED;
 
-inline Bytes BytesOf(const CRYPT_DATA_BLOB &blob)
-{
-    return blob.pbData ? Bytes(blob.pbData, blob.pbData + blob.cbData) : Bytes();
-}
-
-inline CRYPT_DATA_BLOB BlobOf(const Bytes &bytes)
-{
-    return {static_cast<DWORD>(bytes.size()), const_cast<BYTE *>(bytes.data())};
-}
+// A call's result and the last error it left.
+struct Outcome {
+    BOOL ok;
+    DWORD error;
+};
 
 // ------------------------------------------------------------------ vectors
+
+// A data-file case's value as hex, or after file: the contents of a file under tests/data.
+inline Bytes HexOrFile(const FileCase &c, const std::string &key)
+{
+    const std::string &value = c.Get(key);
+    return value.starts_with("file:") ? ReadDataFile(value.substr(5)) : c.Hex(key);
+}
 
 // A recipient of tests/data/cms/make.sh and openssl's envelope for it.
 struct CmsVector {
@@ -58,11 +65,6 @@ struct CmsVector {
     std::string keyPemPath;
     std::string certPemPath;
 };
-
-inline Bytes PlainText()
-{
-    return ReadDataFile("cms/plain.bin");
-}
 
 inline std::vector<CmsVector> LoadCmsVectors()
 {
@@ -88,15 +90,17 @@ inline std::vector<CmsVector> LoadCmsVectors()
 // ------------------------------------------------------------------ the caller's allocator
 
 // PFN_CMSG_ALLOC / PFN_CMSG_FREE over malloc that remember the live blocks; allocation number
-// failAt (counted from 1 since Reset) fails with kAllocError.
+// failAt (counted from 1 since Reset) fails with kAllocError. Threads may share it.
 struct CallerMemory {
     static constexpr DWORD kAllocError = 0xA110CA7E;
+    static inline std::mutex mutex;
     static inline std::set<void *> live;
     static inline int count = 0;
     static inline int failAt = 0;
 
     static void *WINAPI Alloc(size_t cb)
     {
+        const std::lock_guard lock(mutex);
         if (++count == failAt) {
             SetLastError(kAllocError);
             return nullptr;
@@ -108,11 +112,13 @@ struct CallerMemory {
     static void WINAPI Free(void *pv)
     {
         if (!pv) return;
+        const std::lock_guard lock(mutex);
         EXPECT_EQ(1u, live.erase(pv)) << "a block the allocator never gave";
         std::free(pv);
     }
     static void Reset(int failAtCall = 0)
     {
+        const std::lock_guard lock(mutex);
         for (void *pv : live)
             std::free(pv);
         live.clear();
@@ -156,23 +162,27 @@ class KeyWatch {
 
 // ------------------------------------------------------------------ content keys
 
-// A content-encryption key made by the library in hProv, with its parameters block.
+// A content-encryption key made by the library in hProv (0: one the library acquires), with its
+// parameters block.
 struct ContentKey {
     CMSG_CONTENT_ENCRYPT_INFO info{};
     ScopedKey hKey = NewScopedKey();
     Bytes parameters;
 };
 
-inline void MakeContentKey(HCRYPTPROV hProv, ContentKey *key)
+inline Outcome MakeContentKey(HCRYPTPROV hProv, ContentKey *key, LPCSTR pszObjId = kGost28147Oid)
 {
     key->info.cbSize = sizeof key->info;
     key->info.hCryptProv = hProv;
-    key->info.ContentEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(kGost28147Oid);
+    key->info.ContentEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(pszObjId);
     key->info.pfnAlloc = CallerMemory::Alloc;
     key->info.pfnFree = CallerMemory::Free;
-    ASSERT_TRUE(OrvaMsgDllGenContentEncryptKey(&key->info, 0, nullptr));
+    key->info.hContentEncryptKey = 0xBAD;
+    SetLastError(kUntouched);
+    const Outcome made = {OrvaMsgDllGenContentEncryptKey(&key->info, 0, nullptr), GetLastError()};
     *key->hKey = key->info.hContentEncryptKey;
     key->parameters = BytesOf(key->info.ContentEncryptionAlgorithm.Parameters);
+    return made;
 }
 
 inline Bytes Encrypt(HCRYPTKEY hKey, Bytes data)
@@ -189,30 +199,190 @@ inline Bytes Decrypt(HCRYPTKEY hKey, Bytes data)
     return data;
 }
 
-// ------------------------------------------------------------------ openssl as the peer
+// ------------------------------------------------------------------ key transport
 
-inline bool OpenSslWithGostEngine()
+// The import of a key transport in hProv's key pair, for content under contentParams.
+inline Outcome ImportKeyTrans(HCRYPTPROV hProv, const Bytes &encryptedKey,
+                              const Bytes &contentParams, HCRYPTKEY *phKey)
 {
-    return std::system("openssl engine gost -t >/dev/null 2>&1") == 0;
+    CMSG_KEY_TRANS_RECIPIENT_INFO keyTrans{};
+    keyTrans.EncryptedKey = BlobOf(encryptedKey);
+    CMSG_CTRL_KEY_TRANS_DECRYPT_PARA para{};
+    para.cbSize = sizeof para;
+    para.hCryptProv = hProv;
+    para.dwKeySpec = AT_KEYEXCHANGE;
+    para.pKeyTrans = &keyTrans;
+    CRYPT_ALGORITHM_IDENTIFIER content = {const_cast<LPSTR>(kGost28147Oid), BlobOf(contentParams)};
+    *phKey = 0xBAD;
+    SetLastError(kUntouched);
+    const BOOL ok = OrvaMsgDllImportKeyTrans(&content, &para, 0, nullptr, phKey);
+    return {ok, GetLastError()};
 }
 
-inline std::string TempPath(const std::string &name)
+// What the sender's CryptoAPI passes for a key-transport recipient, and what it gets back.
+struct KeyTransSender {
+    std::string oid;
+    Bytes params, publicKey;
+    CMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO encodeInfo{};
+    CMSG_KEY_TRANS_ENCRYPT_INFO encryptInfo{};
+
+    KeyTransSender(const std::string &algorithmOid, const Bytes &recipientParams,
+                   const Bytes &recipientKey)
+        : oid(algorithmOid), params(recipientParams), publicKey(recipientKey)
+    {
+        encodeInfo.cbSize = sizeof encodeInfo;
+        encodeInfo.KeyEncryptionAlgorithm = {oid.data(), BlobOf(params)};
+        encodeInfo.RecipientPublicKey = {static_cast<DWORD>(publicKey.size()), publicKey.data(), 0};
+        encryptInfo.cbSize = sizeof encryptInfo;
+    }
+    KeyTransSender(const KeyTransSender &) = delete;
+    Outcome Export(CMSG_CONTENT_ENCRYPT_INFO *pContent)
+    {
+        SetLastError(kUntouched);
+        const BOOL ok = OrvaMsgDllExportKeyTrans(pContent, &encodeInfo, &encryptInfo, 0, nullptr);
+        return {ok, GetLastError()};
+    }
+};
+
+// ------------------------------------------------------------------ key agreement
+
+// What the sender's CryptoAPI passes for one key-agreement recipient, and what it gets back.
+// Two recipient encrypted keys: only the first is the export's business.
+struct KeyAgreeSender {
+    std::array<char, 32> keyEncryptionOid{}; // rewritten in place by the export
+    std::string ephemeralOid;
+    Bytes ephemeralParams, recipientKey;
+    CRYPT_ALGORITHM_IDENTIFIER ephemeral{};
+    std::array<CMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, 2> recipientKeys{};
+    std::array<PCMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, 2> rgpRecipientKeys{};
+    CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO encodeInfo{};
+    std::array<CMSG_KEY_AGREE_KEY_ENCRYPT_INFO, 2> keyEncryptInfos{};
+    std::array<PCMSG_KEY_AGREE_KEY_ENCRYPT_INFO, 2> rgpKeyEncryptInfos{};
+    CMSG_KEY_AGREE_ENCRYPT_INFO encryptInfo{};
+
+    KeyAgreeSender(const std::string &keyEncryption, const std::string &ephemeralAlgorithm,
+                   const Bytes &params, const Bytes &publicKey)
+        : ephemeralOid(ephemeralAlgorithm), ephemeralParams(params), recipientKey(publicKey)
+    {
+        std::strncpy(keyEncryptionOid.data(), keyEncryption.c_str(), keyEncryptionOid.size() - 1);
+        ephemeral = {ephemeralOid.data(), BlobOf(ephemeralParams)};
+        for (size_t i = 0; i < recipientKeys.size(); ++i) {
+            recipientKeys[i].cbSize = sizeof recipientKeys[i];
+            recipientKeys[i].RecipientPublicKey = {static_cast<DWORD>(recipientKey.size()),
+                                                   recipientKey.data(), 0};
+            rgpRecipientKeys[i] = &recipientKeys[i];
+            rgpKeyEncryptInfos[i] = &keyEncryptInfos[i];
+        }
+        encodeInfo.cbSize = sizeof encodeInfo;
+        encodeInfo.KeyEncryptionAlgorithm.pszObjId = keyEncryptionOid.data();
+        encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE;
+        encodeInfo.pEphemeralAlgorithm = &ephemeral;
+        encodeInfo.cRecipientEncryptedKeys = 2;
+        encodeInfo.rgpRecipientEncryptedKeys = rgpRecipientKeys.data();
+        encryptInfo.cbSize = sizeof encryptInfo;
+        encryptInfo.cKeyAgreeKeyEncryptInfo = 2;
+        encryptInfo.rgpKeyAgreeKeyEncryptInfo = rgpKeyEncryptInfos.data();
+    }
+    KeyAgreeSender(const KeyAgreeSender &) = delete;
+
+    Outcome Export(CMSG_CONTENT_ENCRYPT_INFO *pContent)
+    {
+        SetLastError(kUntouched);
+        const BOOL ok = OrvaMsgDllExportKeyAgree(pContent, &encodeInfo, &encryptInfo, 0, nullptr);
+        return {ok, GetLastError()};
+    }
+    // Releases the blocks the flags give to CryptoAPI, as it would.
+    void ReleaseByFlags() const
+    {
+        const DWORD flags = encryptInfo.dwFlags;
+        const CERT_PUBLIC_KEY_INFO &originator = encryptInfo.OriginatorPublicKeyInfo;
+        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PARA_FLAG)
+            CallerMemory::Free(encryptInfo.KeyEncryptionAlgorithm.Parameters.pbData);
+        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_MATERIAL_FLAG)
+            CallerMemory::Free(encryptInfo.UserKeyingMaterial.pbData);
+        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_PARA_FLAG)
+            CallerMemory::Free(originator.Algorithm.Parameters.pbData);
+        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_BITS_FLAG)
+            CallerMemory::Free(originator.PublicKey.pbData);
+        CallerMemory::Free(keyEncryptInfos[0].EncryptedKey.pbData); // the caller's in any case
+    }
+};
+
+// A KeyAgreeRecipientInfo as the recipient's CryptoAPI decoded it.
+struct KeyAgreeRecipientInfo {
+    std::string keyEncryptionOid;
+    Bytes keyEncryptionParams, ukm, encryptedKey;
+    std::string originatorOid;
+    Bytes originatorParams, originatorKey;
+    bool nullKeyEncryptionOid = false;
+    DWORD originatorChoice = CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY;
+    bool noUkm = false;
+};
+
+inline KeyAgreeRecipientInfo ReceivedFrom(const KeyAgreeSender &sender)
 {
-    const char *dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/kvext-cms-" + std::to_string(getpid()) + "-" + name;
+    const CMSG_KEY_AGREE_ENCRYPT_INFO &out = sender.encryptInfo;
+    const CERT_PUBLIC_KEY_INFO &originator = out.OriginatorPublicKeyInfo;
+    return {sender.keyEncryptionOid.data(),
+            BytesOf(out.KeyEncryptionAlgorithm.Parameters),
+            BytesOf(out.UserKeyingMaterial),
+            BytesOf(sender.keyEncryptInfos[0].EncryptedKey),
+            originator.Algorithm.pszObjId,
+            BytesOf(originator.Algorithm.Parameters),
+            BytesOf({originator.PublicKey.cbData, originator.PublicKey.pbData})};
 }
 
-inline void WriteFile(const std::string &path, const Bytes &bytes)
+// The import in the recipient's container; a second recipient encrypted key that decodes to
+// nothing stands behind the first.
+inline Outcome ImportKeyAgree(HCRYPTPROV hProv, DWORD dwKeySpec, KeyAgreeRecipientInfo info,
+                              const Bytes &contentParams, HCRYPTKEY *phKey)
 {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    static const Bytes kNotAKey = {0x05, 0x00};
+    std::array<CMSG_RECIPIENT_ENCRYPTED_KEY_INFO, 2> keys{};
+    keys[0].EncryptedKey = BlobOf(info.encryptedKey);
+    keys[1].EncryptedKey = BlobOf(kNotAKey);
+    std::array<PCMSG_RECIPIENT_ENCRYPTED_KEY_INFO, 2> rgpKeys = {&keys[0], &keys[1]};
+    CMSG_KEY_AGREE_RECIPIENT_INFO keyAgree{};
+    keyAgree.dwVersion = 3;
+    keyAgree.dwOriginatorChoice = info.originatorChoice;
+    keyAgree.OriginatorPublicKeyInfo.Algorithm = {info.originatorOid.data(),
+                                                  BlobOf(info.originatorParams)};
+    keyAgree.OriginatorPublicKeyInfo.PublicKey = {static_cast<DWORD>(info.originatorKey.size()),
+                                                  info.originatorKey.data(), 0};
+    keyAgree.UserKeyingMaterial = info.noUkm ? CRYPT_DATA_BLOB{} : BlobOf(info.ukm);
+    keyAgree.KeyEncryptionAlgorithm = {info.nullKeyEncryptionOid ? nullptr
+                                                                 : info.keyEncryptionOid.data(),
+                                       BlobOf(info.keyEncryptionParams)};
+    keyAgree.cRecipientEncryptedKeys = 2;
+    keyAgree.rgpRecipientEncryptedKeys = rgpKeys.data();
+    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para{};
+    para.cbSize = sizeof para;
+    para.hCryptProv = hProv;
+    para.dwKeySpec = dwKeySpec;
+    para.pKeyAgree = &keyAgree;
+    CRYPT_ALGORITHM_IDENTIFIER content = {const_cast<LPSTR>(kGost28147Oid), BlobOf(contentParams)};
+    *phKey = 0xBAD;
+    SetLastError(kUntouched);
+    const BOOL ok = OrvaMsgDllImportKeyAgree(&content, &para, 0, nullptr, phKey);
+    return {ok, GetLastError()};
 }
 
-inline Bytes ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// ------------------------------------------------------------------ the fixture
+
+// openssl's envelopes and the message, the caller's allocator emptied around each test, and a
+// provider of the sender's without a container.
+class CmsTest : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        CallerMemory::Reset();
+        ASSERT_EQ(3u, vectors_.size());
+        ASSERT_NE(0u, *hSender_);
+    }
+    void TearDown() override { CallerMemory::Reset(); }
+    const std::vector<CmsVector> vectors_ = LoadCmsVectors();
+    const Bytes plain_ = ReadDataFile("cms/plain.bin");
+    ScopedProv hSender_ = AcquireProvider(nullptr);
+};
 
 } // namespace kvtest

@@ -26,15 +26,6 @@ Bytes Failed()
     return {0xFA, 0x11, BYTE(error >> 24), BYTE(error >> 16), BYTE(error >> 8), BYTE(error)};
 }
 
-void *WINAPI Alloc(size_t cb)
-{
-    return std::malloc(cb ? cb : 1);
-}
-void WINAPI Free(void *pv)
-{
-    std::free(pv);
-}
-
 // The DER of a flat result, encoded in allocation mode.
 Bytes Reencode(const CodecEntryPoints &codec, const void *pvInfo)
 {
@@ -142,10 +133,9 @@ void AddCodecCalls(const CodecInput &in, std::vector<Call> *calls)
 struct KeyInputs {
     kvtest::CmsVector v = kvtest::LoadCmsVectors().at(1);
     kvtest::GostKeyVector key = kvtest::LoadGostKeyVectors().at(0);
-    Bytes plain = kvtest::PlainText();
-    Bytes agreeEncryptedKey, agreeParams, agreeUkm, agreeOriginatorKey, agreeContentParams;
-    Bytes agreeCiphertext;
-    std::string agreeOid; // the key-agreement OID the export wrote
+    Bytes plain = kvtest::ReadDataFile("cms/plain.bin");
+    kvtest::KeyAgreeRecipientInfo agreed;
+    Bytes agreedContentParams, agreedCiphertext;
 };
 
 // A content key of a provider of its own; its blocks go back when it does.
@@ -156,64 +146,30 @@ struct ContentKey {
     {
         info.cbSize = sizeof info;
         info.ContentEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(kvtest::kGost28147Oid);
-        info.pfnAlloc = Alloc;
-        info.pfnFree = Free;
+        info.pfnAlloc = kvtest::CallerMemory::Alloc;
+        info.pfnFree = kvtest::CallerMemory::Free;
         ok = OrvaMsgDllGenContentEncryptKey(&info, 0, nullptr);
     }
     ~ContentKey()
     {
         if (info.hContentEncryptKey) CryptDestroyKey(info.hContentEncryptKey);
         if (info.dwFlags & CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG)
-            Free(info.ContentEncryptionAlgorithm.Parameters.pbData);
+            kvtest::CallerMemory::Free(info.ContentEncryptionAlgorithm.Parameters.pbData);
         if (info.dwFlags & CMSG_CONTENT_ENCRYPT_RELEASE_CONTEXT_FLAG)
             CryptReleaseContext(info.hCryptProv, 0);
     }
 };
 
 // The key agreement's export with a new content key, its output kept in `in` as the recipient
-// would receive it, and the plaintext encrypted under that content key.
+// would receive it.
 BOOL ExportKeyAgree(KeyInputs *in, ContentKey *content)
 {
-    std::string keyEncryptionOid = "1.2.643.7.1.1.1.1"; // rewritten in place by the export
-    CRYPT_ALGORITHM_IDENTIFIER ephemeral = {in->v.algorithmOid.data(),
-                                            kvtest::BlobOf(in->v.params)};
-    CMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO recipient{};
-    recipient.cbSize = sizeof recipient;
-    recipient.RecipientPublicKey = {static_cast<DWORD>(in->v.publicKey.size()),
-                                    in->v.publicKey.data(), 0};
-    PCMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO rgpRecipients[] = {&recipient};
-    CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO encode{};
-    encode.cbSize = sizeof encode;
-    encode.KeyEncryptionAlgorithm.pszObjId = keyEncryptionOid.data();
-    encode.dwKeyChoice = CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE;
-    encode.pEphemeralAlgorithm = &ephemeral;
-    encode.cRecipientEncryptedKeys = 1;
-    encode.rgpRecipientEncryptedKeys = rgpRecipients;
-    CMSG_KEY_AGREE_KEY_ENCRYPT_INFO keyEncrypt{};
-    PCMSG_KEY_AGREE_KEY_ENCRYPT_INFO rgpKeyEncrypt[] = {&keyEncrypt};
-    CMSG_KEY_AGREE_ENCRYPT_INFO out{};
-    out.cbSize = sizeof out;
-    out.cKeyAgreeKeyEncryptInfo = 1;
-    out.rgpKeyAgreeKeyEncryptInfo = rgpKeyEncrypt;
-    if (!content->ok || !OrvaMsgDllExportKeyAgree(&content->info, &encode, &out, 0, nullptr))
-        return FALSE;
-    const CERT_PUBLIC_KEY_INFO &originator = out.OriginatorPublicKeyInfo;
-    in->agreeOid = keyEncryptionOid.c_str();
-    in->agreeEncryptedKey = BytesOf(keyEncrypt.EncryptedKey);
-    in->agreeParams = BytesOf(out.KeyEncryptionAlgorithm.Parameters);
-    in->agreeUkm = BytesOf(out.UserKeyingMaterial);
-    in->agreeOriginatorKey = {originator.PublicKey.pbData,
-                              originator.PublicKey.pbData + originator.PublicKey.cbData};
-    in->agreeContentParams = BytesOf(content->info.ContentEncryptionAlgorithm.Parameters);
-    Free(keyEncrypt.EncryptedKey.pbData);
-    if (out.dwFlags & CMSG_KEY_AGREE_ENCRYPT_FREE_PARA_FLAG)
-        Free(out.KeyEncryptionAlgorithm.Parameters.pbData);
-    if (out.dwFlags & CMSG_KEY_AGREE_ENCRYPT_FREE_MATERIAL_FLAG)
-        Free(out.UserKeyingMaterial.pbData);
-    if (out.dwFlags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_PARA_FLAG)
-        Free(originator.Algorithm.Parameters.pbData);
-    if (out.dwFlags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_BITS_FLAG)
-        Free(originator.PublicKey.pbData);
+    kvtest::KeyAgreeSender sender("1.2.643.7.1.1.1.1", in->v.algorithmOid, in->v.params,
+                                  in->v.publicKey);
+    if (!content->ok || !sender.Export(&content->info).ok) return FALSE;
+    in->agreed = kvtest::ReceivedFrom(sender);
+    in->agreedContentParams = BytesOf(content->info.ContentEncryptionAlgorithm.Parameters);
+    sender.ReleaseByFlags();
     return TRUE;
 }
 
@@ -221,31 +177,11 @@ BOOL ExportKeyAgree(KeyInputs *in, ContentKey *content)
 Bytes ImportKeyAgree(const KeyInputs &in, const Bytes &ciphertext)
 {
     const auto hProv = kvtest::AcquireProvider(&in.v.keyPemPath);
-    CMSG_RECIPIENT_ENCRYPTED_KEY_INFO keyInfo{};
-    keyInfo.EncryptedKey = kvtest::BlobOf(in.agreeEncryptedKey);
-    PCMSG_RECIPIENT_ENCRYPTED_KEY_INFO rgpKeys[] = {&keyInfo};
-    CMSG_KEY_AGREE_RECIPIENT_INFO keyAgree{};
-    keyAgree.dwVersion = 3;
-    keyAgree.dwOriginatorChoice = CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY;
-    std::string originatorOid = in.v.algorithmOid, keyEncryptionOid = in.agreeOid;
-    keyAgree.OriginatorPublicKeyInfo.Algorithm = {originatorOid.data(),
-                                                  kvtest::BlobOf(in.v.params)};
-    keyAgree.OriginatorPublicKeyInfo.PublicKey = {static_cast<DWORD>(in.agreeOriginatorKey.size()),
-                                                  const_cast<BYTE *>(in.agreeOriginatorKey.data()),
-                                                  0};
-    keyAgree.UserKeyingMaterial = kvtest::BlobOf(in.agreeUkm);
-    keyAgree.KeyEncryptionAlgorithm = {keyEncryptionOid.data(), kvtest::BlobOf(in.agreeParams)};
-    keyAgree.cRecipientEncryptedKeys = 1;
-    keyAgree.rgpRecipientEncryptedKeys = rgpKeys;
-    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para{};
-    para.cbSize = sizeof para;
-    para.hCryptProv = *hProv;
-    para.dwKeySpec = AT_KEYEXCHANGE;
-    para.pKeyAgree = &keyAgree;
-    CRYPT_ALGORITHM_IDENTIFIER content = {const_cast<LPSTR>(kvtest::kGost28147Oid),
-                                          kvtest::BlobOf(in.agreeContentParams)};
     auto hKey = kvtest::NewScopedKey();
-    if (!OrvaMsgDllImportKeyAgree(&content, &para, 0, nullptr, hKey.get())) return Failed();
+    if (!kvtest::ImportKeyAgree(*hProv, AT_KEYEXCHANGE, in.agreed, in.agreedContentParams,
+                                hKey.get())
+             .ok)
+        return Failed();
     return kvtest::Decrypt(*hKey, ciphertext);
 }
 
@@ -255,17 +191,9 @@ Bytes ImportKeyTrans(const KeyInputs &in, const Bytes &encryptedKey, const Bytes
                      const Bytes &ciphertext)
 {
     const auto hProv = kvtest::AcquireProvider(&in.v.keyPemPath);
-    CMSG_KEY_TRANS_RECIPIENT_INFO keyTrans{};
-    keyTrans.EncryptedKey = kvtest::BlobOf(encryptedKey);
-    CMSG_CTRL_KEY_TRANS_DECRYPT_PARA para{};
-    para.cbSize = sizeof para;
-    para.hCryptProv = *hProv;
-    para.dwKeySpec = AT_KEYEXCHANGE;
-    para.pKeyTrans = &keyTrans;
-    CRYPT_ALGORITHM_IDENTIFIER content = {const_cast<LPSTR>(kvtest::kGost28147Oid),
-                                          kvtest::BlobOf(contentParams)};
     auto hKey = kvtest::NewScopedKey();
-    if (!OrvaMsgDllImportKeyTrans(&content, &para, 0, nullptr, hKey.get())) return Failed();
+    if (!kvtest::ImportKeyTrans(*hProv, encryptedKey, contentParams, hKey.get()).ok)
+        return Failed();
     return kvtest::Decrypt(*hKey, ciphertext);
 }
 
@@ -323,23 +251,16 @@ void AddKeyCalls(KeyInputs &in, std::vector<Call> *calls)
     });
     calls->push_back([&in] { // OrvaMsgDllExportKeyTrans, opened by the recipient
         ContentKey content;
-        CMSG_KEY_TRANS_RECIPIENT_ENCODE_INFO encode{};
-        encode.cbSize = sizeof encode;
-        encode.KeyEncryptionAlgorithm = {in.v.algorithmOid.data(), kvtest::BlobOf(in.v.params)};
-        encode.RecipientPublicKey = {static_cast<DWORD>(in.v.publicKey.size()),
-                                     in.v.publicKey.data(), 0};
-        CMSG_KEY_TRANS_ENCRYPT_INFO out{};
-        out.cbSize = sizeof out;
-        if (!content.ok || !OrvaMsgDllExportKeyTrans(&content.info, &encode, &out, 0, nullptr))
-            return Failed();
-        const Bytes encryptedKey = BytesOf(out.EncryptedKey);
-        Free(out.EncryptedKey.pbData);
+        kvtest::KeyTransSender sender(in.v.algorithmOid, in.v.params, in.v.publicKey);
+        if (!content.ok || !sender.Export(&content.info).ok) return Failed();
+        const Bytes encryptedKey = BytesOf(sender.encryptInfo.EncryptedKey);
+        kvtest::CallerMemory::Free(sender.encryptInfo.EncryptedKey.pbData);
         return ImportKeyTrans(in, encryptedKey,
                               BytesOf(content.info.ContentEncryptionAlgorithm.Parameters),
                               kvtest::Encrypt(content.info.hContentEncryptKey, in.plain));
     });
     calls->push_back([&in] { // OrvaMsgDllImportKeyAgree on the agreement made beforehand
-        return ImportKeyAgree(in, in.agreeCiphertext);
+        return ImportKeyAgree(in, in.agreedCiphertext);
     });
     calls->push_back([&in] { // OrvaMsgDllExportKeyAgree, opened by the recipient
         KeyInputs mine;
@@ -356,7 +277,7 @@ TEST(Concurrency, EveryEntryPointFromManyThreadsGivesItsSingleThreadedResult)
     KeyInputs keys;
     ContentKey agreed;
     ASSERT_TRUE(ExportKeyAgree(&keys, &agreed));
-    keys.agreeCiphertext = kvtest::Encrypt(agreed.info.hContentEncryptKey, keys.plain);
+    keys.agreedCiphertext = kvtest::Encrypt(agreed.info.hContentEncryptKey, keys.plain);
 
     std::vector<Call> calls;
     for (const CodecInput &input : codecs)

@@ -8,32 +8,10 @@ using kvtest::BytesOf;
 using kvtest::CallerMemory;
 using kvtest::Cat;
 using kvtest::Der;
+using kvtest::kUntouched;
 using testing::IsEmpty;
 
 namespace {
-
-constexpr DWORD kUntouched = 0x5EED;
-
-struct Generated {
-    BOOL ok;
-    DWORD error;
-    CMSG_CONTENT_ENCRYPT_INFO info;
-};
-
-Generated Generate(HCRYPTPROV hProv, LPCSTR pszObjId)
-{
-    Generated result{FALSE, 0, {}};
-    result.info.cbSize = sizeof result.info;
-    result.info.hCryptProv = hProv;
-    result.info.ContentEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(pszObjId);
-    result.info.pfnAlloc = CallerMemory::Alloc;
-    result.info.pfnFree = CallerMemory::Free;
-    result.info.hContentEncryptKey = 0xBAD;
-    SetLastError(kUntouched);
-    result.ok = OrvaMsgDllGenContentEncryptKey(&result.info, 0, nullptr);
-    result.error = GetLastError();
-    return result;
-}
 
 Bytes KeyParam(HCRYPTKEY hKey, DWORD dwParam)
 {
@@ -44,42 +22,27 @@ Bytes KeyParam(HCRYPTKEY hKey, DWORD dwParam)
     return value;
 }
 
-std::string TextParam(HCRYPTKEY hKey, DWORD dwParam)
-{
-    const Bytes text = KeyParam(hKey, dwParam);
-    return std::string(text.begin(), std::find(text.begin(), text.end(), 0));
-}
-
-class ContentKey : public testing::Test {
-  protected:
-    void SetUp() override
-    {
-        CallerMemory::Reset();
-        ASSERT_NE(0u, *hProv_);
-    }
-    void TearDown() override { CallerMemory::Reset(); }
-    const kvtest::ScopedProv hProv_ = kvtest::AcquireProvider(nullptr);
-};
+using ContentKey = kvtest::CmsTest;
 
 // The parameters are SEQUENCE { OCTET STRING <the key's IV>, OID <its parameter set> }, in a
 // block of the caller's allocator flagged for release; the key is the only one left.
 TEST_F(ContentKey, KeyAndParameters)
 {
-    const kvtest::KeyWatch watch(*hProv_);
-    const Generated generated = Generate(*hProv_, kvtest::kGost28147Oid);
-    ASSERT_TRUE(generated.ok);
-    auto hKey = kvtest::NewScopedKey();
-    *hKey = generated.info.hContentEncryptKey;
+    const kvtest::KeyWatch watch(*hSender_);
+    kvtest::ContentKey key;
+    const kvtest::Outcome made = kvtest::MakeContentKey(*hSender_, &key);
+    ASSERT_TRUE(made.ok);
+    const kvtest::ScopedKey &hKey = key.hKey;
     watch.ExpectOnlyAlive({*hKey});
-    EXPECT_EQ(kUntouched, generated.error);
-    EXPECT_EQ(*hProv_, generated.info.hCryptProv);
-    EXPECT_EQ(DWORD{CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG}, generated.info.dwFlags);
+    EXPECT_EQ(kUntouched, made.error);
+    EXPECT_EQ(*hSender_, key.info.hCryptProv);
+    EXPECT_EQ(DWORD{CMSG_CONTENT_ENCRYPT_FREE_PARA_FLAG}, key.info.dwFlags);
 
-    const std::string paramSet = TextParam(*hKey, KP_GOST_CIPHER_PARAMSET);
-    EXPECT_EQ("1.2.643.2.2.31.1", paramSet); // the provider's default
+    EXPECT_STREQ("1.2.643.2.2.31.1", // the provider's default
+                 reinterpret_cast<const char *>(KeyParam(*hKey, KP_GOST_CIPHER_PARAMSET).data()));
     const Bytes expected =
-        Der(0x30, Cat({Der(0x04, KeyParam(*hKey, KP_IV)), kvtest::DerOid(paramSet)}));
-    const CRYPT_OBJID_BLOB &parameters = generated.info.ContentEncryptionAlgorithm.Parameters;
+        Der(0x30, Cat({Der(0x04, KeyParam(*hKey, KP_IV)), kvtest::DerOid("1.2.643.2.2.31.1")}));
+    const CRYPT_OBJID_BLOB &parameters = key.info.ContentEncryptionAlgorithm.Parameters;
     EXPECT_EQ(expected, BytesOf(parameters));
     EXPECT_EQ(1u, CallerMemory::live.count(parameters.pbData));
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
@@ -96,11 +59,9 @@ TEST_F(ContentKey, EncryptionAlgorithmOid)
     ASSERT_TRUE(CryptRegisterOIDInfo(&tripleDes, 0));
     for (const char *oid : {kvtest::kGost28147Oid, "1.2.840.113549.3.7"}) {
         SCOPED_TRACE(oid);
-        const Generated generated = Generate(*hProv_, oid);
-        ASSERT_TRUE(generated.ok);
-        auto hKey = kvtest::NewScopedKey();
-        *hKey = generated.info.hContentEncryptKey;
-        const Bytes algId = KeyParam(*hKey, KP_ALGID);
+        kvtest::ContentKey key;
+        ASSERT_TRUE(kvtest::MakeContentKey(*hSender_, &key, oid).ok);
+        const Bytes algId = KeyParam(*key.hKey, KP_ALGID);
         ASSERT_EQ(sizeof(ALG_ID), algId.size());
         EXPECT_EQ(ALG_GOST_28147, algId[0] | algId[1] << 8);
     }
@@ -108,12 +69,14 @@ TEST_F(ContentKey, EncryptionAlgorithmOid)
     for (const char *oid :
          {"1.2.643.2.2.19", "1.2.643.2.2.21.1", static_cast<const char *>(nullptr)}) {
         SCOPED_TRACE(oid ? oid : "null");
-        const Generated generated = Generate(0, oid);
-        EXPECT_FALSE(generated.ok);
-        EXPECT_EQ(kUntouched, generated.error);
-        EXPECT_EQ(0u, generated.info.hCryptProv);
-        EXPECT_EQ(0u, generated.info.hContentEncryptKey);
-        EXPECT_EQ(0u, generated.info.dwFlags);
+        kvtest::ContentKey key;
+        const kvtest::Outcome made = kvtest::MakeContentKey(0, &key, oid);
+        const CMSG_CONTENT_ENCRYPT_INFO &generated = key.info;
+        EXPECT_FALSE(made.ok);
+        EXPECT_EQ(kUntouched, made.error);
+        EXPECT_EQ(0u, generated.hCryptProv);
+        EXPECT_EQ(0u, generated.hContentEncryptKey);
+        EXPECT_EQ(0u, generated.dwFlags);
     }
     EXPECT_THAT(CallerMemory::live, IsEmpty());
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
@@ -135,24 +98,26 @@ TEST_F(ContentKey, FailuresKeepTheirCodes)
         DWORD error, flags;
     } rows[] = {
         {"released provider", hReleased, 0, NTE_BAD_UID, 0},
-        {"allocator fails", *hProv_, 1, CallerMemory::kAllocError, 0},
+        {"allocator fails", *hSender_, 1, CallerMemory::kAllocError, 0},
         {"allocator fails, provider acquired", 0, 1, CallerMemory::kAllocError,
          CMSG_CONTENT_ENCRYPT_RELEASE_CONTEXT_FLAG},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         CallerMemory::Reset(row.failAlloc);
-        const kvtest::KeyWatch watch(*hProv_);
-        const Generated generated = Generate(row.hProv, kvtest::kGost28147Oid);
+        const kvtest::KeyWatch watch(*hSender_);
+        kvtest::ContentKey key;
+        const kvtest::Outcome made = kvtest::MakeContentKey(row.hProv, &key);
+        const CMSG_CONTENT_ENCRYPT_INFO &generated = key.info;
         watch.ExpectOnlyAlive({});
-        EXPECT_FALSE(generated.ok);
-        EXPECT_EQ(row.error, generated.error);
-        EXPECT_EQ(0u, generated.info.hContentEncryptKey);
-        EXPECT_EQ(row.flags, generated.info.dwFlags);
-        EXPECT_EQ(nullptr, generated.info.ContentEncryptionAlgorithm.Parameters.pbData);
+        EXPECT_FALSE(made.ok);
+        EXPECT_EQ(row.error, made.error);
+        EXPECT_EQ(0u, generated.hContentEncryptKey);
+        EXPECT_EQ(row.flags, generated.dwFlags);
+        EXPECT_EQ(nullptr, generated.ContentEncryptionAlgorithm.Parameters.pbData);
         if (!row.hProv) {
-            EXPECT_NE(0u, generated.info.hCryptProv);
-            CryptReleaseContext(generated.info.hCryptProv, 0);
+            EXPECT_NE(0u, generated.hCryptProv);
+            CryptReleaseContext(generated.hCryptProv, 0);
         }
     }
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());

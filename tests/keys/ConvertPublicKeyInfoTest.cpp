@@ -4,6 +4,7 @@
 
 #include "GostKeyVectors.h"
 #include "common/AllocWrap.h"
+#include "common/FileTest.h"
 #include "common/TraceFile.h"
 
 #include <gmock/gmock.h>
@@ -107,163 +108,57 @@ TEST_F(ConvertPublicKeyInfo, CertificateKeysBecomeGostPublicKeyBlobs)
     EXPECT_THAT(TraceLines(), IsEmpty());
 }
 
-// The layout's fixed points: a 2001 key with 20 bytes of parameters is 100 bytes long, says
-// 512 bits and starts its key at 36; without parameters 05 00 stands at 16 and the key at 18;
-// a 512-bit key says 1024 bits.
-TEST_F(ConvertPublicKeyInfo, BlobLayout)
+// Certificate keys in the forms the blob layout fixes, the algorithm from CryptoAPI's table,
+// and what is refused (keys/convert.txt).
+TEST_F(ConvertPublicKeyInfo, Cases)
 {
-    const auto vectors = kvtest::LoadGostKeyVectors();
-    const auto &v2001 = vectors.at(0);
-    ASSERT_EQ("gost2001_A", v2001.name);
-    ASSERT_EQ(20u, v2001.params.size());
-    Converted converted = Convert(kvtest::PublicKeyInfoOf(v2001));
-    ASSERT_TRUE(converted.ok);
-    ASSERT_EQ(100u, converted.blob.size());
-    EXPECT_THAT(Bytes(converted.blob.begin() + 12, converted.blob.begin() + 16),
-                ElementsAre(0x00, 0x02, 0x00, 0x00));
-    EXPECT_THAT(Bytes(converted.blob.begin() + 36, converted.blob.end()),
-                ElementsAreArray(v2001.rawKey));
-
-    CERT_PUBLIC_KEY_INFO noParams = kvtest::PublicKeyInfoOf(v2001);
-    noParams.Algorithm.Parameters = {0, nullptr};
-    converted = Convert(noParams);
-    ASSERT_TRUE(converted.ok);
-    ASSERT_EQ(16u + 2 + 64, converted.blob.size());
-    EXPECT_THAT(Bytes(converted.blob.begin() + 16, converted.blob.begin() + 18),
-                ElementsAre(0x05, 0x00));
-    EXPECT_THAT(Bytes(converted.blob.begin() + 18, converted.blob.end()),
-                ElementsAreArray(v2001.rawKey));
-
-    const auto &v512 = vectors.at(8);
-    ASSERT_EQ("gost2012_512_A", v512.name);
-    converted = Convert(kvtest::PublicKeyInfoOf(v512));
-    ASSERT_TRUE(converted.ok);
-    EXPECT_THAT(Bytes(converted.blob.begin() + 12, converted.blob.begin() + 16),
-                ElementsAre(0x00, 0x04, 0x00, 0x00));
-}
-
-// aiKeyAlg: the three signature-key OIDs by name, others by CryptoAPI's public-key group.
-TEST_F(ConvertPublicKeyInfo, AlgorithmFromTheOidTable)
-{
-    const CRYPT_OID_INFO added = {sizeof(CRYPT_OID_INFO),        "1.2.643.100.999", L"test key",
-                                  CRYPT_PUBKEY_ALG_OID_GROUP_ID, {0x1234},          {}};
-    ASSERT_TRUE(CryptRegisterOIDInfo(&added, 0));
-    // The table's entries are not consulted for the three compared texts.
-    const CRYPT_OID_INFO renumbered = {sizeof(CRYPT_OID_INFO),        "1.2.643.2.2.19", nullptr,
-                                       CRYPT_PUBKEY_ALG_OID_GROUP_ID, {0x5678},         {}};
-    ASSERT_TRUE(CryptRegisterOIDInfo(&renumbered, 0));
-    const struct {
-        const char *name;
-        const char *oid;
-        ALG_ID expected;
-    } rows[] = {
-        {"2001 signature key", "1.2.643.2.2.19", 0x2E23},
-        {"2012 256-bit key", "1.2.643.7.1.1.1.1", 0x2E49},
-        {"2012 512-bit key", "1.2.643.7.1.1.1.2", 0x2E3D},
-        {"2001 key exchange, by the table", "1.2.643.2.2.98", 0xAA24},
-        {"2012 256-bit key exchange, by the table", "1.2.643.7.1.1.6.1", 0xAA46},
-        {"an entry added to the table", "1.2.643.100.999", 0x1234},
+    const CRYPT_OID_INFO added[] = {
+        {sizeof(CRYPT_OID_INFO),
+         "1.2.643.100.999",
+         L"test key",
+         CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+         {0x1234},
+         {}},
+        {sizeof(CRYPT_OID_INFO),
+         "1.2.643.2.2.19",
+         nullptr,
+         CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+         {0x5678},
+         {}},
+        {sizeof(CRYPT_OID_INFO),
+         "1.2.643.100.998",
+         nullptr,
+         CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+         {CALG_OID_INFO_CNG_ONLY},
+         {}},
     };
+    for (const CRYPT_OID_INFO &info : added)
+        ASSERT_TRUE(CryptRegisterOIDInfo(&info, 0));
     const auto v = kvtest::LoadGostKeyVectors().at(0);
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
-        info.Algorithm.pszObjId = const_cast<LPSTR>(row.oid);
-        const Converted converted = Convert(info);
-        ASSERT_TRUE(converted.ok);
-        EXPECT_EQ(kvtest::GostPublicKeyBlob(PUBLICKEYBLOB, 1, row.expected, v.params, v.rawKey),
-                  converted.blob);
-    }
-    EXPECT_TRUE(CryptUnregisterOIDInfo(&renumbered));
-    EXPECT_TRUE(CryptUnregisterOIDInfo(&added));
-}
-
-// OIDs that give no algorithm: unknown to CryptoAPI (its code stands), or known only with
-// parameters or only to CNG.
-TEST_F(ConvertPublicKeyInfo, RefusedAlgorithms)
-{
-    const CRYPT_OID_INFO cngOnly = {
-        sizeof(CRYPT_OID_INFO),        "1.2.643.100.998",        nullptr,
-        CRYPT_PUBKEY_ALG_OID_GROUP_ID, {CALG_OID_INFO_CNG_ONLY}, {}};
-    ASSERT_TRUE(CryptRegisterOIDInfo(&cngOnly, 0));
-    const struct {
-        const char *name;
-        const char *oid;
-        const char *message;
-    } rows[] = {
-        {"unknown OID", "1.2.643.100.997", "CryptFindOIDInfo"},
-        {"signature OID in another group only", "1.2.643.2.2.21", "CryptFindOIDInfo"},
-        {"not dotted decimal", "GOST R 34.10-2001", "CryptFindOIDInfo"},
-        {"parameters-only entry", "1.2.840.10045.2.1", "Unknown CNG algorithm."},
-        {"CNG-only entry", "1.2.643.100.998", "Unknown CNG algorithm."},
-    };
-    const auto v = kvtest::LoadGostKeyVectors().at(0);
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("keys/convert.txt")) {
+        SCOPED_TRACE(c.where);
+        std::string oid = c.Get("OID", v.algorithmOid);
+        Bytes params = c.Has("Params") ? c.Hex("Params") : v.params;
+        Bytes publicKey = c.Has("PublicKey") ? c.Hex("PublicKey") : v.publicKey;
+        const CERT_PUBLIC_KEY_INFO info = {
+            {oid.data(), kvtest::BlobOf(params)},
+            {static_cast<DWORD>(publicKey.size()), publicKey.data(), 0}};
         kvtest::ClearTrace();
-        CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
-        info.Algorithm.pszObjId = const_cast<LPSTR>(row.oid);
         const Converted converted = Convert(info);
-        EXPECT_FALSE(converted.ok);
-        EXPECT_EQ(0x1234u, converted.error); // no code of the library's own
-        EXPECT_THAT(TraceLines(), ElementsAre(TraceOf(row.message)));
+        EXPECT_EQ(c.Has("Blob") || c.Has("AlgId"), converted.ok);
+        EXPECT_EQ(static_cast<DWORD>(c.Number("Error", "0x1234")), converted.error);
+        Bytes expected = c.Hex("Blob");
+        if (c.Has("AlgId"))
+            expected = kvtest::GostPublicKeyBlob(PUBLICKEYBLOB, 1, ALG_ID(c.Number("AlgId")),
+                                                 v.params, v.rawKey);
+        EXPECT_EQ(expected, converted.blob);
+        if (c.Has("Trace"))
+            EXPECT_THAT(TraceLines(), ElementsAre(TraceOf(c.Get("Trace").c_str())));
+        else
+            EXPECT_THAT(TraceLines(), IsEmpty());
     }
-    EXPECT_TRUE(CryptUnregisterOIDInfo(&cngOnly));
-}
-
-// GostR3410-PublicKey ::= OCTET STRING of 64 or 128 octets, in DER; nothing else passes.
-TEST_F(ConvertPublicKeyInfo, MalformedKeysAreRefused)
-{
-    const auto v = kvtest::LoadGostKeyVectors().at(0);
-    auto octets = [](size_t count) {
-        Bytes der = {0x04, static_cast<BYTE>(count)};
-        der.resize(2 + count, 0x5A);
-        return der;
-    };
-    Bytes longForm96 = {0x04, 0x81, 0x60};
-    longForm96.resize(3 + 96, 0x5A);
-    Bytes bitStringTag = v.publicKey;
-    bitStringTag[0] = 0x03;
-    const struct {
-        const char *name;
-        Bytes publicKey;
-    } rows[] = {
-        {"32 octets", octets(32)},
-        {"96 octets", longForm96},
-        {"no octets at all", Bytes{}},
-        {"identifier only", Bytes{0x04}},
-        {"BIT STRING instead of OCTET STRING", bitStringTag},
-        {"announces 129 octets", Bytes{0x04, 0x81, 0x81, 0x00}},
-        {"announces 2^31 octets", Bytes{0x04, 0x84, 0x80, 0x00, 0x00, 0x00}},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        kvtest::ClearTrace();
-        CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
-        info.PublicKey = {static_cast<DWORD>(row.publicKey.size()),
-                          const_cast<BYTE *>(row.publicKey.data()), 0};
-        const Converted converted = Convert(info);
-        EXPECT_FALSE(converted.ok);
-        EXPECT_EQ(DWORD{CRYPT_E_ASN1_INTERNAL}, converted.error);
-        EXPECT_THAT(TraceLines(), ElementsAre(TraceOf("() asn1D_GostR3410_PublicKey failed")));
-    }
-}
-
-// An OCTET STRING that announces 64 octets but carries 40 is read from a zero-filled copy
-// of 66 bytes, not past the caller's block (the sanitizer build would see that).
-TEST_F(ConvertPublicKeyInfo, TruncatedKeyIsReadFromAZeroFilledCopy)
-{
-    const auto v = kvtest::LoadGostKeyVectors().at(0);
-    const auto truncated = std::make_unique<BYTE[]>(2 + 40); // its own heap block
-    std::copy_n(v.publicKey.begin(), 2 + 40, truncated.get());
-    CERT_PUBLIC_KEY_INFO info = kvtest::PublicKeyInfoOf(v);
-    info.PublicKey = {2 + 40, truncated.get(), 0};
-    const Converted converted = Convert(info);
-    ASSERT_TRUE(converted.ok);
-    Bytes rawKey(v.rawKey.begin(), v.rawKey.begin() + 40);
-    rawKey.resize(64, 0x00);
-    EXPECT_EQ(kvtest::GostPublicKeyBlob(PUBLICKEYBLOB, 1, 0x2E23, v.params, rawKey),
-              converted.blob);
+    for (const CRYPT_OID_INFO &info : added)
+        EXPECT_TRUE(CryptUnregisterOIDInfo(&info));
 }
 
 // The library's own allocations (working copy, result) and the context: each failure has

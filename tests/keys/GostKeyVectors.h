@@ -17,6 +17,16 @@ namespace kvtest {
 
 using Bytes = std::vector<BYTE>;
 
+inline Bytes BytesOf(const CRYPT_DATA_BLOB &blob)
+{
+    return blob.pbData ? Bytes(blob.pbData, blob.pbData + blob.cbData) : Bytes();
+}
+
+inline CRYPT_DATA_BLOB BlobOf(const Bytes &bytes)
+{
+    return {static_cast<DWORD>(bytes.size()), const_cast<BYTE *>(bytes.data())};
+}
+
 struct GostKeyVector {
     std::string name;         // <algorithm>_<parameter set>, as make.sh names it
     std::string algorithmOid; // SubjectPublicKeyInfo.algorithm.algorithm
@@ -70,8 +80,7 @@ inline CERT_PUBLIC_KEY_INFO PublicKeyInfoOf(const GostKeyVector &v)
 {
     CERT_PUBLIC_KEY_INFO info{};
     info.Algorithm.pszObjId = const_cast<LPSTR>(v.algorithmOid.c_str());
-    info.Algorithm.Parameters = {static_cast<DWORD>(v.params.size()),
-                                 const_cast<BYTE *>(v.params.data())};
+    info.Algorithm.Parameters = BlobOf(v.params);
     info.PublicKey = {static_cast<DWORD>(v.publicKey.size()),
                       const_cast<BYTE *>(v.publicKey.data()), 0};
     return info;

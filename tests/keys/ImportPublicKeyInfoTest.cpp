@@ -57,9 +57,14 @@ namespace {
 
 class ProviderImport : public testing::Test {
   protected:
-    void SetUp() override { ASSERT_NE(0u, *hProv_); }
+    void SetUp() override
+    {
+        ASSERT_NE(0u, *hProv_);
+        ASSERT_EQ(0, rtInitContext(&ctx_, nullptr));
+    }
     void TearDown() override
     {
+        rtFreeContext(&ctx_);
         g_convertedKeyBytes.reset();
         g_keyParamText = nullptr;
     }
@@ -75,6 +80,7 @@ class ProviderImport : public testing::Test {
     }
     const std::vector<kvtest::GostKeyVector> vectors_ = kvtest::LoadGostKeyVectors();
     const kvtest::ScopedProv hProv_ = kvtest::AcquireProvider(nullptr);
+    Asn1Context ctx_{};
 };
 
 // Every converted certificate key is accepted by CryptImportKey, and the provider gives back
@@ -105,12 +111,9 @@ TEST_F(ProviderImport, ImportForms)
     ASSERT_TRUE(
         OrvaImportPublicKeyInfoEx1(*hProv_, &info.Algorithm, &info.PublicKey, 0, hFromEx1.get()));
 
-    Asn1Context ctx{};
-    ASSERT_EQ(0, rtInitContext(&ctx, nullptr));
-    std::unique_ptr<Asn1Context, decltype(&rtFreeContext)> release(&ctx, rtFreeContext);
     SubjectPublicKeyInfo value{};
-    ASSERT_EQ(0, xd_setp(&ctx, v.spki.data(), static_cast<int>(v.spki.size()), nullptr, nullptr));
-    ASSERT_EQ(0, asn1D_SubjectPublicKeyInfo(&ctx, &value, ASN1EXPL, 0));
+    ASSERT_EQ(0, xd_setp(&ctx_, v.spki.data(), static_cast<int>(v.spki.size()), nullptr, nullptr));
+    ASSERT_EQ(0, asn1D_SubjectPublicKeyInfo(&ctx_, &value, ASN1EXPL, 0));
     auto hFromValue = kvtest::NewScopedKey();
     ASSERT_TRUE(OrvaImportSubjectPublicKeyInfoEx(*hProv_, &value, 0, hFromValue.get()));
     EXPECT_EQ(v.publicKey.size(), g_convertedKeyBytes);
@@ -122,9 +125,6 @@ TEST_F(ProviderImport, ImportForms)
 TEST_F(ProviderImport, BitCountRoundsUpToWholeBytes)
 {
     const auto &v = vectors_.at(0);
-    Asn1Context ctx{};
-    ASSERT_EQ(0, rtInitContext(&ctx, nullptr));
-    std::unique_ptr<Asn1Context, decltype(&rtFreeContext)> release(&ctx, rtFreeContext);
     SubjectPublicKeyInfo value{};
     ASSERT_EQ(1, rtStrToOid("1.2.643.2.2.19", &value.algorithm.algorithm));
     value.algorithm.m.parametersPresent = 1;
@@ -168,14 +168,11 @@ TEST_F(ProviderImport, OidKeyParameters)
     const auto hContainer = kvtest::AcquireProvider(&v.keyPemPath);
     auto hPair = kvtest::NewScopedKey();
     ASSERT_TRUE(CryptGetUserKey(*hContainer, AT_KEYEXCHANGE, hPair.get()));
-    Asn1Context ctx{};
-    ASSERT_EQ(0, rtInitContext(&ctx, nullptr));
-    std::unique_ptr<Asn1Context, decltype(&rtFreeContext)> release(&ctx, rtFreeContext);
     ASN1OBJID paramSet{};
     ASSERT_TRUE(OrvaExportOIDKeyParam(*hPair, KP_GOST_PUBKEY_PARAMSET, &paramSet));
-    ASSERT_EQ(0, xe_setp(&ctx, nullptr, 0));
-    const int cbOid = xe_objid(&ctx, &paramSet, ASN1EXPL);
-    EXPECT_THAT(Bytes(xe_getp(&ctx), xe_getp(&ctx) + cbOid),
+    ASSERT_EQ(0, xe_setp(&ctx_, nullptr, 0));
+    const int cbOid = xe_objid(&ctx_, &paramSet, ASN1EXPL);
+    EXPECT_THAT(Bytes(xe_getp(&ctx_), xe_getp(&ctx_) + cbOid),
                 ElementsAreArray(v.params.begin() + 2, v.params.begin() + 2 + 9));
 
     auto hSession = kvtest::NewScopedKey();

@@ -4,9 +4,7 @@
 
 #include "CmsTestSupport.h"
 
-#include <array>
-#include <cstring>
-#include <memory>
+#include <map>
 
 using kvtest::Bytes;
 using kvtest::BytesOf;
@@ -15,143 +13,18 @@ using kvtest::Cat;
 using kvtest::CmsVector;
 using kvtest::Der;
 using kvtest::DerOid;
+using kvtest::kUntouched;
+using kvtest::Outcome;
+using Sender = kvtest::KeyAgreeSender;
+using RecipientInfo = kvtest::KeyAgreeRecipientInfo;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
 namespace {
 
-constexpr DWORD kUntouched = 0x5EED;
 constexpr char kNoneKeyWrap[] = "1.2.643.2.2.13.0";
 constexpr char kKelvarineKeyWrap[] = "1.2.643.2.2.13.1";
 constexpr char kDefaultCipherParamSet[] = "1.2.643.2.2.31.1"; // the provider's
-
-// What the sender's CryptoAPI passes for one recipient, and what it gets back. Two recipient
-// encrypted keys: only the first is the export's business.
-struct Sender {
-    std::array<char, 32> keyEncryptionOid{}; // rewritten in place by the export
-    std::string ephemeralOid;
-    Bytes ephemeralParams, recipientKey;
-    CRYPT_ALGORITHM_IDENTIFIER ephemeral{};
-    std::array<CMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, 2> recipientKeys{};
-    std::array<PCMSG_RECIPIENT_ENCRYPTED_KEY_ENCODE_INFO, 2> rgpRecipientKeys{};
-    CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO encodeInfo{};
-    std::array<CMSG_KEY_AGREE_KEY_ENCRYPT_INFO, 2> keyEncryptInfos{};
-    std::array<PCMSG_KEY_AGREE_KEY_ENCRYPT_INFO, 2> rgpKeyEncryptInfos{};
-    CMSG_KEY_AGREE_ENCRYPT_INFO encryptInfo{};
-
-    Sender(const std::string &keyEncryption, const std::string &ephemeralAlgorithm,
-           const Bytes &params, const Bytes &publicKey)
-        : ephemeralOid(ephemeralAlgorithm), ephemeralParams(params), recipientKey(publicKey)
-    {
-        std::strncpy(keyEncryptionOid.data(), keyEncryption.c_str(), keyEncryptionOid.size() - 1);
-        ephemeral = {ephemeralOid.data(), kvtest::BlobOf(ephemeralParams)};
-        for (size_t i = 0; i < recipientKeys.size(); ++i) {
-            recipientKeys[i].cbSize = sizeof recipientKeys[i];
-            recipientKeys[i].RecipientPublicKey = {static_cast<DWORD>(recipientKey.size()),
-                                                   recipientKey.data(), 0};
-            rgpRecipientKeys[i] = &recipientKeys[i];
-            rgpKeyEncryptInfos[i] = &keyEncryptInfos[i];
-        }
-        encodeInfo.cbSize = sizeof encodeInfo;
-        encodeInfo.KeyEncryptionAlgorithm.pszObjId = keyEncryptionOid.data();
-        encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_EPHEMERAL_KEY_CHOICE;
-        encodeInfo.pEphemeralAlgorithm = &ephemeral;
-        encodeInfo.cRecipientEncryptedKeys = 2;
-        encodeInfo.rgpRecipientEncryptedKeys = rgpRecipientKeys.data();
-        encryptInfo.cbSize = sizeof encryptInfo;
-        encryptInfo.cKeyAgreeKeyEncryptInfo = 2;
-        encryptInfo.rgpKeyAgreeKeyEncryptInfo = rgpKeyEncryptInfos.data();
-    }
-    Sender(const Sender &) = delete;
-
-    BOOL Export(CMSG_CONTENT_ENCRYPT_INFO *pContent, DWORD *pdwError)
-    {
-        SetLastError(kUntouched);
-        const BOOL ok = OrvaMsgDllExportKeyAgree(pContent, &encodeInfo, &encryptInfo, 0, nullptr);
-        *pdwError = GetLastError();
-        return ok;
-    }
-    // Releases the blocks the flags give to CryptoAPI, as it would.
-    void ReleaseByFlags() const
-    {
-        const DWORD flags = encryptInfo.dwFlags;
-        const CERT_PUBLIC_KEY_INFO &originator = encryptInfo.OriginatorPublicKeyInfo;
-        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PARA_FLAG)
-            CallerMemory::Free(encryptInfo.KeyEncryptionAlgorithm.Parameters.pbData);
-        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_MATERIAL_FLAG)
-            CallerMemory::Free(encryptInfo.UserKeyingMaterial.pbData);
-        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_PARA_FLAG)
-            CallerMemory::Free(originator.Algorithm.Parameters.pbData);
-        if (flags & CMSG_KEY_AGREE_ENCRYPT_FREE_PUBKEY_BITS_FLAG)
-            CallerMemory::Free(originator.PublicKey.pbData);
-        CallerMemory::Free(keyEncryptInfos[0].EncryptedKey.pbData); // the caller's in any case
-    }
-};
-
-// A KeyAgreeRecipientInfo as the recipient's CryptoAPI decoded it.
-struct RecipientInfo {
-    std::string keyEncryptionOid;
-    Bytes keyEncryptionParams, ukm, encryptedKey;
-    std::string originatorOid;
-    Bytes originatorParams, originatorKey;
-    bool nullKeyEncryptionOid = false;
-    DWORD originatorChoice = CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY;
-    bool noUkm = false;
-};
-
-RecipientInfo ReceivedFrom(const Sender &sender)
-{
-    const CMSG_KEY_AGREE_ENCRYPT_INFO &out = sender.encryptInfo;
-    const CERT_PUBLIC_KEY_INFO &originator = out.OriginatorPublicKeyInfo;
-    return {sender.keyEncryptionOid.data(),
-            BytesOf(out.KeyEncryptionAlgorithm.Parameters),
-            BytesOf(out.UserKeyingMaterial),
-            BytesOf(sender.keyEncryptInfos[0].EncryptedKey),
-            originator.Algorithm.pszObjId,
-            BytesOf(originator.Algorithm.Parameters),
-            BytesOf({originator.PublicKey.cbData, originator.PublicKey.pbData})};
-}
-
-struct Imported {
-    BOOL ok;
-    DWORD error;
-};
-
-// The import in the recipient's container; a second recipient encrypted key that decodes to
-// nothing stands behind the first.
-Imported Import(HCRYPTPROV hProv, DWORD dwKeySpec, RecipientInfo info, const Bytes &contentParams,
-                HCRYPTKEY *phKey)
-{
-    static const Bytes kNotAKey = {0x05, 0x00};
-    std::array<CMSG_RECIPIENT_ENCRYPTED_KEY_INFO, 2> keys{};
-    keys[0].EncryptedKey = kvtest::BlobOf(info.encryptedKey);
-    keys[1].EncryptedKey = kvtest::BlobOf(kNotAKey);
-    std::array<PCMSG_RECIPIENT_ENCRYPTED_KEY_INFO, 2> rgpKeys = {&keys[0], &keys[1]};
-    CMSG_KEY_AGREE_RECIPIENT_INFO keyAgree{};
-    keyAgree.dwVersion = 3;
-    keyAgree.dwOriginatorChoice = info.originatorChoice;
-    keyAgree.OriginatorPublicKeyInfo.Algorithm = {info.originatorOid.data(),
-                                                  kvtest::BlobOf(info.originatorParams)};
-    keyAgree.OriginatorPublicKeyInfo.PublicKey = {static_cast<DWORD>(info.originatorKey.size()),
-                                                  info.originatorKey.data(), 0};
-    keyAgree.UserKeyingMaterial = info.noUkm ? CRYPT_DATA_BLOB{} : kvtest::BlobOf(info.ukm);
-    keyAgree.KeyEncryptionAlgorithm = {info.nullKeyEncryptionOid ? nullptr
-                                                                 : info.keyEncryptionOid.data(),
-                                       kvtest::BlobOf(info.keyEncryptionParams)};
-    keyAgree.cRecipientEncryptedKeys = 2;
-    keyAgree.rgpRecipientEncryptedKeys = rgpKeys.data();
-    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para{};
-    para.cbSize = sizeof para;
-    para.hCryptProv = hProv;
-    para.dwKeySpec = dwKeySpec;
-    para.pKeyAgree = &keyAgree;
-    CRYPT_ALGORITHM_IDENTIFIER content = {const_cast<LPSTR>(kvtest::kGost28147Oid),
-                                          kvtest::BlobOf(contentParams)};
-    *phKey = 0xBAD;
-    SetLastError(kUntouched);
-    const BOOL ok = OrvaMsgDllImportKeyAgree(&content, &para, 0, nullptr, phKey);
-    return {ok, GetLastError()};
-}
 
 // AlgorithmIdentifier { key wrap, Gost28147-89-KeyWrapParameters { parameter set } }.
 Bytes KeyWrapAlgorithm(const char *keyWrap, const char *paramSet)
@@ -159,26 +32,22 @@ Bytes KeyWrapAlgorithm(const char *keyWrap, const char *paramSet)
     return Der(0x30, Cat({DerOid(keyWrap), Der(0x30, DerOid(paramSet))}));
 }
 
-class KeyAgree : public testing::Test {
+// The sender works in a container of its own, the recipient in its; a content key of the
+// sender's for every test.
+class KeyAgree : public kvtest::CmsTest {
   protected:
     void SetUp() override
     {
-        CallerMemory::Reset();
-        ASSERT_EQ(3u, vectors_.size());
-        ASSERT_NE(0u, *hSender_);
-        kvtest::MakeContentKey(*hSender_, &content_);
+        hSender_ = kvtest::AcquireProvider(&keys_.at(1).keyPemPath);
+        CmsTest::SetUp();
+        ASSERT_TRUE(kvtest::MakeContentKey(*hSender_, &content_).ok);
     }
-    void TearDown() override { CallerMemory::Reset(); }
     // The recipient's content key encrypts what the sender's decrypts back.
     void ExpectSameKey(HCRYPTKEY hReceived)
     {
         EXPECT_EQ(plain_, kvtest::Decrypt(hReceived, kvtest::Encrypt(*content_.hKey, plain_)));
     }
-    const std::vector<CmsVector> vectors_ = kvtest::LoadCmsVectors();
     const std::vector<kvtest::GostKeyVector> keys_ = kvtest::LoadGostKeyVectors();
-    const Bytes plain_ = kvtest::PlainText();
-    // The sender works in a container of its own, the recipient in its.
-    const kvtest::ScopedProv hSender_ = kvtest::AcquireProvider(&keys_.at(1).keyPemPath);
     kvtest::ContentKey content_;
 };
 
@@ -203,10 +72,10 @@ TEST_F(KeyAgree, RoundTrip)
         CallerMemory::Reset();
         Sender sender(row.keyEncryptionOid, v.algorithmOid, v.params, v.publicKey);
         const kvtest::KeyWatch senderKeys(*hSender_);
-        DWORD dwError = 0;
-        ASSERT_TRUE(sender.Export(&content_.info, &dwError));
+        const Outcome exported = sender.Export(&content_.info);
+        ASSERT_TRUE(exported.ok);
         senderKeys.ExpectOnlyAlive({});
-        EXPECT_EQ(kUntouched, dwError);
+        EXPECT_EQ(kUntouched, exported.error);
         EXPECT_STREQ(row.rewritten, sender.keyEncryptionOid.data());
 
         const CMSG_KEY_AGREE_ENCRYPT_INFO &out = sender.encryptInfo;
@@ -229,12 +98,12 @@ TEST_F(KeyAgree, RoundTrip)
         EXPECT_EQ(v.publicKey.size(), originator.PublicKey.cbData);
         EXPECT_EQ(5u, CallerMemory::live.size()); // the key-wrap parameters' block went back
 
-        const RecipientInfo received = ReceivedFrom(sender);
+        const RecipientInfo received = kvtest::ReceivedFrom(sender);
         const auto hRecipient = kvtest::AcquireProvider(&v.keyPemPath);
         const kvtest::KeyWatch recipientKeys(*hRecipient);
         auto hKey = kvtest::NewScopedKey();
-        const Imported imported =
-            Import(*hRecipient, AT_KEYEXCHANGE, received, content_.parameters, hKey.get());
+        const Outcome imported = kvtest::ImportKeyAgree(*hRecipient, AT_KEYEXCHANGE, received,
+                                                        content_.parameters, hKey.get());
         ASSERT_TRUE(imported.ok);
         recipientKeys.ExpectOnlyAlive({*hKey});
         EXPECT_EQ(kUntouched, imported.error);
@@ -287,8 +156,8 @@ TEST_F(KeyAgree, DiversifyingKeyWrap)
         SCOPED_TRACE(text);
         info.keyEncryptionOid = text;
         auto hKey = kvtest::NewScopedKey();
-        const Imported imported =
-            Import(*hRecipient, AT_KEYEXCHANGE, info, content_.parameters, hKey.get());
+        const Outcome imported = kvtest::ImportKeyAgree(*hRecipient, AT_KEYEXCHANGE, info,
+                                                        content_.parameters, hKey.get());
         const bool accepted = std::string(text) == "1.2.643.2.2.96";
         EXPECT_EQ(accepted, imported.ok);
         EXPECT_EQ(accepted ? kUntouched : CRYPT_E_ASN1_ERROR, imported.error);
@@ -297,99 +166,46 @@ TEST_F(KeyAgree, DiversifyingKeyWrap)
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
 }
 
-// Algorithm combinations the export refuses, each with its message and code; the caller's
-// key-encryption text is left alone and no key stays.
+// Algorithm combinations and caller structures the export refuses
+// (cms/keyagree-export-refusals.txt), each with its message and code: only an ephemeral
+// originator is made, and the first recipient key and key-encrypt info must be there. The
+// caller's key-encryption text is left alone and no key stays.
 TEST_F(KeyAgree, ExportRefusals)
 {
-    const CmsVector &v2001 = vectors_.at(0), &v256 = vectors_.at(1);
-    const kvtest::GostKeyVector &tc26 = keys_.at(6); // 2012 256-bit TC26 set A: no digest set
-    ASSERT_EQ("gost2012_256_TCA", tc26.name);
+    const CmsVector &v = vectors_.at(0);
     CRYPT_OID_INFO ephemeralOnly{}; // an OID CryptoAPI lists with ALG_GOST_DH_2001_EPHEM
     ephemeralOnly.pszOID = "1.2.643.2.2.925";
     ephemeralOnly.dwGroupId = CRYPT_PUBKEY_ALG_OID_GROUP_ID;
     ephemeralOnly.Algid = ALG_GOST_DH_2001_EPHEM;
     ASSERT_TRUE(CryptRegisterOIDInfo(&ephemeralOnly, 0));
-    struct Row {
-        const char *name;
-        const char *keyEncryptionOid;
-        std::string ephemeralOid;
-        const Bytes &params;
-        DWORD error;
-        const char *message; // null: nothing traced
-    } rows[] = {
-        {"2012 ephemeral for a 2001 group", "1.2.643.2.2.19", v256.algorithmOid, v256.params,
-         CRYPT_E_UNKNOWN_ALGO,
-         "() unsupported combination of ephemeralPublicKeyAlgorithm 2e49 and "
-         "keyEncryptionAlgorithm 2e23!"},
-        {"ephemeral ALG_ID of the right group's key", "1.2.643.2.2.19", ephemeralOnly.pszOID,
-         v2001.params, CRYPT_E_UNKNOWN_ALGO,
-         "() unsupported combination of ephemeralPublicKeyAlgorithm aa25 and "
-         "keyEncryptionAlgorithm 2e23!"},
-        {"512-bit key-exchange OID", "1.2.643.7.1.1.6.2", v256.algorithmOid, v256.params,
-         CRYPT_E_UNKNOWN_ALGO, "() unsupported keyEncryptionAlgorithm aa42!"},
-        {"key-exchange OID as ephemeral", "1.2.643.2.2.19", "1.2.643.2.2.98", v2001.params,
-         CRYPT_E_UNKNOWN_ALGO, "() unsupported ephemeralPublicKeyAlgorithm aa24!"},
-        {"ephemeral parameters without digestParamSet", "1.2.643.2.2.997", tc26.algorithmOid,
-         tc26.params, kUntouched, "() asn1D_GostR3410_2001_PublicKeyParameters failed"},
-        {"key-encryption OID CryptoAPI does not list", "1.2.643.2.2.997", v2001.algorithmOid,
-         v2001.params, kUntouched, nullptr},
-        {"ephemeral OID CryptoAPI does not list", "1.2.643.2.2.19", "1.2.643.2.2.997", v2001.params,
-         kUntouched, nullptr},
+    const std::map<std::string, void (*)(Sender *)> changes = {
+        {"static originator",
+         [](Sender *s) { s->encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_STATIC_KEY_CHOICE; }},
+        {"no recipient keys", [](Sender *s) { s->encodeInfo.rgpRecipientEncryptedKeys = nullptr; }},
+        {"no key-encrypt info", [](Sender *s) { s->rgpKeyEncryptInfos[0] = nullptr; }},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Sender sender(row.keyEncryptionOid, row.ephemeralOid, row.params, v2001.publicKey);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("cms/keyagree-export-refusals.txt")) {
+        SCOPED_TRACE(c.where);
+        const std::string keyEncryptionOid = c.Get("KeyEncryptionOid", "1.2.643.2.2.19");
+        Sender sender(keyEncryptionOid, c.Get("EphemeralOid", v.algorithmOid),
+                      c.Has("EphemeralParams") ? kvtest::HexOrFile(c, "EphemeralParams") : v.params,
+                      v.publicKey);
+        if (c.Has("Change")) changes.at(c.Get("Change"))(&sender);
         kvtest::ClearTrace();
         const kvtest::KeyWatch watch(*hSender_);
-        DWORD dwError = 0;
-        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
+        const Outcome exported = sender.Export(&content_.info);
+        EXPECT_FALSE(exported.ok);
         watch.ExpectOnlyAlive({});
-        EXPECT_EQ(row.error, dwError);
-        EXPECT_STREQ(row.keyEncryptionOid, sender.keyEncryptionOid.data());
+        EXPECT_EQ(static_cast<DWORD>(c.Number("Error", "0x5EED")), exported.error);
+        EXPECT_EQ(keyEncryptionOid, sender.keyEncryptionOid.data());
         EXPECT_EQ(0u, sender.encryptInfo.dwFlags);
-        if (row.message)
-            EXPECT_THAT(kvtest::TraceLines(),
-                        ElementsAre(kvtest::TraceLineOf("OrvaMsgDllExportKeyAgree", row.message)));
+        if (c.Has("Trace"))
+            EXPECT_THAT(kvtest::TraceLines(), ElementsAre(kvtest::TraceLineOf(
+                                                  "OrvaMsgDllExportKeyAgree", c.Get("Trace"))));
         else
             EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
     }
     EXPECT_TRUE(CryptUnregisterOIDInfo(&ephemeralOnly));
-}
-
-// Only an ephemeral originator is made, and the first recipient key and key-encrypt info must
-// be there: anything else is refused before the provider is asked for anything.
-TEST_F(KeyAgree, ExportNeedsAnEphemeralOriginatorAndARecipientKey)
-{
-    const CmsVector &v = vectors_.at(0);
-    struct Row {
-        const char *name;
-        void (*change)(Sender *);
-        DWORD error;
-        const char *message;
-    } rows[] = {
-        {"static originator key",
-         [](Sender *s) { s->encodeInfo.dwKeyChoice = CMSG_KEY_AGREE_STATIC_KEY_CHOICE; },
-         ERROR_NOT_SUPPORTED, "() only an ephemeral originator key is supported"},
-        {"no recipient encrypted keys",
-         [](Sender *s) { s->encodeInfo.rgpRecipientEncryptedKeys = nullptr; },
-         ERROR_INVALID_PARAMETER, "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO"},
-        {"no key-encrypt info", [](Sender *s) { s->rgpKeyEncryptInfos[0] = nullptr; },
-         ERROR_INVALID_PARAMETER, "Malformed CMSG_KEY_AGREE_RECIPIENT_ENCODE_INFO"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
-        row.change(&sender);
-        kvtest::ClearTrace();
-        const kvtest::KeyWatch watch(*hSender_);
-        DWORD dwError = 0;
-        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
-        watch.ExpectOnlyAlive({});
-        EXPECT_EQ(row.error, dwError);
-        EXPECT_STREQ("1.2.643.2.2.19", sender.keyEncryptionOid.data());
-        EXPECT_THAT(kvtest::TraceLines(),
-                    ElementsAre(kvtest::TraceLineOf("OrvaMsgDllExportKeyAgree", row.message)));
-    }
 }
 
 // Each allocation of the export fails in turn: E_OUTOFMEMORY, and every block already stored is
@@ -400,8 +216,7 @@ TEST_F(KeyAgree, ExportFailures)
     {
         Sender probe("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
         CallerMemory::Reset();
-        DWORD dwError = 0;
-        ASSERT_TRUE(probe.Export(&content_.info, &dwError));
+        ASSERT_TRUE(probe.Export(&content_.info).ok);
         ASSERT_EQ(6, CallerMemory::count);
     }
     for (int failAt = 1; failAt <= 6; ++failAt) {
@@ -409,113 +224,73 @@ TEST_F(KeyAgree, ExportFailures)
         CallerMemory::Reset(failAt);
         Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
         const kvtest::KeyWatch watch(*hSender_);
-        DWORD dwError = 0;
-        EXPECT_FALSE(sender.Export(&content_.info, &dwError));
+        const Outcome exported = sender.Export(&content_.info);
+        EXPECT_FALSE(exported.ok);
         watch.ExpectOnlyAlive({});
-        EXPECT_EQ(DWORD{E_OUTOFMEMORY}, dwError);
+        EXPECT_EQ(DWORD{E_OUTOFMEMORY}, exported.error);
         sender.ReleaseByFlags();
         EXPECT_THAT(CallerMemory::live, IsEmpty());
     }
     CallerMemory::Reset();
     kvtest::ContentKey gone;
-    kvtest::MakeContentKey(*hSender_, &gone);
+    ASSERT_TRUE(kvtest::MakeContentKey(*hSender_, &gone).ok);
     CryptDestroyKey(*gone.hKey);
     Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
     CallerMemory::Reset();
-    DWORD dwError = 0;
-    EXPECT_FALSE(sender.Export(&gone.info, &dwError));
-    EXPECT_EQ(DWORD{NTE_BAD_KEY}, dwError);
+    const Outcome exported = sender.Export(&gone.info);
+    EXPECT_FALSE(exported.ok);
+    EXPECT_EQ(DWORD{NTE_BAD_KEY}, exported.error);
     EXPECT_EQ(0u, sender.encryptInfo.dwFlags);
     EXPECT_THAT(CallerMemory::live, IsEmpty());
     EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
 }
 
-// Recipient infos the import refuses, one piece changed at a time from one that opens.
+// The hex of a case's key with <wrapped>, <mac> and <ukm> standing for the exported pieces.
+Bytes Expanded(const kvtest::FileCase &c, const std::string &key, const RecipientInfo &exported)
+{
+    const Bytes &encryptedKey = exported.encryptedKey; // 30 28 04 20 <key> 04 04 <MAC>
+    const std::pair<std::string, Bytes> pieces[] = {
+        {"<wrapped>", Bytes(encryptedKey.begin() + 4, encryptedKey.begin() + 36)},
+        {"<mac>", Bytes(encryptedKey.end() - 4, encryptedKey.end())},
+        {"<ukm>", exported.ukm},
+    };
+    std::string text = c.Get(key);
+    for (const auto &[name, bytes] : pieces)
+        for (size_t at; (at = text.find(name)) != std::string::npos;)
+            text.replace(at, name.size(), kvtest::ToHex(bytes));
+    return kvtest::FromHex(text);
+}
+
+// Recipient infos the import refuses (cms/keyagree-import-refusals.txt), one piece changed at a
+// time from one that opens; no key is left but the one handed out.
 TEST_F(KeyAgree, ImportRefusals)
 {
     const CmsVector &v = vectors_.at(0);
     Sender sender("1.2.643.2.2.19", v.algorithmOid, v.params, v.publicKey);
-    DWORD dwError = 0;
-    ASSERT_TRUE(sender.Export(&content_.info, &dwError));
-    const RecipientInfo good = ReceivedFrom(sender);
-    const Bytes wrapped(good.encryptedKey.begin() + 4, good.encryptedKey.begin() + 36);
-    const Bytes mac(good.encryptedKey.end() - 4, good.encryptedKey.end());
-    const auto with = [&](auto change) {
-        RecipientInfo info = good;
-        change(info);
-        return info;
-    };
-    const char *kEncryptedKeyFailed = "() asn1D_Gost28147_89_EncryptedKey failed";
-    struct Row {
-        const char *name;
-        RecipientInfo info;
-        DWORD error;         // kUntouched: no code of the library's
-        const char *message; // null: nothing traced
-        DWORD keySpec = AT_KEYEXCHANGE;
-        bool opens = false;
-    } rows[] = {
-        {"as exported", good, kUntouched, nullptr, AT_KEYEXCHANGE, true},
-        {"2012 256-bit key-agreement text",
-         with([](auto &i) { i.keyEncryptionOid = "1.2.643.7.1.1.6.1"; }), kUntouched, nullptr,
-         AT_KEYEXCHANGE, true},
-        {"2012 512-bit key-agreement text",
-         with([](auto &i) { i.keyEncryptionOid = "1.2.643.7.1.1.6.2"; }), CRYPT_E_ASN1_ERROR,
-         nullptr},
-        {"no key-encryption text", with([](auto &i) { i.nullKeyEncryptionOid = true; }),
-         CRYPT_E_ASN1_ERROR, nullptr},
-        {"unknown key wrap", with([](auto &i) {
-             i.keyEncryptionParams = KeyWrapAlgorithm("1.2.643.2.2.13.5", kDefaultCipherParamSet);
-         }),
-         CRYPT_E_ASN1_ERROR, nullptr},
-        {"key wrap without parameters",
-         with([](auto &i) { i.keyEncryptionParams = Der(0x30, DerOid(kNoneKeyWrap)); }),
-         CRYPT_E_ASN1_ERROR, nullptr},
-        {"key-wrap parameters not a SEQUENCE", with([](auto &i) {
-             i.keyEncryptionParams = Der(0x30, Cat({DerOid(kNoneKeyWrap), {0x05, 0x00}}));
-         }),
-         CRYPT_E_ASN1_ERROR, nullptr},
-        {"key-encryption parameters not an AlgorithmIdentifier", with([](auto &i) {
-             i.keyEncryptionParams = {0x04, 0x00};
-         }),
-         CRYPT_E_ASN1_ERROR, "() asn1D_AlgorithmIdentifier failed"},
-        {"encrypted key not a SEQUENCE", with([](auto &i) {
-             i.encryptedKey = {0x04, 0x00};
-         }),
-         CRYPT_E_ASN1_ERROR, kEncryptedKeyFailed},
-        {"encrypted key with a 16-byte key", with([&](auto &i) {
-             i.encryptedKey = Der(0x30, Cat({Der(0x04, Bytes(16, 1)), Der(0x04, mac)}));
-         }),
-         CRYPT_E_ASN1_ERROR, kEncryptedKeyFailed},
-        {"maskKey present", with([&](auto &i) {
-             i.encryptedKey =
-                 Der(0x30, Cat({Der(0x04, wrapped), Der(0x80, wrapped), Der(0x04, mac)}));
-         }),
-         kUntouched, nullptr},
-        {"3-byte MAC", with([&](auto &i) {
-             i.encryptedKey =
-                 Der(0x30, Cat({Der(0x04, wrapped), Der(0x04, Bytes(mac.begin(), mac.end() - 1))}));
-         }),
-         kUntouched, nullptr},
-        {"no UKM", with([](auto &i) { i.noUkm = true; }), kUntouched, nullptr},
-        {"16-byte UKM", with([](auto &i) { i.ukm.resize(16); }), kUntouched, nullptr},
-        {"another UKM", with([](auto &i) { i.ukm.at(0) ^= 1; }), NTE_BAD_DATA, nullptr},
-        {"wrong MAC", with([](auto &i) { i.encryptedKey.back() ^= 1; }), NTE_BAD_DATA, nullptr},
-        {"originator by certificate",
-         with([](auto &i) { i.originatorChoice = CMSG_KEY_AGREE_ORIGINATOR_CERT; }),
-         ERROR_NOT_SUPPORTED, "() only an originator public key is supported"},
-        {"AT_SIGNATURE key pair", good, NTE_NO_KEY, nullptr, AT_SIGNATURE},
-    };
-    const Bytes badContentParams = {0x30, 0x00};
+    ASSERT_TRUE(sender.Export(&content_.info).ok);
+    const RecipientInfo exported = kvtest::ReceivedFrom(sender);
     const auto hRecipient = kvtest::AcquireProvider(&v.keyPemPath);
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const kvtest::FileCase &c : kvtest::ReadFileCases("cms/keyagree-import-refusals.txt")) {
+        SCOPED_TRACE(c.where);
+        RecipientInfo info = exported;
+        info.keyEncryptionOid = c.Get("KeyEncryptionOid", info.keyEncryptionOid);
+        info.nullKeyEncryptionOid = info.keyEncryptionOid == "none";
+        if (c.Has("KeyEncryptionParams"))
+            info.keyEncryptionParams = Expanded(c, "KeyEncryptionParams", exported);
+        if (c.Has("EncryptedKey")) info.encryptedKey = Expanded(c, "EncryptedKey", exported);
+        info.noUkm = c.Get("UKM", "") == "none";
+        if (c.Has("UKM") && !info.noUkm) info.ukm = Expanded(c, "UKM", exported);
+        if (c.Has("Originator")) info.originatorChoice = CMSG_KEY_AGREE_ORIGINATOR_CERT;
+        const DWORD keySpec = c.Has("KeySpec") ? AT_SIGNATURE : AT_KEYEXCHANGE;
+        const Bytes contentParams =
+            c.Has("ContentParams") ? c.Hex("ContentParams") : content_.parameters;
         kvtest::ClearTrace();
         const kvtest::KeyWatch watch(*hRecipient);
         auto hKey = kvtest::NewScopedKey();
-        const Imported imported =
-            Import(*hRecipient, row.keySpec, row.info, content_.parameters, hKey.get());
-        EXPECT_EQ(row.opens, imported.ok);
-        EXPECT_EQ(row.error, imported.error);
+        const Outcome imported =
+            kvtest::ImportKeyAgree(*hRecipient, keySpec, info, contentParams, hKey.get());
+        EXPECT_EQ(c.Has("Opens"), imported.ok);
+        EXPECT_EQ(static_cast<DWORD>(c.Number("Error", "0x5EED")), imported.error);
         if (imported.ok) {
             watch.ExpectOnlyAlive({*hKey});
             ExpectSameKey(*hKey);
@@ -523,21 +298,12 @@ TEST_F(KeyAgree, ImportRefusals)
             watch.ExpectOnlyAlive({});
             EXPECT_EQ(0u, *hKey);
         }
-        if (row.message)
-            EXPECT_THAT(kvtest::TraceLines(),
-                        ElementsAre(kvtest::TraceLineOf("OrvaMsgDllImportKeyAgree", row.message)));
+        if (c.Has("Trace"))
+            EXPECT_THAT(kvtest::TraceLines(), ElementsAre(kvtest::TraceLineOf(
+                                                  "OrvaMsgDllImportKeyAgree", c.Get("Trace"))));
         else
             EXPECT_THAT(kvtest::TraceLines(), IsEmpty());
     }
-    kvtest::ClearTrace();
-    auto hKey = kvtest::NewScopedKey();
-    const Imported imported =
-        Import(*hRecipient, AT_KEYEXCHANGE, good, badContentParams, hKey.get());
-    EXPECT_FALSE(imported.ok);
-    EXPECT_EQ(DWORD{CRYPT_E_ASN1_ERROR}, imported.error);
-    EXPECT_THAT(kvtest::TraceLines(),
-                ElementsAre(kvtest::TraceLineOf("OrvaMsgDllImportKeyAgree",
-                                                "() asn1D_Gost28147_89_Parameters failed")));
 }
 
 } // namespace

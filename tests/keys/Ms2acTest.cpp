@@ -1,5 +1,4 @@
-// CryptoAPI structures -> ASN.1 values, and the measure-or-copy step of the blob writers.
-#include "keys/BlobOpers.h"
+// CryptoAPI structures -> ASN.1 values.
 #include "keys/ms2ac.h"
 
 #include "GostKeyVectors.h"
@@ -7,10 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
-
 using kvtest::Bytes;
-using testing::Each;
 using testing::ElementsAre;
 
 namespace {
@@ -28,23 +24,6 @@ class Ms2ac : public testing::Test {
     }
     Asn1Context ctx_{};
 };
-
-// b2e_STR: with a null cursor it only counts, with a null total it only copies.
-TEST(BlobOpers, MeasureOrCopy)
-{
-    const BYTE source[] = {1, 2, 3};
-    BYTE out[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-    BYTE *cursor = out;
-    DWORD total = 10;
-    EXPECT_EQ(nullptr, b2e_STR(nullptr, &total, source, sizeof source));
-    EXPECT_EQ(13u, total);
-    EXPECT_EQ(&cursor, b2e_STR(&cursor, nullptr, source, sizeof source));
-    EXPECT_EQ(out + 3, cursor);
-    EXPECT_THAT(out, ElementsAre(1, 2, 3, 0xEE, 0xEE));
-    EXPECT_EQ(&cursor, b2e_STR(&cursor, &total, source, 2));
-    EXPECT_EQ(15u, total);
-    EXPECT_THAT(out, ElementsAre(1, 2, 3, 1, 2));
-}
 
 // Every OpenSSL key in CryptoAPI's form becomes a value that encodes to OpenSSL's DER; the
 // value holds copies, not the caller's memory.
