@@ -108,29 +108,6 @@ TEST(OpenSslVectors, NamesWithSeveralValuedRdns)
     EXPECT_EQ("2.5.4.3", OidText(Element<AttributeTypeAndValue>(multi, 2).type));
 }
 
-TEST(OpenSslVectors, CrlDistributionPoints)
-{
-    Context ctx;
-    CRLDistPointsSyntax points{};
-    ASSERT_EQ(0, ctx.Decode(asn1D_CRLDistPointsSyntax, ReadVector("crl_dist_points.der"), &points));
-    ASSERT_EQ(2u, points.count);
-    const auto &full = Element<DistributionPoint>(points, 0);
-    ASSERT_TRUE(full.m.distributionPointPresent);
-    ASSERT_EQ(1u, full.distributionPoint.t);
-    EXPECT_EQ(2u, full.distributionPoint.u.fullName->count);
-    ASSERT_TRUE(full.m.reasonsPresent);
-    EXPECT_EQ(9u, full.reasons.numbits); // keyCompromise (1), cACompromise (2), aACompromise (8)
-    EXPECT_EQ(0x60, full.reasons.data[0]);
-    EXPECT_EQ(0x80, full.reasons.data[1]);
-    ASSERT_TRUE(full.m.cRLIssuerPresent);
-    EXPECT_EQ(5u, Element<GeneralName>(full.cRLIssuer, 0).t);
-    const auto &relative = Element<DistributionPoint>(points, 1);
-    ASSERT_EQ(2u, relative.distributionPoint.t);
-    EXPECT_EQ(1u, relative.distributionPoint.u.nameRelativeToCRLIssuer->count);
-    EXPECT_FALSE(relative.m.reasonsPresent);
-    EXPECT_FALSE(relative.m.cRLIssuerPresent);
-}
-
 TEST(OpenSslVectors, PoliciesWithCpsAndUserNotice)
 {
     Context ctx;
@@ -150,89 +127,6 @@ TEST(OpenSslVectors, PoliciesWithCpsAndUserNotice)
     const auto &notice = Element<PolicyQualifierInfo>(withQualifiers.policyQualifiers, 1);
     EXPECT_EQ("1.3.6.1.5.5.7.2.2", OidText(notice.policyQualifierId));
     EXPECT_EQ(0x30, notice.qualifier.data[0]); // UserNotice SEQUENCE
-}
-
-TEST(OpenSslVectors, GostPublicKeys)
-{
-    struct Row {
-        const char *file;
-        ASN1UINT keyOctets;
-        int parametersStatus; // as GostR3410-2001-PublicKeyParameters
-    };
-    const Row rows[] = {{"spki_gost2012_256_A.der", 64, 0},
-                        {"spki_gost2012_256_TCB.der", 64, ASN_E_SETMISRQ},
-                        {"spki_gost2012_512_A.der", 128, 0},
-                        {"spki_gost2001_A.der", 64, 0}};
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.file);
-        Context ctx;
-        SubjectPublicKeyInfo spki{};
-        ASSERT_EQ(0, ctx.Decode(asn1D_SubjectPublicKeyInfo, ReadVector(row.file), &spki));
-        ASSERT_TRUE(spki.algorithm.m.parametersPresent);
-        const ASN1OpenType &parms = spki.algorithm.parameters;
-        GostR3410_2001_PublicKeyParameters keyParameters{};
-        EXPECT_EQ(row.parametersStatus,
-                  ctx.Decode(asn1D_GostR3410_2001_PublicKeyParameters,
-                             Bytes(parms.data, parms.data + parms.numocts), &keyParameters));
-        const ASN1DynBitStr &bits = spki.subjectPublicKey;
-        GostR3410_PublicKey key{};
-        ASSERT_EQ(0, ctx.Decode(asn1D_GostR3410_PublicKey,
-                                Bytes(bits.data, bits.data + bits.numbits / 8), &key));
-        EXPECT_EQ(row.keyOctets, key.numocts);
-    }
-}
-
-TEST(OpenSslVectors, SigningCertificateAttributes)
-{
-    Context ctx;
-    SigningCertificate v1{};
-    ASSERT_EQ(
-        0, ctx.Decode(asn1D_SigningCertificate, ReadVector("signing_certificate_cades.der"), &v1));
-    ASSERT_EQ(1u, v1.certs.count);
-    const auto &id = Element<ESSCertID>(v1.certs, 0);
-    EXPECT_EQ(20u, id.certHash.numocts);
-    ASSERT_TRUE(id.m.issuerSerialPresent);
-    EXPECT_EQ(5u, Element<GeneralName>(id.issuerSerial.issuer, 0).t);
-    EXPECT_FALSE(v1.m.policiesPresent);
-
-    SigningCertificateV2 v2{};
-    ASSERT_EQ(0, ctx.Decode(asn1D_SigningCertificateV2, ReadVector("signing_certificate_v2_ts.der"),
-                            &v2));
-    const auto &idV2 = Element<ESSCertIDv2>(v2.certs, 0);
-    ASSERT_TRUE(idV2.m.hashAlgorithmPresent);
-    EXPECT_EQ("2.16.840.1.101.3.4.2.3", OidText(idV2.hashAlgorithm.algorithm)); // SHA-512
-    EXPECT_EQ(64u, idV2.certHash.numocts);
-    EXPECT_FALSE(idV2.m.issuerSerialPresent);
-
-    SigningCertificateV2 cades{};
-    ASSERT_EQ(0, ctx.Decode(asn1D_SigningCertificateV2,
-                            ReadVector("signing_certificate_v2_cades.der"), &cades));
-    const auto &idCades = Element<ESSCertIDv2>(cades.certs, 0);
-    EXPECT_FALSE(idCades.m.hashAlgorithmPresent); // SHA-256 is the default, left out
-    EXPECT_TRUE(idCades.m.issuerSerialPresent);
-}
-
-TEST(OpenSslVectors, GostKeyTransportAndContentParameters)
-{
-    Context ctx;
-    GostR3410_KeyTransport kt{};
-    ASSERT_EQ(0,
-              ctx.Decode(asn1D_GostR3410_KeyTransport, ReadVector("gost_key_transport.der"), &kt));
-    EXPECT_EQ(32u, kt.sessionEncryptedKey.encryptedKey.numocts);
-    EXPECT_FALSE(kt.sessionEncryptedKey.m.maskKeyPresent);
-    EXPECT_EQ(4u, kt.sessionEncryptedKey.macKey.numocts);
-    ASSERT_TRUE(kt.m.transportParametersPresent);
-    EXPECT_EQ("1.2.643.7.1.2.5.1.1", OidText(kt.transportParameters.encryptionParamSet));
-    ASSERT_TRUE(kt.transportParameters.m.ephemeralPublicKeyPresent);
-    EXPECT_EQ("1.2.643.7.1.1.1.1",
-              OidText(kt.transportParameters.ephemeralPublicKey.algorithm.algorithm));
-    EXPECT_EQ(8u, kt.transportParameters.ukm.numocts);
-
-    Gost28147_89_Parameters parameters{};
-    ASSERT_EQ(0, ctx.Decode(asn1D_Gost28147_89_Parameters, ReadVector("gost28147_parameters.der"),
-                            &parameters));
-    EXPECT_EQ(8u, parameters.iv.numocts);
-    EXPECT_EQ("1.2.643.7.1.2.5.1.1", OidText(parameters.encryptionParamSet));
 }
 
 TEST(OpenSslVectors, ORAddressAtItsBounds)
