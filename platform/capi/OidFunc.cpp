@@ -146,7 +146,7 @@ DWORD ErrorOfErrno(int error)
         return ERROR_ACCESS_DENIED;
     case ENOENT:
     case ENOTDIR:
-        return ERROR_FILE_NOT_FOUND;
+        return ERROR_PATH_NOT_FOUND; // a directory on the way is missing or is a file
     default:
         return ERROR_WRITE_FAULT;
     }
