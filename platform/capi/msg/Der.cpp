@@ -153,11 +153,12 @@ std::string ObjectIdentifierText(std::span<const BYTE> contents)
         if (contents[i] & 0x80) continue;
         if (first) {
             const unsigned long top = arc < 80 ? arc / 40 : 2;
-            text = std::to_string(top) + "." + std::to_string(arc - top * 40);
+            text = std::to_string(top);
+            arc -= top * 40;
             first = false;
-        } else {
-            text += "." + std::to_string(arc);
         }
+        text += '.';
+        text += std::to_string(arc);
         arc = 0;
     }
     if (contents.empty() || (contents.back() & 0x80)) return {};

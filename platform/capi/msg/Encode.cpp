@@ -106,7 +106,9 @@ BOOL EnvelopedEncoder::EncodeRecipients()
     std::vector<Bytes> infos(recipients_.size());
     for (DWORD i = 0; i < recipients_.size(); ++i)
         if (!EncodeRecipient(&contentInfo_, i, &infos[i], &version_)) return FALSE;
-    std::sort(infos.begin(), infos.end());
+    std::sort(infos.begin(), infos.end(), [](const Bytes &a, const Bytes &b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+    });
     Bytes set;
     for (const Bytes &info : infos)
         Append(&set, info);
