@@ -20,10 +20,10 @@ struct CertOptions {
     bool text = false;
 };
 
-const char *const kGostPublicKeyOids[] = {"1.2.643.2.2.19", "1.2.643.2.2.98",
-                                          "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.1.2"};
+const char *const kGostPublicKeyOids[] = {"1.2.643.2.2.19", "1.2.643.2.2.98", "1.2.643.7.1.1.1.1",
+                                          "1.2.643.7.1.1.1.2"};
 
-Json Extensions(const STACK_OF(X509_EXTENSION) *extensions, bool *failed)
+Json Extensions(const STACK_OF(X509_EXTENSION) * extensions, bool *failed)
 {
     Json json = Json::array();
     for (int i = 0; i < sk_X509_EXTENSION_num(extensions); ++i) {
@@ -36,15 +36,6 @@ Json Extensions(const STACK_OF(X509_EXTENSION) *extensions, bool *failed)
         json.push_back(std::move(entry));
     }
     return json;
-}
-
-void ReleaseProvider(HCRYPTPROV *phProv)
-{
-    if (*phProv) CryptReleaseContext(*phProv, 0);
-}
-void DestroyKey(HCRYPTKEY *phKey)
-{
-    if (*phKey) CryptDestroyKey(*phKey);
 }
 
 std::string KeyParamText(HCRYPTKEY hKey, DWORD dwParam)
@@ -80,20 +71,21 @@ std::string BlobKeyHex(const std::vector<BYTE> &blob)
 // What the provider makes of the key: its algorithm, parameter sets and key.
 Json ProviderKey(CERT_PUBLIC_KEY_INFO *info, bool *failed)
 {
-    HCRYPTPROV hProv = 0;
-    std::unique_ptr<HCRYPTPROV, decltype(&ReleaseProvider)> releaseProv(&hProv, ReleaseProvider);
-    if (!CryptAcquireContextA(&hProv, nullptr, nullptr, KV_PROV_GOST, CRYPT_VERIFYCONTEXT)) {
+    ScopedProvider provider;
+    if (!CryptAcquireContextA(&provider.hProv, nullptr, nullptr, KV_PROV_GOST,
+                              CRYPT_VERIFYCONTEXT)) {
         ReportCryptoApi("CryptAcquireContext");
         *failed = true;
         return Json{{"error", ErrorText(GetLastError())}};
     }
-    HCRYPTKEY hKey = 0;
-    std::unique_ptr<HCRYPTKEY, decltype(&DestroyKey)> destroyKey(&hKey, DestroyKey);
-    if (!CryptImportPublicKeyInfoEx(hProv, X509_ASN_ENCODING, info, 0, 0, nullptr, &hKey)) {
+    ScopedKey key;
+    if (!CryptImportPublicKeyInfoEx(provider.hProv, X509_ASN_ENCODING, info, 0, 0, nullptr,
+                                    &key.hKey)) {
         ReportCryptoApi("CryptImportPublicKeyInfoEx");
         *failed = true;
         return Json{{"error", ErrorText(GetLastError())}};
     }
+    const HCRYPTKEY hKey = key.hKey;
     Json json = Json::object();
     ALG_ID algId = 0;
     DWORD cb = sizeof algId;
@@ -138,7 +130,8 @@ Json PublicKeyInfo(X509_PUBKEY *pubkey, bool *failed)
     }
     CERT_PUBLIC_KEY_INFO info = {};
     info.Algorithm.pszObjId = oid.data();
-    info.Algorithm.Parameters = {static_cast<DWORD>(cbParameters > 0 ? cbParameters : 0), parameters};
+    info.Algorithm.Parameters = {static_cast<DWORD>(cbParameters > 0 ? cbParameters : 0),
+                                 parameters};
     info.PublicKey = {static_cast<DWORD>(cbKey), const_cast<BYTE *>(key), 0};
     Json json{{"Algorithm", AlgorithmJson(info.Algorithm)},
               {"PublicKey", HexText(key, static_cast<size_t>(cbKey))}};

@@ -3,6 +3,7 @@
 // The content streams through: a regular file gives DER, a pipe BER with indefinite lengths.
 #include "Command.h"
 #include "EnvelopeFiles.h"
+#include "Tool.h"
 
 #include <gostcsp.h>
 #include <openssl/bio.h>
@@ -125,19 +126,10 @@ BOOL WINAPI StreamOutput(const void *pvArg, BYTE *pbData, DWORD cbData, BOOL fFi
     return TRUE;
 }
 
-// A provider whose content keys take the chosen parameter set; released at exit.
-struct CipherProvider {
-    HCRYPTPROV hProv = 0;
-    ~CipherProvider()
-    {
-        if (hProv) CryptReleaseContext(hProv, 0);
-    }
-};
-
 void Run(const EnvelopeOptions &options)
 {
     Recipients recipients(options.recipients, options.agree);
-    CipherProvider provider;
+    ScopedProvider provider; // its content keys take the chosen parameter set
     if (!options.cipherParams.empty()) {
         const std::string oid = CipherParamSetOid(options.cipherParams);
         if (!CryptAcquireContextA(&provider.hProv, nullptr, nullptr, KV_PROV_GOST,

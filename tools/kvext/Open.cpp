@@ -2,6 +2,7 @@
 // CryptoAPI's message functions. The first recipient info the container's key opens is used.
 #include "Command.h"
 #include "EnvelopeFiles.h"
+#include "Tool.h"
 
 #include <gostcsp.h>
 #include <openssl/bio.h>
@@ -18,14 +19,6 @@ constexpr size_t kChunk = 64 * 1024;
 struct OpenOptions {
     std::string container;
     std::string in, out;
-};
-
-struct Provider {
-    HCRYPTPROV hProv = 0;
-    ~Provider()
-    {
-        if (hProv) CryptReleaseContext(hProv, 0);
-    }
 };
 
 BOOL WINAPI StreamOutput(const void *pvArg, BYTE *pbData, DWORD cbData, BOOL)
@@ -125,7 +118,7 @@ class Reader {
 
 void Run(const OpenOptions &options)
 {
-    Provider provider;
+    ScopedProvider provider;
     if (!CryptAcquireContextA(&provider.hProv, options.container.c_str(), nullptr, KV_PROV_GOST, 0))
         FailCall("CryptAcquireContext");
     Input in;

@@ -31,7 +31,8 @@ std::vector<BYTE> Tlv(BYTE tag, const std::vector<BYTE> &contents)
         der.push_back(static_cast<BYTE>(cb));
     } else {
         std::vector<BYTE> length;
-        for (size_t n = cb; n; n >>= 8) length.insert(length.begin(), static_cast<BYTE>(n));
+        for (size_t n = cb; n; n >>= 8)
+            length.insert(length.begin(), static_cast<BYTE>(n));
         der.push_back(static_cast<BYTE>(0x80 | length.size()));
         der.insert(der.end(), length.begin(), length.end());
     }
@@ -67,22 +68,12 @@ std::vector<BYTE> SubjectPublicKeyInfo(const CERT_PUBLIC_KEY_INFO &info)
     return Tlv(0x30, contents);
 }
 
-void ReleaseProvider(HCRYPTPROV *phProv)
-{
-    if (*phProv) CryptReleaseContext(*phProv, 0);
-}
-
-void DestroyKey(HCRYPTKEY *phKey)
-{
-    if (*phKey) CryptDestroyKey(*phKey);
-}
-
 // The OID CryptoAPI lists for the key pair's algorithm, as named by its exported blob.
 std::string PublicKeyOid(HCRYPTPROV hProv, DWORD keySpec)
 {
-    HCRYPTKEY hKey = 0;
-    std::unique_ptr<HCRYPTKEY, decltype(&DestroyKey)> destroy(&hKey, DestroyKey);
-    if (!CryptGetUserKey(hProv, keySpec, &hKey)) FailCryptoApi("CryptGetUserKey");
+    ScopedKey key;
+    if (!CryptGetUserKey(hProv, keySpec, &key.hKey)) FailCryptoApi("CryptGetUserKey");
+    const HCRYPTKEY hKey = key.hKey;
     DWORD cbBlob = 0;
     if (!CryptExportKey(hKey, 0, PUBLICKEYBLOB, 0, nullptr, &cbBlob))
         FailCryptoApi("CryptExportKey");
@@ -99,10 +90,10 @@ std::string PublicKeyOid(HCRYPTPROV hProv, DWORD keySpec)
 
 void RunPubkey(const PubkeyOptions &options)
 {
-    HCRYPTPROV hProv = 0;
-    std::unique_ptr<HCRYPTPROV, decltype(&ReleaseProvider)> release(&hProv, ReleaseProvider);
-    if (!CryptAcquireContextA(&hProv, options.container.c_str(), nullptr, KV_PROV_GOST, 0))
+    ScopedProvider provider;
+    if (!CryptAcquireContextA(&provider.hProv, options.container.c_str(), nullptr, KV_PROV_GOST, 0))
         FailCryptoApi("CryptAcquireContext of container " + options.container);
+    const HCRYPTPROV hProv = provider.hProv;
     const DWORD keySpec = options.keySpec == "signature" ? AT_SIGNATURE : AT_KEYEXCHANGE;
     std::string oid = options.oid.empty() ? PublicKeyOid(hProv, keySpec) : options.oid;
     DWORD cbInfo = 0;

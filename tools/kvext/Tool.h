@@ -32,7 +32,8 @@ std::vector<BYTE> ToDer(const std::vector<BYTE> &bytes, const std::string &infor
 inline const std::vector<std::string> kInputForms = {"der", "pem", "base64", "hex"};
 
 // DER to FILE ("-": standard output), as PEM under `pemLabel` when it is not empty.
-void WriteOutput(const std::vector<BYTE> &der, const std::string &path, const std::string &pemLabel);
+void WriteOutput(const std::vector<BYTE> &der, const std::string &path,
+                 const std::string &pemLabel);
 void PrintJson(const Json &json);
 // The same content as an indented "name: value" dump.
 void PrintText(const Json &json);
@@ -45,6 +46,28 @@ std::string ErrorText(DWORD code);
 [[noreturn]] void FailCryptoApi(const std::string &what);
 // Reports a file or argument the tool cannot use and fails the command.
 [[noreturn]] void FailInput(const std::string &message);
+
+// A provider context and a key of the tool's, released when they go out of scope.
+struct ScopedProvider {
+    HCRYPTPROV hProv = 0;
+    ScopedProvider() = default;
+    ScopedProvider(const ScopedProvider &) = delete;
+    ScopedProvider &operator=(const ScopedProvider &) = delete;
+    ~ScopedProvider()
+    {
+        if (hProv) CryptReleaseContext(hProv, 0);
+    }
+};
+struct ScopedKey {
+    HCRYPTKEY hKey = 0;
+    ScopedKey() = default;
+    ScopedKey(const ScopedKey &) = delete;
+    ScopedKey &operator=(const ScopedKey &) = delete;
+    ~ScopedKey()
+    {
+        if (hKey) CryptDestroyKey(hKey);
+    }
+};
 
 // The structure-type argument CryptoAPI takes: the OID text, or a predefined number.
 struct StructType {
