@@ -7,7 +7,15 @@
 extern "C" int rtInitContext(Asn1Context *pctxt, void *pMemHeap)
 {
     if (!pctxt || pMemHeap) return ASN_E_INVPARAM;
-    std::memset(pctxt, 0, sizeof *pctxt);
+    // The caller zero-fills the record; the fields the runtime reads before writing them are
+    // set again all the same, which is cheaper than clearing the error texts a second time.
+    pctxt->buffer = Asn1DecodeBuffer{};
+    pctxt->ebuf = Asn1EncodeBuffer{};
+    pctxt->errInfo.status = ASN_OK;
+    pctxt->errInfo.module = nullptr;
+    pctxt->errInfo.lineno = 0;
+    pctxt->errInfo.parmcount = 0;
+    pctxt->depth = 0;
     pctxt->pMemHeap = asn1rt::NewHeap();
     return pctxt->pMemHeap ? ASN_OK : ASN_E_NOMEM;
 }
@@ -17,7 +25,9 @@ extern "C" void rtFreeContext(Asn1Context *pctxt)
     if (!pctxt) return;
     xe_free(pctxt);
     asn1rt::DeleteHeap(pctxt->pMemHeap);
-    std::memset(pctxt, 0, sizeof *pctxt);
+    // Nothing left points into the released heap or buffer.
+    pctxt->pMemHeap = nullptr;
+    pctxt->buffer = Asn1DecodeBuffer{};
 }
 
 extern "C" int rtErrSetData(Asn1ErrInfo *pErrInfo, int status, const char *module, int lineno)

@@ -12,24 +12,22 @@ constexpr size_t kFirstDynamicSize = 512;
 
 // Each thread keeps one released buffer of the first size for its next encoding, so the
 // common small encoding does not go to malloc.
-struct SpareBuffer {
-    ASN1OCTET *data = nullptr;
-    ~SpareBuffer() { std::free(std::exchange(data, nullptr)); }
-};
-thread_local SpareBuffer t_spare;
+void FreeBuffer(ASN1OCTET *data)
+{
+    std::free(data);
+}
+using SpareBuffer = asn1rt::ThreadSpare<ASN1OCTET, FreeBuffer>;
 
 ASN1OCTET *NewBuffer(size_t capacity)
 {
-    if (capacity == kFirstDynamicSize && t_spare.data) return std::exchange(t_spare.data, nullptr);
+    if (capacity == kFirstDynamicSize)
+        if (ASN1OCTET *spare = SpareBuffer::Take()) return spare;
     return static_cast<ASN1OCTET *>(std::malloc(capacity));
 }
 
 void ReleaseBuffer(ASN1OCTET *data, size_t capacity)
 {
-    if (data && capacity == kFirstDynamicSize && !t_spare.data) {
-        t_spare.data = data;
-        return;
-    }
+    if (data && capacity == kFirstDynamicSize && SpareBuffer::Park(data)) return;
     std::free(data);
 }
 

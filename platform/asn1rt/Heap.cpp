@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <new>
-#include <utility>
 
 namespace {
 
@@ -129,15 +128,7 @@ void KeepFirstBlockOnly(Arena *arena)
     *arena = Arena{first, first, first ? kFirstBlockSize * 2 : kFirstBlockSize};
 }
 
-// The thread's spare arena, released with the thread.
-struct SpareArena {
-    Arena *arena = nullptr;
-    ~SpareArena()
-    {
-        if (arena) DestroyArena(std::exchange(arena, nullptr));
-    }
-};
-thread_local SpareArena t_spare;
+using SpareArena = asn1rt::ThreadSpare<Arena, DestroyArena>;
 
 } // namespace
 
@@ -145,10 +136,7 @@ namespace asn1rt {
 
 void *NewHeap()
 {
-    if (Arena *spare = t_spare.arena) {
-        t_spare.arena = nullptr;
-        return spare;
-    }
+    if (Arena *spare = SpareArena::Take()) return spare;
     return new (std::nothrow) Arena{nullptr, nullptr, kFirstBlockSize};
 }
 
@@ -156,12 +144,8 @@ void DeleteHeap(void *heap)
 {
     auto *arena = static_cast<Arena *>(heap);
     if (!arena) return;
-    if (t_spare.arena) {
-        DestroyArena(arena);
-        return;
-    }
     KeepFirstBlockOnly(arena);
-    t_spare.arena = arena;
+    if (!SpareArena::Park(arena)) DestroyArena(arena);
 }
 
 } // namespace asn1rt

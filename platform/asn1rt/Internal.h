@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 namespace asn1rt {
 
@@ -28,6 +29,44 @@ inline std::span<const ASN1OCTET> WithoutRedundantSignOctets(std::span<const ASN
 
 // X.660: at least two arcs, the first 0, 1 or 2, and under 0 and 1 the second below 40.
 bool ValidLeadingArcs(const ASN1OBJID &oid);
+
+// ---------------------------------------------------------------- per-thread spares
+
+// One object per thread kept between calls: a released context parks its heap or encode
+// buffer here and the thread's next context takes it back. The slot is a plain pointer in
+// initial-exec TLS, so taking and parking are a load and a store, not calls into the TLS
+// resolver; a guard armed the first time the thread parks something releases what is left
+// when the thread ends.
+template <typename T, void (*Release)(T *)> class ThreadSpare {
+  public:
+    static T *Take() { return std::exchange(slot_, nullptr); }
+
+    // false when the slot is taken: the caller releases `object` itself.
+    static bool Park(T *object)
+    {
+        if (slot_) return false;
+        if (!armed_) Arm();
+        slot_ = object;
+        return true;
+    }
+
+  private:
+    struct Guard {
+        ~Guard()
+        {
+            if (T *left = std::exchange(slot_, nullptr)) Release(left);
+            armed_ = false;
+        }
+    };
+    static void Arm()
+    {
+        static thread_local Guard guard; // constructed here, destroyed with the thread
+        armed_ = true;
+    }
+
+    [[gnu::tls_model("initial-exec")]] static constinit inline thread_local T *slot_ = nullptr;
+    [[gnu::tls_model("initial-exec")]] static constinit inline thread_local bool armed_ = false;
+};
 
 // ---------------------------------------------------------------- heap
 
