@@ -41,21 +41,25 @@ extern "C" long rtUTF8Len(const char *text)
     if (!text) return -1;
     const auto *octets = reinterpret_cast<const unsigned char *>(text);
     long count = 0;
-    while (*octets) {
-        if (*octets < 0x80) { // ASCII: one octet, one character
-            octets++;
-            count++;
-            continue;
+    for (;;) {
+        // Runs of ASCII and runs of two-octet sequences (Latin, Greek, Cyrillic and the like)
+        // are counted in loops of their own; everything else goes through SequenceLength.
+        unsigned lead = *octets;
+        while (lead - 1u < 0x7Fu) { // 01..7F
+            ++octets;
+            ++count;
+            lead = *octets;
         }
-        if (*octets >= 0xC2 && *octets <= 0xDF && (octets[1] & 0xC0) == 0x80) { // two octets
+        while (lead - 0xC2u <= 0xDFu - 0xC2u && (octets[1] & 0xC0) == 0x80) {
             octets += 2;
-            count++;
-            continue;
+            ++count;
+            lead = *octets;
         }
+        if (lead == 0) return count;
+        if (lead < 0x80) continue;
         const size_t length = SequenceLength(octets);
         if (length == 0) return -1;
         octets += length;
-        count++;
+        ++count;
     }
-    return count;
 }

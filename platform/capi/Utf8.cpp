@@ -138,15 +138,31 @@ int Fail(DWORD error)
     return 0;
 }
 
+// Length of the run of two-octet sequences at the start of `in` (Latin, Greek, Cyrillic and
+// the like), and the characters in it.
+size_t TwoOctetRun(std::span<const unsigned char> in, size_t *pchars)
+{
+    size_t used = 0;
+    while (used + 2 <= in.size() && in[used] - 0xC2u <= 0xDFu - 0xC2u &&
+           IsContinuation(in[used + 1]))
+        used += 2;
+    *pchars = used / 2;
+    return used;
+}
+
 // Wide characters the UTF-8 input converts to; -1 when it is ill-formed.
 long long CountWideChars(std::span<const unsigned char> in)
 {
     long long count = 0;
     while (!in.empty()) {
-        const size_t run = AsciiRun(in);
+        size_t run = AsciiRun(in);
         count += static_cast<long long>(run);
         in = in.subspan(run);
-        if (in.empty()) break;
+        size_t chars = 0;
+        run = TwoOctetRun(in, &chars);
+        count += static_cast<long long>(chars);
+        in = in.subspan(run);
+        if (in.empty() || run != 0 || IsAscii(in[0])) continue;
         char32_t cp;
         const size_t used = DecodeUtf8(in, &cp);
         if (used == 0) return -1;
@@ -156,14 +172,20 @@ long long CountWideChars(std::span<const unsigned char> in)
     return count;
 }
 
+// Writes input CountWideChars accepted.
 void WriteWideChars(std::span<const unsigned char> in, wchar_t *out)
 {
     while (!in.empty()) {
-        const size_t run = AsciiRun(in);
+        size_t run = AsciiRun(in);
         CopyAscii(in.first(run), out);
         out += run;
         in = in.subspan(run);
-        if (in.empty()) break;
+        size_t chars = 0;
+        run = TwoOctetRun(in, &chars);
+        for (size_t i = 0; i < run; i += 2)
+            *out++ = static_cast<wchar_t>(((in[i] & 0x1Fu) << 6) | (in[i + 1] & 0x3Fu));
+        in = in.subspan(run);
+        if (in.empty() || run != 0 || IsAscii(in[0])) continue;
         char32_t cp = 0;
         in = in.subspan(DecodeUtf8(in, &cp));
         *out++ = static_cast<wchar_t>(cp);
