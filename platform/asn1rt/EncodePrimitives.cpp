@@ -2,6 +2,7 @@
 // tagging) its universal identifier and length in front, and returns the octets written.
 #include "Internal.h"
 
+#include <array>
 #include <cstring>
 
 using namespace asn1rt;
@@ -13,12 +14,20 @@ int Written(int status, size_t count)
     return status == ASN_OK ? static_cast<int>(count) : status;
 }
 
+// Value of every octet as a hexadecimal digit, -1 for the octets that are none.
+constexpr auto kHexDigitValues = [] {
+    std::array<signed char, 256> values{};
+    values.fill(-1);
+    for (int i = 0; i < 10; i++)
+        values['0' + i] = static_cast<signed char>(i);
+    for (int i = 0; i < 6; i++)
+        values['a' + i] = values['A' + i] = static_cast<signed char>(10 + i);
+    return values;
+}();
+
 int HexDigit(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    return kHexDigitValues[static_cast<unsigned char>(c)];
 }
 
 // Two's-complement contents in the fewest octets.
@@ -44,13 +53,18 @@ int HexToOctets(Asn1Context *pctxt, const char *digits, std::span<ASN1OCTET> *po
     const size_t digitCount = std::strlen(digits);
     if (digitCount == 0 || digitCount / 2 >= kMaxLength) return ASN_E_INVHEXS;
     const size_t count = (digitCount + 1) / 2;
-    auto *octets = static_cast<ASN1OCTET *>(ASN1MALLOCZ(pctxt, count));
+    auto *octets = static_cast<ASN1OCTET *>(ASN1MALLOC(pctxt, count));
     if (!octets) return ASN_E_NOMEM;
-    for (size_t i = 0; i < digitCount; i++) {
-        const int nibble = HexDigit(digits[i]);
-        if (nibble < 0) return ASN_E_INVHEXS;
-        const size_t fromEnd = digitCount - 1 - i; // nibble position counted from the right
-        octets[count - 1 - fromEnd / 2] |= static_cast<ASN1OCTET>(nibble << (fromEnd % 2 ? 4 : 0));
+    size_t next = 0;
+    if (digitCount % 2) { // the lone digit of the first octet
+        const int low = HexDigit(*digits++);
+        if (low < 0) return ASN_E_INVHEXS;
+        octets[next++] = static_cast<ASN1OCTET>(low);
+    }
+    for (; next < count; next++, digits += 2) {
+        const int high = HexDigit(digits[0]), low = HexDigit(digits[1]);
+        if ((high | low) < 0) return ASN_E_INVHEXS;
+        octets[next] = static_cast<ASN1OCTET>(high << 4 | low);
     }
     *poctets = {octets, count};
     return ASN_OK;
