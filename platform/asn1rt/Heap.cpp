@@ -1,10 +1,11 @@
 // The context heap: an arena of chained blocks. Allocation bumps a cursor in the current
 // block; nothing is freed before the whole heap goes with its context.
 //
-// Most calls need one context whose values fit in the first block, so each thread keeps the
-// arena of its last released context, first block included, and the next context of that
-// thread starts from it without touching malloc. A context opened while another one of the
-// same thread is alive gets an arena of its own, as before.
+// Each thread keeps the arena of its last released context with its emptied blocks of the
+// growing sizes (up to kKeptBytes), and the next context of that thread carves from them
+// before it touches malloc: a thread whose calls have the same shape allocates nothing here
+// after its first call. A context opened while another one of the same thread is alive gets
+// an arena of its own.
 #include "Internal.h"
 
 #include <cstring>
@@ -17,6 +18,8 @@ constexpr size_t kFirstBlockSize = 4096;
 constexpr size_t kLargestBlockSize = 64 * 1024;
 // Requests above this get a block of their own, so they do not waste the current block.
 constexpr size_t kOwnBlockThreshold = 1024;
+// Emptied blocks an arena keeps for the next context: the first three sizes, 4 + 8 + 16 KiB.
+constexpr size_t kKeptBytes = 28 * 1024;
 
 constexpr size_t RoundUp(size_t n)
 {
@@ -31,9 +34,10 @@ struct Block {
 constexpr size_t kBlockHeader = RoundUp(sizeof(Block));
 
 struct Arena {
-    Block *blocks;  // every block, newest first except for own-block requests
+    Block *blocks;  // every block in use, newest first except for own-block requests
     Block *current; // where small requests are carved from
     size_t nextBlockSize;
+    Block *kept; // emptied blocks of earlier contexts, the smallest first
 };
 
 unsigned char *Payload(Block *block)
@@ -72,8 +76,13 @@ void *AllocOwnBlock(Arena *arena, size_t rounded)
 
 bool StartNewBlock(Arena *arena)
 {
-    Block *block = NewBlock(arena->nextBlockSize);
-    if (!block) return false;
+    Block *block = arena->kept;
+    if (block) {
+        arena->kept = block->next;
+        arena->nextBlockSize = block->capacity;
+    } else if (!(block = NewBlock(arena->nextBlockSize))) {
+        return false;
+    }
     block->next = arena->blocks;
     arena->blocks = block;
     arena->current = block;
@@ -108,24 +117,41 @@ void DeleteBlocks(Block *block)
 void DestroyArena(Arena *arena)
 {
     DeleteBlocks(arena->blocks);
+    DeleteBlocks(arena->kept);
     delete arena;
 }
 
-// Keeps the first block (the oldest, last in the chain) when it has the first size, emptied,
-// and lets every later block go.
-void KeepFirstBlockOnly(Arena *arena)
+// Empties the arena for the next context. Blocks of the growing sizes are kept, smallest
+// first, while they fit in kKeptBytes; own-block requests and the rest go.
+void EmptyArena(Arena *arena)
 {
-    Block *first = nullptr;
-    for (Block *block = arena->blocks; block;) {
+    Block *first = arena->blocks;
+    if (first && !first->next && first->capacity == kFirstBlockSize) {
+        first->used = 0; // the common call: one block of the first size served it all
+        *arena = Arena{first, first, kFirstBlockSize * 2, arena->kept};
+        return;
+    }
+    Block *kept = arena->kept;
+    size_t keptBytes = 0;
+    for (Block *block = kept; block; block = block->next)
+        keptBytes += block->capacity;
+    for (Block *block = arena->blocks; block;) { // newest (largest) first
         Block *next = block->next;
-        if (!next && block->capacity == kFirstBlockSize)
-            first = block;
-        else
+        const bool growing = block->capacity >= kFirstBlockSize &&
+                             block->capacity <= kLargestBlockSize &&
+                             (block->capacity & (block->capacity - 1)) == 0;
+        if (growing && keptBytes + block->capacity <= kKeptBytes) {
+            block->used = 0;
+            block->next = kept;
+            kept = block;
+            keptBytes += block->capacity;
+        } else {
             DeleteBlock(block);
+        }
         block = next;
     }
-    if (first) first->used = 0;
-    *arena = Arena{first, first, first ? kFirstBlockSize * 2 : kFirstBlockSize};
+    *arena = Arena{nullptr, nullptr, kFirstBlockSize, kept};
+    if (kept) StartNewBlock(arena); // the smallest serves the next context's first requests
 }
 
 using SpareArena = asn1rt::ThreadSpare<Arena, DestroyArena>;
@@ -137,14 +163,14 @@ namespace asn1rt {
 void *NewHeap()
 {
     if (Arena *spare = SpareArena::Take()) return spare;
-    return new (std::nothrow) Arena{nullptr, nullptr, kFirstBlockSize};
+    return new (std::nothrow) Arena{nullptr, nullptr, kFirstBlockSize, nullptr};
 }
 
 void DeleteHeap(void *heap)
 {
     auto *arena = static_cast<Arena *>(heap);
     if (!arena) return;
-    KeepFirstBlockOnly(arena);
+    EmptyArena(arena);
     if (!SpareArena::Park(arena)) DestroyArena(arena);
 }
 

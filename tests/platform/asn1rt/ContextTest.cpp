@@ -29,25 +29,30 @@ TEST(Asn1Context, InitAndFree)
 }
 
 // Every block is 16-byte aligned, usable over its full size and shares no octet with any
-// other block, whatever mix of small, zero and own-block sizes is asked for.
+// other block, whatever mix of small, zero and own-block sizes is asked for: in a fresh
+// heap, in the heaps that reuse the emptied blocks of the ones before, and in two contexts
+// of one thread alive at once.
 TEST(Asn1Heap, BlocksAreAlignedAndDisjoint)
 {
     static const size_t kSizes[] = {0, 1, 7, 15, 16, 17, 100, 1000, 1024, 1025, 5000, 70000, 0, 3};
-    TestContext ctx;
-    std::vector<std::pair<uintptr_t, size_t>> blocks;
-    for (int round = 0; round < 40; round++) {
-        for (const size_t size : kSizes) {
-            SCOPED_TRACE(size);
-            auto *block = static_cast<uint8_t *>(ASN1MALLOC(ctx, size));
-            ASSERT_NE(nullptr, block);
-            EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(block) % 16);
-            std::memset(block, 0xA5, size); // ASan reports a block smaller than asked for
-            blocks.emplace_back(reinterpret_cast<uintptr_t>(block), std::max<size_t>(size, 1));
+    for (int context = 0; context < 3; context++) {
+        TestContext ctx, other;
+        std::vector<std::pair<uintptr_t, size_t>> blocks;
+        for (int round = 0; round < 40; round++) {
+            for (const size_t size : kSizes) {
+                SCOPED_TRACE(size);
+                auto *block = static_cast<uint8_t *>(ASN1MALLOC(round % 4 ? ctx : other, size));
+                ASSERT_NE(nullptr, block);
+                EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(block) % 16);
+                std::memset(block, 0xA5, size); // ASan reports a block smaller than asked for
+                blocks.emplace_back(reinterpret_cast<uintptr_t>(block), std::max<size_t>(size, 1));
+            }
         }
+        std::sort(blocks.begin(), blocks.end());
+        for (size_t i = 1; i < blocks.size(); i++)
+            EXPECT_LE(blocks[i - 1].first + blocks[i - 1].second, blocks[i].first)
+                << "blocks overlap";
     }
-    std::sort(blocks.begin(), blocks.end());
-    for (size_t i = 1; i < blocks.size(); i++)
-        EXPECT_LE(blocks[i - 1].first + blocks[i - 1].second, blocks[i].first) << "blocks overlap";
 }
 
 TEST(Asn1Heap, ZeroedBlocksAndFailures)
