@@ -1,8 +1,6 @@
 // Object identifiers as dotted-decimal text ("1.2.643.2.2.19").
 #include "Internal.h"
 
-#include <cstdio>
-
 namespace {
 
 size_t DecimalDigits(ASN1UINT value)
@@ -51,10 +49,16 @@ extern "C" int rtOidToStr(const ASN1OBJID *pOID, char *buf, size_t bufsize)
 {
     const size_t length = rtOidToStrLen(pOID);
     if (length == 0 || !buf || length >= bufsize) return 0;
-    char *out = buf;
-    for (ASN1UINT i = 0; i < pOID->numids; i++) {
-        const size_t room = bufsize - static_cast<size_t>(out - buf);
-        out += std::snprintf(out, room, i ? ".%u" : "%u", static_cast<unsigned>(pOID->subid[i]));
+    // Written from the end, each arc's digits from the last one.
+    char *out = buf + length;
+    *out = '\0';
+    for (ASN1UINT i = pOID->numids; i-- > 0;) {
+        ASN1UINT arc = pOID->subid[i];
+        do {
+            *--out = static_cast<char>('0' + arc % 10);
+            arc /= 10;
+        } while (arc);
+        if (i) *--out = '.';
     }
     return 1;
 }
