@@ -23,7 +23,7 @@ BOOL StrToOid(TraceSite site, const char *text, ASN1OBJID *oid)
 BOOL ObjectIdentifier_Layout(const ASN1OBJID &oid, LPSTR *ppszText, FlatCursor *cursor)
 {
     const size_t cbText = rtOidToStrLen(&oid) + 1;
-    auto *pszText = reinterpret_cast<char *>(cursor->Take(cbText));
+    auto *pszText = reinterpret_cast<char *>(cursor->TakeToWrite(cbText)); // text and NUL fill it
     if (pszText && !rtOidToStr(&oid, pszText, cbText))
         return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "rtOidToStr() failed");
     *ppszText = pszText;

@@ -157,7 +157,7 @@ bool IsGeneralNameChoice(DWORD choice)
 BOOL ObjectIdentifier_Layout(const ASN1OBJID *oid, FlatCursor *cursor, LPSTR *ppsz)
 {
     const size_t cb = rtOidToStrLen(oid) + 1;
-    char *psz = reinterpret_cast<char *>(TakeItem(cursor, cb));
+    char *psz = reinterpret_cast<char *>(TakeItemToWrite(cursor, cb)); // text and NUL fill it
     if (psz && !rtOidToStr(oid, psz, cb))
         return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "rtOidToStr() failed");
     *ppsz = psz;
@@ -167,7 +167,7 @@ BOOL ObjectIdentifier_Layout(const ASN1OBJID *oid, FlatCursor *cursor, LPSTR *pp
 // A copy of `cb` bytes; the blob points at its place even when it is empty.
 void Bytes_Layout(const BYTE *pb, DWORD cb, FlatCursor *cursor, CRYPT_DATA_BLOB *pBlob)
 {
-    BYTE *at = TakeItem(cursor, cb);
+    BYTE *at = TakeItemToWrite(cursor, cb);
     if (!at) return;
     if (cb) std::memcpy(at, pb, cb);
     *pBlob = {cb, at};
@@ -195,9 +195,11 @@ bool IsAscii(const char *psz, size_t cch)
 BOOL IA5String_Layout(const char *psz, FlatCursor *cursor, LPWSTR *ppwsz)
 {
     const size_t cch = std::strlen(psz) + 1;
-    wchar_t *pwsz = TakeItems<wchar_t>(cursor, cch);
-    // Plain ASCII, the usual case, needs no checking conversion: it is widened as it stands.
+    // Plain ASCII, the usual case, needs no checking conversion: it is widened as it stands
+    // and fills its room; other text may leave room past its NUL, which is cleared.
     const bool ascii = IsAscii(psz, cch);
+    auto *pwsz = reinterpret_cast<wchar_t *>(ascii ? TakeItemToWrite(cursor, cch * sizeof(wchar_t))
+                                                   : TakeItem(cursor, cch * sizeof(wchar_t)));
     mbstate_t state{};
     const char *source = psz;
     if (!pwsz) {
@@ -276,6 +278,13 @@ BOOL GeneralName_Layout(Asn1Context *ctx, const GeneralName *name, CERT_ALT_NAME
 BYTE *TakeItem(FlatCursor *cursor, size_t cb, size_t alignment)
 {
     BYTE *at = cursor->Take(cb, std::max(kItemAlignment, alignment));
+    cursor->Align(kItemAlignment);
+    return at;
+}
+
+BYTE *TakeItemToWrite(FlatCursor *cursor, size_t cb)
+{
+    BYTE *at = cursor->TakeToWrite(cb, kItemAlignment);
     cursor->Align(kItemAlignment);
     return at;
 }

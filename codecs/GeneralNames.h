@@ -29,6 +29,8 @@
 // bytes on LP64), and the cursor is rounded up to 4 after each item.
 constexpr size_t kItemAlignment = 4;
 BYTE *TakeItem(FlatCursor *cursor, size_t cb, size_t alignment = kItemAlignment);
+// The same for an item the caller writes in full: the block is not cleared first.
+BYTE *TakeItemToWrite(FlatCursor *cursor, size_t cb);
 template <typename T> T *TakeItems(FlatCursor *cursor, size_t count)
 {
     return static_cast<T *>(static_cast<void *>(TakeItem(cursor, count * sizeof(T), alignof(T))));

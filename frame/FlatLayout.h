@@ -22,16 +22,24 @@ struct FlatCursor {
     void Align(size_t alignment)
     {
         const size_t aligned = (offset + alignment - 1) & ~(alignment - 1);
-        if (block && aligned <= cbBlock) std::memset(block + offset, 0, aligned - offset);
+        if (aligned != offset && block && aligned <= cbBlock)
+            std::memset(block + offset, 0, aligned - offset);
         offset = aligned;
+    }
+    // Room for `cb` bytes at `alignment` that the caller writes every one of; null while
+    // measuring or past the block.
+    BYTE *TakeToWrite(size_t cb, size_t alignment = 1)
+    {
+        Align(alignment);
+        BYTE *at = block && cb <= cbBlock && offset <= cbBlock - cb ? block + offset : nullptr;
+        offset += cb;
+        return at;
     }
     // Room for `cb` zeroed bytes at `alignment`; null while measuring or past the block.
     BYTE *Take(size_t cb, size_t alignment = 1)
     {
-        Align(alignment);
-        BYTE *at = block && cb <= cbBlock && offset <= cbBlock - cb ? block + offset : nullptr;
+        BYTE *at = TakeToWrite(cb, alignment);
         if (at) std::memset(at, 0, cb);
-        offset += cb;
         return at;
     }
     template <typename T> T *Take(size_t count = 1)
@@ -41,7 +49,7 @@ struct FlatCursor {
     // `cb` bytes copied into the block and described by *pBlob ({0, NULL} when empty).
     void CopyBlob(const BYTE *pb, DWORD cb, CRYPT_DATA_BLOB *pBlob)
     {
-        BYTE *at = Take(cb);
+        BYTE *at = TakeToWrite(cb);
         if (!at || !cb) return;
         std::memcpy(at, pb, cb);
         *pBlob = {cb, at};
