@@ -36,36 +36,37 @@ bool ValidLeadingArcs(const ASN1OBJID &oid);
 // buffer here and the thread's next context takes it back. The slot is a plain pointer in
 // initial-exec TLS, so taking and parking are a load and a store, not calls into the TLS
 // resolver; a guard armed the first time the thread parks something releases what is left
-// when the thread ends.
+// when the thread ends, and nothing is parked after that.
 template <typename T, void (*Release)(T *)> class ThreadSpare {
   public:
     static T *Take() { return std::exchange(slot_, nullptr); }
 
-    // false when the slot is taken: the caller releases `object` itself.
+    // false when the slot is taken or the thread is ending: the caller releases `object`.
     static bool Park(T *object)
     {
-        if (slot_) return false;
-        if (!armed_) Arm();
+        if (slot_ || state_ == kEnded) return false;
+        if (state_ == kUnarmed) Arm();
         slot_ = object;
         return true;
     }
 
   private:
+    enum State : unsigned char { kUnarmed, kArmed, kEnded };
     struct Guard {
         ~Guard()
         {
+            state_ = kEnded;
             if (T *left = std::exchange(slot_, nullptr)) Release(left);
-            armed_ = false;
         }
     };
     static void Arm()
     {
         static thread_local Guard guard; // constructed here, destroyed with the thread
-        armed_ = true;
+        state_ = kArmed;
     }
 
     [[gnu::tls_model("initial-exec")]] static constinit inline thread_local T *slot_ = nullptr;
-    [[gnu::tls_model("initial-exec")]] static constinit inline thread_local bool armed_ = false;
+    [[gnu::tls_model("initial-exec")]] static constinit inline thread_local State state_ = kUnarmed;
 };
 
 // ---------------------------------------------------------------- heap
