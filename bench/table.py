@@ -180,8 +180,9 @@ def main(work):
         out.append("")
         out.append("Instruction counts do not depend on the load of the machine. Ratio: ours / "
                    "OpenSSL's. Mallocs: calls of malloc, calloc and realloc per call (ours: the "
-                   "result block, and a context arena only when a thread opens a second context "
-                   "or the first block is outgrown). Where ours go: shares of our call's instructions in malloc/free, "
+                   "result block; context memory only when a thread opens a second context or a "
+                   "call outgrows the 28 KiB its thread keeps). Where ours go: shares of our "
+                   "call's instructions in malloc/free, "
                    "the ASN.1 runtime (platform/asn1rt), the host's conversions (platform/capi, "
                    "platform/support), libc copies and lookups, and the library itself (frame, "
                    "codec, generated ASN.1 code).")
