@@ -164,6 +164,15 @@ extern "C" void xe_free(Asn1Context *pctxt)
 extern "C" int xe_tag_len(Asn1Context *pctxt, ASN1TAG tag, int length)
 {
     if (length < 0) return length;
+    // The common header, a tag number below 31 and a length below 128, goes in as two octets.
+    const ASN1UINT number = tag & TM_IDCODE;
+    if (number < 31 && length < 0x80 && pctxt && pctxt->ebuf.byteIndex >= 2 &&
+        EncodedLength(pctxt) <= kMaxLength - 2) {
+        ASN1OCTET *front = pctxt->ebuf.data + (pctxt->ebuf.byteIndex -= 2);
+        front[0] = static_cast<ASN1OCTET>(((tag >> 24) & 0xE0) | number);
+        front[1] = static_cast<ASN1OCTET>(length);
+        return length + 2;
+    }
     ASN1OCTET header[11]; // identifier (up to 6) and length (up to 5)
     const size_t idCount = IdentifierOctets(tag, header);
     const size_t headerCount =
