@@ -86,10 +86,11 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSyst
     const uint64_t ticks = (uint64_t{lpFileTime->dwHighDateTime} << 32) | lpFileTime->dwLowDateTime;
     if (ticks >= kFirstInvalidFileTime) return FailInvalidParameter();
 
-    const auto milliseconds = static_cast<int64_t>(ticks) / kTicksPerMillisecond;
-    const int64_t daysSince1601 = milliseconds / kMillisecondsPerDay;
-    int64_t msOfDay = milliseconds % kMillisecondsPerDay;
-    const CivilDate date = CivilFromDays(kFileTimeEpochDays + daysSince1601);
+    // Unsigned throughout: every value here is non-negative, and the time of day fits 32 bits.
+    const uint64_t milliseconds = ticks / kTicksPerMillisecond;
+    const uint64_t daysSince1601 = milliseconds / kMillisecondsPerDay;
+    auto msOfDay = static_cast<uint32_t>(milliseconds - daysSince1601 * kMillisecondsPerDay);
+    const CivilDate date = CivilFromDays(kFileTimeEpochDays + static_cast<int64_t>(daysSince1601));
 
     lpSystemTime->wYear = static_cast<WORD>(date.year);
     lpSystemTime->wMonth = static_cast<WORD>(date.month);
