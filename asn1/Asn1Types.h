@@ -65,9 +65,9 @@ struct Name {
     union {
         RDNSequence *rdnSequence;
     } u;
-    // The octets the value was decoded from (empty for a value built in memory). The encoder
-    // writes them through unchanged when they are DER already; a value changed after
-    // decoding must clear them.
+    // The octets the value was decoded from when they are DER already (empty otherwise, and
+    // for a value built in memory). The encoder writes them through unchanged; a value
+    // changed after decoding must clear them.
     ASN1OpenType decodedFrom;
 };
 

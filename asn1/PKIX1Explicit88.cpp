@@ -258,12 +258,12 @@ bool IsDerName(std::span<const ASN1OCTET> in)
 
 // Name ::= CHOICE { rdnSequence RDNSequence }                      -- RFC 5280, 4.1.2.4
 // A decoded name already in DER is written through: re-encoding it would give the same octets.
+// The decoder keeps its octets only when they are DER, so each name is checked once however
+// often it is written.
 int asn1E_Name(Asn1Context *pctxt, Name *pvalue, ASN1TagType)
 {
     if (pvalue->t != 1) return Fail(pctxt, ASN_E_INVOPT);
-    if (pvalue->decodedFrom.data &&
-        IsDerName({pvalue->decodedFrom.data, pvalue->decodedFrom.numocts}))
-        return EncodeOpenType(pctxt, &pvalue->decodedFrom, ASN1EXPL);
+    if (pvalue->decodedFrom.data) return EncodeOpenType(pctxt, &pvalue->decodedFrom, ASN1EXPL);
     return EncodeAlternative(pctxt, asn1E_RDNSequence, pvalue->u.rdnSequence);
 }
 
@@ -278,8 +278,10 @@ int asn1D_Name(Asn1Context *pctxt, Name *pvalue, ASN1TagType, int)
     if ((stat = DecodeAlternative(pctxt, &pvalue->u.rdnSequence, asn1D_RDNSequence, len)) < 0)
         return stat;
     pvalue->t = 1;
-    pvalue->decodedFrom = {static_cast<ASN1UINT>(pctxt->buffer.byteIndex - start),
-                           pctxt->buffer.data + start};
+    const std::span<const ASN1OCTET> octets(pctxt->buffer.data + start,
+                                            pctxt->buffer.byteIndex - start);
+    if (IsDerName(octets))
+        pvalue->decodedFrom = {static_cast<ASN1UINT>(octets.size()), octets.data()};
     return 0;
 }
 
