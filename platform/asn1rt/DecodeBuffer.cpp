@@ -81,26 +81,11 @@ int ParseHeader(const ASN1OCTET *data, size_t size, size_t pos, Header *pheader)
     return ASN_OK;
 }
 
-int ReadHeader(Asn1Context *pctxt, Header *pheader, bool consume)
+int ReadAnyHeader(Asn1Context *pctxt, Header *pheader, bool consume)
 {
     Asn1DecodeBuffer *buffer = &pctxt->buffer;
-    const size_t pos = buffer->byteIndex;
-    // Nearly every header: a tag number below 31 other than 0 and a length below 128, in two
-    // octets, read here without the general parser.
-    if (pos <= buffer->size && buffer->size - pos >= 2) {
-        const ASN1OCTET first = buffer->data[pos], length = buffer->data[pos + 1];
-        if (first != 0x00 && (first & kHighTagNumber) != kHighTagNumber && length < 0x80 &&
-            length <= buffer->size - pos - 2) {
-            const bool constructed = (first & 0x20) != 0;
-            *pheader = Header{(ASN1TAG{first} & 0xE0u) << 24 | (first & kHighTagNumber), first,
-                              constructed, length, 2};
-            buffer->lastIdIndex = pos;
-            buffer->lastIdConstructed = constructed;
-            if (consume) buffer->byteIndex = pos + 2;
-            return ASN_OK;
-        }
-    }
-    if (const int status = ParseHeader(buffer->data, buffer->size, pos, pheader)) return status;
+    if (const int status = ParseHeader(buffer->data, buffer->size, buffer->byteIndex, pheader))
+        return status;
     buffer->lastIdIndex = buffer->byteIndex;
     buffer->lastIdConstructed = pheader->constructed;
     if (consume) buffer->byteIndex += pheader->headerLength;

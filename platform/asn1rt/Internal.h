@@ -104,7 +104,29 @@ int ParseHeader(const ASN1OCTET *data, size_t size, size_t pos, Header *pheader)
 
 // Parses the header at the decode position; consumes it when `consume` is set. Records the
 // identifier position and form either way.
-int ReadHeader(Asn1Context *pctxt, Header *pheader, bool consume);
+int ReadAnyHeader(Asn1Context *pctxt, Header *pheader, bool consume);
+
+// The same, with nearly every header (a tag number below 31 other than 0 and a length below
+// 128, in two octets) read in place.
+inline int ReadHeader(Asn1Context *pctxt, Header *pheader, bool consume)
+{
+    Asn1DecodeBuffer *buffer = &pctxt->buffer;
+    const size_t pos = buffer->byteIndex;
+    if (pos <= buffer->size && buffer->size - pos >= 2) {
+        const ASN1OCTET first = buffer->data[pos], length = buffer->data[pos + 1];
+        if (first != 0x00 && (first & 0x1F) != 0x1F && length < 0x80 &&
+            length <= buffer->size - pos - 2) {
+            const bool constructed = (first & 0x20) != 0;
+            *pheader = Header{(ASN1TAG{first} & 0xE0u) << 24 | (first & 0x1Fu), first, constructed,
+                              length, 2};
+            buffer->lastIdIndex = pos;
+            buffer->lastIdConstructed = constructed;
+            if (consume) buffer->byteIndex = pos + 2;
+            return ASN_OK;
+        }
+    }
+    return ReadAnyHeader(pctxt, pheader, consume);
+}
 
 // Extent of the complete element at `pos` (header, contents and, for the indefinite form,
 // everything up to and including the matching end-of-contents). 0 or a status.
