@@ -7,8 +7,6 @@ using namespace asn1rt;
 
 namespace {
 
-constexpr ASN1OCTET kHighTagNumber = 0x1F;
-
 // Tag number in the high-tag-number form: base 128, most significant group first, no
 // leading zero group (X.690 8.1.2.4).
 int ParseHighTagNumber(const ASN1OCTET *data, size_t size, size_t *pat, ASN1UINT *pnumber)

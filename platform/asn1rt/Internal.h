@@ -90,6 +90,9 @@ int WrapUniversal(Asn1Context *pctxt, ASN1TAG tagNumber, int length, ASN1TagType
 
 // ---------------------------------------------------------------- decode buffer
 
+// Low five bits of an identifier's first octet when the tag number follows in more octets.
+constexpr ASN1OCTET kHighTagNumber = 0x1F;
+
 struct Header {
     ASN1TAG tag;          // 32-bit form: class, constructed bit, number
     ASN1OCTET firstOctet; // identifier's first octet as it was read
@@ -114,11 +117,11 @@ inline int ReadHeader(Asn1Context *pctxt, Header *pheader, bool consume)
     const size_t pos = buffer->byteIndex;
     if (pos <= buffer->size && buffer->size - pos >= 2) {
         const ASN1OCTET first = buffer->data[pos], length = buffer->data[pos + 1];
-        if (first != 0x00 && (first & 0x1F) != 0x1F && length < 0x80 &&
+        if (first != 0x00 && (first & kHighTagNumber) != kHighTagNumber && length < 0x80 &&
             length <= buffer->size - pos - 2) {
             const bool constructed = (first & 0x20) != 0;
-            *pheader = Header{(ASN1TAG{first} & 0xE0u) << 24 | (first & 0x1Fu), first, constructed,
-                              length, 2};
+            *pheader = Header{(ASN1TAG{first} & 0xE0u) << 24 | (first & kHighTagNumber), first,
+                              constructed, length, 2};
             buffer->lastIdIndex = pos;
             buffer->lastIdConstructed = constructed;
             if (consume) buffer->byteIndex = pos + 2;
