@@ -17,16 +17,17 @@ namespace {
 // is refused rather than cut short.
 BOOL IA5String_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCWSTR pwsz, const char **ppsz)
 {
-    // Plain ASCII, the usual case, is its own UTF-8: checked and narrowed in loops over a known
-    // length, which the compiler vectorises.
+    // Plain ASCII, the usual case, is its own UTF-8: narrowed and checked in one loop over a
+    // known length, which the compiler vectorises; other text is converted again below.
     const size_t cch = std::wcslen(pwsz);
+    auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cch + 1, "ASN1MALLOC() failed"));
+    if (!psz) return FALSE;
     uint32_t bits = 0;
-    for (size_t i = 0; i < cch; ++i)
+    for (size_t i = 0; i <= cch; ++i) { // the terminator included
         bits |= static_cast<uint32_t>(pwsz[i]);
+        psz[i] = static_cast<char>(pwsz[i]);
+    }
     if (bits < 0x80) {
-        auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cch + 1, "ASN1MALLOC() failed"));
-        if (!psz) return FALSE;
-        std::copy_n(pwsz, cch + 1, psz); // the terminator included
         *ppsz = psz;
         return TRUE;
     }
@@ -35,7 +36,7 @@ BOOL IA5String_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCWSTR pwsz, c
     const size_t cb = safe_wcsrtombs(nullptr, &source, 0, &state);
     if (cb == static_cast<size_t>(-1))
         return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
-    auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cb + 1, "ASN1MALLOC() failed"));
+    psz = static_cast<char *>(ContextAlloc(site, ctx, cb + 1, "ASN1MALLOC() failed"));
     if (!psz) return FALSE;
     state = mbstate_t{};
     source = pwsz;
@@ -195,22 +196,28 @@ bool IsAscii(const char *psz, size_t cch)
 BOOL IA5String_Layout(const char *psz, FlatCursor *cursor, LPWSTR *ppwsz)
 {
     const size_t cch = std::strlen(psz) + 1;
-    // Plain ASCII, the usual case, needs no checking conversion: it is widened as it stands
-    // and fills its room; other text may leave room past its NUL, which is cleared.
-    const bool ascii = IsAscii(psz, cch);
-    auto *pwsz = reinterpret_cast<wchar_t *>(ascii ? TakeItemToWrite(cursor, cch * sizeof(wchar_t))
-                                                   : TakeItem(cursor, cch * sizeof(wchar_t)));
+    const size_t cb = cch * sizeof(wchar_t);
+    auto *pwsz = reinterpret_cast<wchar_t *>(TakeItemToWrite(cursor, cb));
     mbstate_t state{};
     const char *source = psz;
     if (!pwsz) {
-        if (!ascii && safe_mbsrtowcs(nullptr, &source, 0, &state) == static_cast<size_t>(-1))
+        if (!IsAscii(psz, cch) &&
+            safe_mbsrtowcs(nullptr, &source, 0, &state) == static_cast<size_t>(-1))
             return KV_FAIL_AT(cursor->site, CRYPT_E_ASN1_ERROR, "call to safe_mbsrtowcs() failed");
         return TRUE;
     }
-    if (ascii)
-        std::copy_n(psz, cch, pwsz); // the terminator included
-    else
+    // Plain ASCII, the usual case, needs no checking conversion: it is widened as it stands,
+    // checked in the same loop, and fills its room. Other text is converted again into room
+    // cleared first, since it may end before the room does.
+    unsigned bits = 0;
+    for (size_t i = 0; i < cch; ++i) { // the terminator included
+        bits |= static_cast<unsigned char>(psz[i]);
+        pwsz[i] = static_cast<unsigned char>(psz[i]);
+    }
+    if (bits >= 0x80) {
+        std::memset(pwsz, 0, cb);
         safe_mbsrtowcs(pwsz, &source, cch, &state);
+    }
     *ppwsz = pwsz;
     return TRUE;
 }
