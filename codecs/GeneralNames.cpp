@@ -20,7 +20,7 @@ BOOL IA5String_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCWSTR pwsz, c
     // Plain ASCII, the usual case, is its own UTF-8: narrowed and checked in one loop over a
     // known length, which the compiler vectorises; other text is converted again below.
     const size_t cch = std::wcslen(pwsz);
-    auto *psz = static_cast<char *>(ContextAlloc(site, ctx, cch + 1, "ASN1MALLOC() failed"));
+    auto *psz = static_cast<char *>(ContextAllocToWrite(site, ctx, cch + 1, "ASN1MALLOC() failed"));
     if (!psz) return FALSE;
     uint32_t bits = 0;
     for (size_t i = 0; i <= cch; ++i) { // the terminator included
@@ -36,7 +36,7 @@ BOOL IA5String_FillAsn1cObject(TraceSite site, Asn1Context *ctx, LPCWSTR pwsz, c
     const size_t cb = safe_wcsrtombs(nullptr, &source, 0, &state);
     if (cb == static_cast<size_t>(-1))
         return KV_FAIL_AT(site, ERROR_INVALID_PARAMETER, "Malformed CERT_ALT_NAME_INFO");
-    psz = static_cast<char *>(ContextAlloc(site, ctx, cb + 1, "ASN1MALLOC() failed"));
+    psz = static_cast<char *>(ContextAllocToWrite(site, ctx, cb + 1, "ASN1MALLOC() failed"));
     if (!psz) return FALSE;
     state = mbstate_t{};
     source = pwsz;

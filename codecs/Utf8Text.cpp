@@ -10,7 +10,7 @@ BOOL WideCharToUtf8String(Asn1Context *ctx, LPCWSTR pwszText, const char **ppszU
         return FailKeepingLastError();
     }
     auto *pszUtf8 = static_cast<char *>(
-        ContextAlloc(KV_HERE, ctx, static_cast<size_t>(cbUtf8), "ASN1MALLOC() failed"));
+        ContextAllocToWrite(KV_HERE, ctx, static_cast<size_t>(cbUtf8), "ASN1MALLOC() failed"));
     if (!pszUtf8) return FALSE;
     if (WideCharToMultiByte(CP_UTF8, 0, pwszText, -1, pszUtf8, cbUtf8, nullptr, nullptr) == 0) {
         KV_TRACE_ERROR("WideCharToMultiByte failed (0x%x)", static_cast<unsigned>(GetLastError()));

@@ -251,7 +251,7 @@ BOOL Asn1cObjectEncodeContextAlloc(Asn1Context *ctx, void *value, EncodeFun enco
     DWORD cbEncoded = 0;
     if (!Asn1cObjectEncode(ctx, value, encodeFun, &cbEncoded)) return FALSE;
     auto *pbCopy =
-        static_cast<BYTE *>(ContextAlloc(KV_HERE, ctx, cbEncoded, "ASN1MALLOC() failed"));
+        static_cast<BYTE *>(ContextAllocToWrite(KV_HERE, ctx, cbEncoded, "ASN1MALLOC() failed"));
     if (!pbCopy) return FALSE;
     std::memcpy(pbCopy, xe_getp(ctx), cbEncoded);
     *ppbEncoded = pbCopy;
@@ -270,7 +270,7 @@ BOOL CryptEncodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
         return FailKeepingLastError();
     }
     auto *pbEncoded =
-        static_cast<BYTE *>(ContextAlloc(KV_HERE, ctx, cbEncoded, "ASN1MALLOC() failed"));
+        static_cast<BYTE *>(ContextAllocToWrite(KV_HERE, ctx, cbEncoded, "ASN1MALLOC() failed"));
     if (!pbEncoded) return FALSE;
     if (!CryptEncodeObject(dwCertEncodingType, lpszStructType, pvStructInfo, pbEncoded,
                            &cbEncoded)) {
@@ -309,6 +309,13 @@ BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
 void *ContextAlloc(TraceSite site, Asn1Context *ctx, size_t cb, const char *message)
 {
     void *pv = ASN1MALLOCZ(ctx, cb);
+    if (!pv) KV_FAIL_AT(site, NTE_NO_MEMORY, "%s", message);
+    return pv;
+}
+
+void *ContextAllocToWrite(TraceSite site, Asn1Context *ctx, size_t cb, const char *message)
+{
+    void *pv = ASN1MALLOC(ctx, cb);
     if (!pv) KV_FAIL_AT(site, NTE_NO_MEMORY, "%s", message);
     return pv;
 }

@@ -105,6 +105,8 @@ BOOL CryptDecodeObjectContextAlloc(Asn1Context *ctx, DWORD dwCertEncodingType,
 // A zeroed block of `cb` bytes from the context heap; null after tracing `message` at `site`
 // and setting NTE_NO_MEMORY.
 void *ContextAlloc(TraceSite site, Asn1Context *ctx, size_t cb, const char *message);
+// The same, not zeroed, for a block the caller writes in full.
+void *ContextAllocToWrite(TraceSite site, Asn1Context *ctx, size_t cb, const char *message);
 template <typename T> T *ContextNew(TraceSite site, Asn1Context *ctx, const char *message)
 {
     return static_cast<T *>(ContextAlloc(site, ctx, sizeof(T), message));
